@@ -1,0 +1,38 @@
+// Building blocks of the library's exception classes.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "base/localization.h"
+
+namespace bs {
+
+// An error whose text is looked up each time what() is read, so it follows
+// the language current at that moment.
+class LookedUpError : public std::exception {
+public:
+    LookedUpError(const Localization& catalogue, const char* code) noexcept
+        : m_catalogue(&catalogue), m_code(code)
+    {
+    }
+    const char* what() const noexcept override { return m_catalogue->get(m_code); }
+    const char* errorCode() const noexcept { return m_code; }
+
+private:
+    const Localization* m_catalogue;
+    const char* m_code;
+};
+
+// An error whose text is fixed when it is built (language of the throw).
+class ComposedError : public std::exception {
+public:
+    explicit ComposedError(std::string message) : m_message(std::move(message)) {}
+    const char* what() const noexcept override { return m_message.c_str(); }
+
+private:
+    std::string m_message;
+};
+
+} // namespace bs

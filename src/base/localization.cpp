@@ -1,0 +1,54 @@
+#include "base/localization.h"
+
+#include <stdexcept>
+
+Localization::Localization(const Catalogue& catalogue) : m_catalogue(catalogue) {}
+
+void Localization::setLanguage(Language language) const noexcept
+{
+    m_language.store(language, std::memory_order_relaxed);
+}
+
+Language Localization::language() const noexcept
+{
+    return static_cast<Language>(m_language.load(std::memory_order_relaxed));
+}
+
+const char* Localization::get(std::string_view code) const
+{
+    return get(language(), code);
+}
+
+const char* Localization::get(Language language, std::string_view code) const
+{
+    static constexpr const char* kNotFound = "map::at:  key not found";
+    auto texts = m_catalogue.find(language);
+    if (texts == m_catalogue.end())
+        throw std::out_of_range(kNotFound);
+    auto text = texts->second.find(code);
+    if (text == texts->second.end())
+        throw std::out_of_range(kNotFound);
+    return text->second.c_str();
+}
+
+namespace bs {
+
+std::string replaceArgs(std::string_view format, const std::string_view* args, std::size_t count)
+{
+    std::string result(format);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string token = "%" + std::to_string(i + 1);
+        std::string next;
+        next.reserve(result.size());
+        std::size_t from = 0;
+        for (std::size_t at; (at = result.find(token, from)) != std::string::npos; from = at + token.size()) {
+            next.append(result, from, at - from);
+            next.append(args[i]);
+        }
+        next.append(result, from, std::string::npos);
+        result.swap(next);
+    }
+    return result;
+}
+
+} // namespace bs
