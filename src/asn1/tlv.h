@@ -45,6 +45,8 @@ class Tlv
     // Parses the first element of `encoding`; octets after it are ignored.
     // Asn1DecodingError when the header is malformed or the content is cut.
     explicit Tlv(const bytes& encoding);
+    // The same over a raw range.
+    Tlv(const std::uint8_t* encoding, std::size_t size);
     virtual ~Tlv() = default;
     Tlv(const Tlv&) = default;
     Tlv& operator=(const Tlv&) = default;
