@@ -1,0 +1,66 @@
+#include "base/dynamic_library.h"
+
+#include <dlfcn.h>
+
+#include <stdexcept>
+
+#include "base/errors.h"
+#include "base/logger.h"
+
+namespace dll
+{
+
+std::string makeLibraryName(std::string_view name)
+{
+    return bs::replace("%1%2.%3", LIBRARY_PREFIX, name, LIBRARY_EXTENSION);
+}
+
+} // namespace dll
+
+DynamicLibrary::DynamicLibrary(std::string_view path) : m_path(path)
+{
+    bs::Logger log("DynamicLibrary::DynamicLibrary");
+    m_handle = ::dlopen(m_path.c_str(), RTLD_LAZY);
+    if (m_handle == nullptr) {
+        const char* reason = ::dlerror();
+        log.error(reason != nullptr ? reason : m_path);
+        throw LoadLibraryError(m_path);
+    }
+}
+
+DynamicLibrary::~DynamicLibrary()
+{
+    if (m_handle != nullptr) {
+        ::dlclose(m_handle);
+    }
+}
+
+void* DynamicLibrary::getFunction(std::string_view name) const
+{
+    const std::string symbol(name);
+    ::dlerror(); // clear a stale error
+    void* address = ::dlsym(m_handle, symbol.c_str());
+    if (address == nullptr) {
+        bs::Logger log("DynamicLibrary::getFunction");
+        const std::string message = bs::message(bs::localization, "BS-0003", symbol);
+        log.error(message);
+        throw std::runtime_error(message);
+    }
+    return address;
+}
+
+std::string DynamicLibrary::getPath(std::string_view functionName) const
+{
+    if (functionName.empty()) {
+        throw std::invalid_argument("Function name is empty");
+    }
+    void* address = getFunction(functionName);
+    Dl_info info{};
+    if (::dladdr(address, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') {
+        bs::Logger log("DynamicLibrary::getPath");
+        const std::string message = bs::message(bs::localization, "BS-0002", m_path);
+        log.error(message);
+        throw std::runtime_error(message);
+    }
+    return info.dli_fname;
+}

@@ -1,0 +1,48 @@
+// Character-set conversion between UTF-8, wide strings (one code point per
+// element, code points up to U+FFFF), CP1251 and CP866.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace encoding
+{
+
+// Code points of the bytes 0x80..0xFF. CP1251 maps 0x98 to U+0098.
+extern const std::array<char16_t, 128> CP1251_TABLE;
+extern const std::array<char16_t, 128> CP866_TABLE;
+
+// Code points from U+10000 on are dropped.
+std::string utf16_to_utf8(std::wstring_view text);
+
+// Decodes one- to three-byte sequences; continuation bytes are not checked,
+// and a sequence cut off by the end yields the bits gathered so far. A byte
+// that cannot start a sequence, or a four-byte sequence, gives U+FFFD.
+std::wstring utf8_to_utf16(std::string_view text);
+
+std::wstring cp1251_to_utf16(std::string_view text);
+// Characters without a CP1251 byte become "?" (those below 0x80 pass as is).
+std::string utf16_to_cp1251(std::wstring_view text);
+std::string utf8_to_cp1251(std::string_view text);
+std::string cp1251_to_utf8(std::string_view text);
+
+// The system encoding is UTF-8.
+std::string utf8_to_sys(std::string_view text);
+std::string sys_to_utf8(std::string_view text);
+std::string utf16_to_sys(std::wstring_view text);
+std::wstring sys_to_utf16(std::string_view text);
+
+// Byte-wise shift of the Russian letters А..я between CP866 and CP1251 (Ё,
+// ё and every other byte are kept); rewriting stops at the first NUL byte.
+std::string cp866_to_cp1251(std::string_view text);
+std::string cp1251_to_cp866(std::string_view text);
+std::string cp866_to_utf8(std::string_view text);
+std::string utf8_to_cp866(std::string_view text);
+
+// Deliberately narrow: accepts ASCII mixed with two-byte sequences only
+// (which covers Cyrillic); three- and four-byte sequences are rejected, and
+// the last byte is never examined on its own. Inputs of 0 or 1 bytes pass.
+bool isValidUTF8(std::string_view text);
+
+} // namespace encoding
