@@ -7,12 +7,14 @@
 
 #include "base/localization.h"
 
-namespace bs {
+namespace bs
+{
 
 // An error whose text is looked up each time what() is read, so it follows
 // the language current at that moment.
-class LookedUpError : public std::exception {
-public:
+class LookedUpError : public std::exception
+{
+  public:
     LookedUpError(const Localization& catalogue, const char* code) noexcept
         : m_catalogue(&catalogue), m_code(code)
     {
@@ -20,19 +22,27 @@ public:
     const char* what() const noexcept override { return m_catalogue->get(m_code); }
     const char* errorCode() const noexcept { return m_code; }
 
-private:
+  private:
     const Localization* m_catalogue;
     const char* m_code;
 };
 
 // An error whose text is fixed when it is built (language of the throw).
-class ComposedError : public std::exception {
-public:
-    explicit ComposedError(std::string message) : m_message(std::move(message)) {}
+// `code` names the catalogue entry the text came from (empty when the text
+// was handed in by the thrower).
+class ComposedError : public std::exception
+{
+  public:
+    explicit ComposedError(std::string message, const char* code = "")
+        : m_message(std::move(message)), m_code(code)
+    {
+    }
     const char* what() const noexcept override { return m_message.c_str(); }
+    const char* errorCode() const noexcept { return m_code; }
 
-private:
+  private:
     std::string m_message;
+    const char* m_code;
 };
 
 } // namespace bs

@@ -1,12 +1,29 @@
 #include "base/localization.h"
 
 #include <stdexcept>
+#include <string>
 
 Localization::Localization(const Catalogue& catalogue) : m_catalogue(catalogue) {}
 
+Localization::Localization(std::initializer_list<Row> rows)
+{
+    Texts& russian = m_catalogue[RUSSIAN];
+    Texts& english = m_catalogue[ENGLISH];
+    for (const Row& row : rows) {
+        if (!russian.emplace(row.code, row.russian).second || !english.emplace(row.code, row.english).second)
+            throw std::logic_error(std::string("duplicate catalogue code ") + row.code);
+    }
+}
+
 void Localization::setLanguage(Language language) const noexcept
 {
-    m_language.store(language, std::memory_order_relaxed);
+    if (hasLanguage(language))
+        m_language.store(language, std::memory_order_relaxed);
+}
+
+bool Localization::hasLanguage(Language language) const noexcept
+{
+    return m_catalogue.find(language) != m_catalogue.end();
 }
 
 Language Localization::language() const noexcept
@@ -31,7 +48,8 @@ const char* Localization::get(Language language, std::string_view code) const
     return text->second.c_str();
 }
 
-namespace bs {
+namespace bs
+{
 
 std::string replaceArgs(std::string_view format, const std::string_view* args, std::size_t count)
 {

@@ -1,0 +1,50 @@
+// Message catalogue and exception classes of the base services.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/error.h"
+#include "base/localization.h"
+
+namespace bs
+{
+
+// Codes "BS-" and four digits.
+extern const Localization localization;
+
+// Text of `code` in the current language, with "%1", "%2"... filled in.
+template <class... Args>
+std::string message(const Localization& catalogue, std::string_view code, const Args&... args)
+{
+    if constexpr (sizeof...(Args) == 0)
+        return catalogue.get(code);
+    else
+        return replace(catalogue.get(code), args...);
+}
+
+class GetRandomError : public LookedUpError
+{
+  public:
+    GetRandomError() noexcept : LookedUpError(localization, "BS-0014") {}
+};
+
+} // namespace bs
+
+// A shared library (name or path) could not be loaded.
+class LoadLibraryError : public bs::ComposedError
+{
+  public:
+    explicit LoadLibraryError(std::string_view library);
+    const std::string& library() const noexcept { return m_library; }
+
+  private:
+    std::string m_library;
+};
+
+// Same English text in both languages.
+class UnsupportedShaAlgorithm : public std::exception
+{
+  public:
+    const char* what() const noexcept override { return "Unsupported SHA algorithm"; }
+};
