@@ -1,0 +1,70 @@
+#include "x509/public_key.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "asn1/binary.h"
+#include "asn1/der.h"
+
+bytes RsaPublicKey::exponentData() const
+{
+    return conv::int_to_binary(exponent);
+}
+
+bytes reverseHalves(const bytes& key)
+{
+    bytes out = key;
+    const auto middle = out.begin() + static_cast<std::ptrdiff_t>(out.size() / 2);
+    std::reverse(out.begin(), middle);
+    std::reverse(middle, out.end());
+    return out;
+}
+
+bool PublicKey::empty() const noexcept
+{
+    if (m_value.valueless_by_exception()) {
+        return true;
+    }
+    if (const auto* gost = std::get_if<bytes>(&m_value)) {
+        return gost->empty();
+    }
+    return std::get<RsaPublicKey>(m_value).empty();
+}
+
+bytes PublicKey::gostKey() const
+{
+    if (const auto* gost = std::get_if<bytes>(&m_value)) {
+        return *gost;
+    }
+    return {};
+}
+
+RsaPublicKey PublicKey::rsaKey() const
+{
+    if (const auto* rsa = std::get_if<RsaPublicKey>(&m_value)) {
+        return *rsa;
+    }
+    return {};
+}
+
+bytes PublicKey::derEncoding() const
+{
+    if (m_value.valueless_by_exception()) {
+        return {};
+    }
+    if (const auto* gost = std::get_if<bytes>(&m_value)) {
+        return der::encode(der::encode(*gost), 0);
+    }
+    const auto& rsa = std::get<RsaPublicKey>(m_value);
+    return der::encode(
+        der::encode(std::vector<bytes>{der::encodeBinaryInt(rsa.modulus), der::encode(rsa.exponent)}), 0);
+}
+
+PublicKey PublicKey::reverseKalva2() const
+{
+    const auto* gost = std::get_if<bytes>(&m_value);
+    if (gost == nullptr) {
+        throw std::logic_error("not gost key");
+    }
+    return PublicKey(reverseHalves(*gost));
+}
