@@ -1,0 +1,413 @@
+#include "vel_card.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include <gcrypt.h>
+
+namespace lab
+{
+namespace
+{
+
+const char* const CURVE = "GOST2012-512-tc26-A";
+constexpr std::uint8_t WORKING_STATE = 0x07;
+
+struct Sexp {
+    gcry_sexp_t p = nullptr;
+    Sexp() = default;
+    explicit Sexp(gcry_sexp_t s) : p(s) {}
+    Sexp(const Sexp&) = delete;
+    Sexp& operator=(const Sexp&) = delete;
+    ~Sexp() { gcry_sexp_release(p); }
+};
+
+void check(gcry_error_t err, const char* what)
+{
+    if (err) {
+        throw std::runtime_error(std::string(what) + ": " + gcry_strerror(err));
+    }
+}
+
+// An unsigned big-endian number of the element `name` of `s`, left-padded to `width` bytes.
+bytes numberOf(gcry_sexp_t s, const char* name, std::size_t width)
+{
+    Sexp token(gcry_sexp_find_token(s, name, 0));
+    if (!token.p) {
+        throw std::runtime_error(std::string("no '") + name + "' in the key or signature");
+    }
+    std::size_t len = 0;
+    const char* raw = gcry_sexp_nth_data(token.p, 1, &len);
+    if (!raw) {
+        throw std::runtime_error(std::string("empty '") + name + "'");
+    }
+    bytes value(raw, raw + len);
+    while (value.size() > width && value.front() == 0) {
+        value.erase(value.begin());
+    }
+    if (value.size() > width) {
+        throw std::runtime_error(std::string("'") + name + "' too long");
+    }
+    value.insert(value.begin(), width - value.size(), 0);
+    return value;
+}
+
+void initGcrypt()
+{
+    static const bool done = [] {
+        if (!gcry_check_version(GCRYPT_VERSION)) {
+            throw std::runtime_error("libgcrypt version mismatch");
+        }
+        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+        return true;
+    }();
+    (void)done;
+}
+
+const std::set<std::string> KEYS = {"serial",    "lifecycle",       "pin", "default_pin", "tries",
+                                    "max_tries", "activation_code", "d",   "public"};
+
+class VelCard : public Card
+{
+  public:
+    VelCard(std::string stateDir, std::string device) : m_state(VelState::pathFor(stateDir, device))
+    {
+        initGcrypt();
+        m_state.load();
+        // The life-cycle byte of the ATR is fixed when the device is plugged
+        // in: an activated device shows its working state after a reconnect.
+        m_atrState = stateByte(m_state.get("lifecycle"));
+    }
+
+    bytes atr() override
+    {
+        return withTck(
+            {0x3B, 0x9B, 0x96, 0x01, 0x80, 0x31, 0x01, 0x61, 0x56, 0x73, 0x00, 0x21, 0x51, 0x81, m_atrState});
+    }
+
+    void powerOff() override { m_session.clear(); }
+
+    std::optional<bytes> process(const bytes& apdu) override
+    {
+        const auto cmd = parseCommand(apdu);
+        if (!cmd) {
+            return swOnly(0x6700);
+        }
+        if (cmd->cla != 0x00) {
+            return swOnly(0x6E00);
+        }
+        m_state.load();
+        const std::uint16_t p1p2 = static_cast<std::uint16_t>(cmd->p1 << 8 | cmd->p2);
+        switch (cmd->ins) {
+        case 0xF5:
+            return p1p2 == 0x0000 ? deviceInfo() : swOnly(0x6A86);
+        case 0x20:
+            if (p1p2 == 0x0101) {
+                return checkPin(cmd->data);
+            }
+            if (p1p2 == 0x0201) {
+                return endSession(cmd->data);
+            }
+            return swOnly(0x6A86);
+        case 0x24:
+            return p1p2 == 0x0101 ? changePin(cmd->data) : swOnly(0x6A86);
+        case 0x2A:
+            return p1p2 == 0x9E80 ? sign(cmd->data) : swOnly(0x6A86);
+        case 0xF0:
+            return p1p2 == 0x0100 ? activate(cmd->data) : swOnly(0x6A86);
+        default:
+            return swOnly(0x6D00);
+        }
+    }
+
+  private:
+    static std::uint8_t stateByte(const std::string& lifecycle)
+    {
+        return lifecycle == "working" ? WORKING_STATE : static_cast<std::uint8_t>(std::stoi(lifecycle));
+    }
+
+    bool working() const { return m_state.get("lifecycle") == "working"; }
+
+    bytes deviceInfo() const
+    {
+        const bytes serial = fromHex(m_state.get("serial"));
+        bytes out{0x95, static_cast<std::uint8_t>(serial.size())};
+        out.insert(out.end(), serial.begin(), serial.end());
+        out.insert(out.end(), {0x96, 0x01, static_cast<std::uint8_t>(m_state.getInt("default_pin") != 0)});
+        out.insert(out.end(), {0x97, 0x01, static_cast<std::uint8_t>(m_state.getInt("tries"))});
+        return withSw(out, 0x9000);
+    }
+
+    // A wrong PIN costs one try; the last one blocks the device.
+    bytes wrongPin()
+    {
+        const int tries = std::max(0, m_state.getInt("tries") - 1);
+        m_state.set("tries", std::to_string(tries));
+        if (tries == 0) {
+            m_state.set("lifecycle", "4");
+        }
+        m_state.save();
+        m_session.clear();
+        return swOnly(static_cast<std::uint16_t>(0x63C0 | std::min(tries, 15)));
+    }
+
+    bool pinMatches(const bytes& pin) const
+    {
+        const std::string stored = m_state.get("pin");
+        return pin == bytes(stored.begin(), stored.end());
+    }
+
+    bytes checkPin(const bytes& pin)
+    {
+        if (m_state.getInt("tries") == 0 || m_state.get("lifecycle") == "4") {
+            return swOnly(0x6983);
+        }
+        if (!working()) {
+            return swOnly(0x6985);
+        }
+        if (!pinMatches(pin)) {
+            return wrongPin();
+        }
+        m_state.set("tries", m_state.get("max_tries"));
+        m_state.save();
+        m_session.resize(8);
+        gcry_randomize(m_session.data(), m_session.size(), GCRY_STRONG_RANDOM);
+        return withSw(m_session, 0x9000);
+    }
+
+    bytes endSession(const bytes& token)
+    {
+        if (m_session.empty() || token != m_session) {
+            return swOnly(0x6A80);
+        }
+        m_session.clear();
+        return swOnly(0x9000);
+    }
+
+    bytes changePin(const bytes& data)
+    {
+        const auto tlvs = parseShortTlvs(data);
+        if (!tlvs || tlvs->size() != 2 || (*tlvs)[0].first != 0x01 || (*tlvs)[1].first != 0x02) {
+            return swOnly(0x6A80);
+        }
+        if (m_session.empty()) {
+            return swOnly(0x6982);
+        }
+        if (m_state.getInt("tries") == 0) {
+            return swOnly(0x6983);
+        }
+        if (!pinMatches((*tlvs)[0].second)) {
+            return wrongPin();
+        }
+        const bytes& next = (*tlvs)[1].second;
+        if (next.empty() || next.size() > 32 || std::find(next.begin(), next.end(), 0) != next.end()) {
+            return swOnly(0x6A80);
+        }
+        m_state.set("pin", std::string(next.begin(), next.end()));
+        m_state.set("default_pin", "0");
+        m_state.set("tries", m_state.get("max_tries"));
+        m_state.save();
+        return swOnly(0x9000);
+    }
+
+    bytes sign(const bytes& data)
+    {
+        const auto tlvs = parseShortTlvs(data);
+        if (!tlvs || tlvs->size() != 2 || (*tlvs)[0].first != 0x82 || (*tlvs)[1].first != 0x01 ||
+            (*tlvs)[1].second.empty()) {
+            return swOnly(0x6A80);
+        }
+        if (m_session.empty() || (*tlvs)[0].second != m_session) {
+            return swOnly(0x6982);
+        }
+        return withSw(velSign(m_state.get("d"), (*tlvs)[1].second), 0x9000);
+    }
+
+    bytes activate(const bytes& data)
+    {
+        const auto tlvs = parseShortTlvs(data);
+        if (!tlvs || tlvs->size() != 2 || (*tlvs)[0].first != 0x01 || (*tlvs)[1].first != 0x02) {
+            return swOnly(0x6A80);
+        }
+        if (m_state.get("lifecycle") != "6") {
+            return swOnly(0x6985);
+        }
+        if ((*tlvs)[1].second.size() != 400) {
+            return swOnly(0x6700);
+        }
+        const std::string code = m_state.get("activation_code");
+        if ((*tlvs)[0].second != bytes(code.begin(), code.end())) {
+            return swOnly(0x6982);
+        }
+        m_state.set("lifecycle", "working");
+        m_state.save();
+        return swOnly(0x9000);
+    }
+
+    VelState m_state;
+    std::uint8_t m_atrState;
+    bytes m_session;
+};
+
+} // namespace
+
+std::string VelState::pathFor(const std::string& stateDir, const std::string& device)
+{
+    return stateDir + "/vel/" + device + ".state";
+}
+
+void VelState::load()
+{
+    std::ifstream in(m_path);
+    if (!in) {
+        throw std::runtime_error("cannot read " + m_path);
+    }
+    std::map<std::string, std::string> values;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) {
+            throw std::runtime_error("malformed line in " + m_path + ": " + line);
+        }
+        values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    for (const auto& key : KEYS) {
+        if (!values.count(key)) {
+            throw std::runtime_error(m_path + " lacks '" + key + "'");
+        }
+    }
+    m_values = std::move(values);
+}
+
+void VelState::save() const
+{
+    const std::string tmp = m_path + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        for (const auto& [key, value] : m_values) {
+            out << key << '=' << value << '\n';
+        }
+        if (!out) {
+            throw std::runtime_error("cannot write " + tmp);
+        }
+    }
+    if (std::rename(tmp.c_str(), m_path.c_str()) != 0) {
+        throw std::runtime_error("cannot replace " + m_path);
+    }
+}
+
+void VelState::create(const std::string& serialHex)
+{
+    initGcrypt();
+    Sexp params;
+    check(gcry_sexp_build(&params.p, nullptr, "(genkey (ecc (curve %s)))", CURVE), "key parameters");
+    Sexp key;
+    check(gcry_pk_genkey(&key.p, params.p), "key generation");
+    const bytes d = numberOf(key.p, "d", 64);
+    const bytes q = numberOf(key.p, "q", 129); // 04 || X || Y, big-endian
+    // Public key as a certificate carries it: X and Y, each little-endian.
+    bytes pub(q.begin() + 1, q.begin() + 65);
+    std::reverse(pub.begin(), pub.end());
+    bytes y(q.begin() + 65, q.end());
+    std::reverse(y.begin(), y.end());
+    pub.insert(pub.end(), y.begin(), y.end());
+
+    m_values.clear();
+    set("serial", serialHex);
+    m_values["lifecycle"] = "working";
+    m_values["pin"] = "123456";
+    m_values["default_pin"] = "1";
+    m_values["tries"] = "10";
+    m_values["max_tries"] = "10";
+    m_values["activation_code"] = "12345678";
+    m_values["d"] = toHex(d);
+    m_values["public"] = toHex(pub);
+}
+
+void VelState::set(const std::string& key, const std::string& value)
+{
+    if (!KEYS.count(key)) {
+        throw std::invalid_argument("unknown field '" + key + "'");
+    }
+    auto number = [&](int lo, int hi) {
+        std::size_t used = 0;
+        int n = 0;
+        try {
+            n = std::stoi(value, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used != value.size() || value.empty() || n < lo || n > hi) {
+            throw std::invalid_argument(key + " must be a number from " + std::to_string(lo) + " to " +
+                                        std::to_string(hi));
+        }
+    };
+    if (key == "serial") {
+        if (fromHex(value).size() != 4) {
+            throw std::invalid_argument("serial must be 4 bytes in hex");
+        }
+    } else if (key == "lifecycle") {
+        if (value != "working" && value != "3" && value != "4" && value != "6") {
+            throw std::invalid_argument("lifecycle must be working, 3, 4 or 6");
+        }
+    } else if (key == "tries" || key == "max_tries") {
+        number(0, 255);
+    } else if (key == "default_pin") {
+        number(0, 1);
+    } else if (key == "d" || key == "public") {
+        fromHex(value);
+    }
+    m_values[key] = value;
+}
+
+std::string VelState::get(const std::string& key) const
+{
+    const auto it = m_values.find(key);
+    if (it == m_values.end()) {
+        throw std::runtime_error("no '" + key + "' in " + m_path);
+    }
+    return it->second;
+}
+
+int VelState::getInt(const std::string& key) const
+{
+    return std::stoi(get(key));
+}
+
+std::unique_ptr<Card> makeVelCard(const std::string& stateDir, const std::string& device)
+{
+    return std::make_unique<VelCard>(stateDir, device);
+}
+
+bytes velSign(const std::string& dHex, const bytes& data)
+{
+    initGcrypt();
+    bytes digest(64);
+    gcry_md_hash_buffer(GCRY_MD_STRIBOG512, digest.data(), data.data(), data.size());
+    // The digest is a little-endian number; libgcrypt takes it big-endian.
+    std::reverse(digest.begin(), digest.end());
+    const bytes d = fromHex(dHex);
+    Sexp key;
+    check(gcry_sexp_build(&key.p, nullptr, "(private-key (ecc (curve %s) (d %b)))", CURVE,
+                          static_cast<int>(d.size()), d.data()),
+          "private key");
+    Sexp hash;
+    check(gcry_sexp_build(&hash.p, nullptr, "(data (flags gost) (value %b))", static_cast<int>(digest.size()),
+                          digest.data()),
+          "hash value");
+    Sexp sig;
+    check(gcry_pk_sign(&sig.p, hash.p, key.p), "signing");
+    bytes out = numberOf(sig.p, "s", 64);
+    const bytes r = numberOf(sig.p, "r", 64);
+    out.insert(out.end(), r.begin(), r.end());
+    return out;
+}
+
+} // namespace lab
