@@ -17,8 +17,7 @@ Localization::Localization(std::initializer_list<Row> rows)
 
 void Localization::setLanguage(Language language) const noexcept
 {
-    if (hasLanguage(language))
-        m_language.store(language, std::memory_order_relaxed);
+    m_language.store(language, std::memory_order_relaxed);
 }
 
 bool Localization::hasLanguage(Language language) const noexcept

@@ -33,8 +33,9 @@ class Localization
     Localization(const Localization&) = delete;
     Localization& operator=(const Localization&) = delete;
 
-    // A language the catalogue holds no texts for is ignored (the current
-    // one stays), so what() of looked-up errors can always find its text.
+    // No check is made: with a language the catalogue holds no texts for,
+    // every later lookup fails (ormid_signer::setLanguageEverywhere refuses
+    // such values before they get here).
     void setLanguage(Language language) const noexcept;
     bool hasLanguage(Language language) const noexcept;
     Language language() const noexcept;

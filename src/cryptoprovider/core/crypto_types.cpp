@@ -1,5 +1,7 @@
 #include "cryptoprovider/core/crypto_types.h"
 
+#include "base/localization.h"
+#include "base/strings.h"
 #include "cryptoprovider/core/errors.h"
 
 namespace crypto
@@ -57,13 +59,7 @@ std::string makeChipTypeInfo(std::string_view chipName, unsigned package)
 {
     if (chipName.empty() || package == 0)
         return {};
-    std::string number = std::to_string(package);
-    if (number.size() < 3)
-        number.insert(0, 3 - number.size(), '0');
-    std::string result(chipName);
-    result += '-';
-    result += number;
-    return result;
+    return bs::replace("%1-%2", chipName, bs::addLeadingZeros(std::to_string(package), 3));
 }
 
 std::string getChipTypeByCrypto(std::string_view id)

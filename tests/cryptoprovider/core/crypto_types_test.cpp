@@ -1,0 +1,94 @@
+#include "cryptoprovider/core/crypto_types.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cryptoprovider/core/errors.h"
+
+namespace
+{
+
+void expectUnknown(const std::string& id)
+{
+    try {
+        crypto::checkKnown(id);
+        ADD_FAILURE() << "no exception for " << id;
+    } catch (const UnknownCryptoType& e) {
+        EXPECT_STREQ(e.errorCode(), "CP-008002");
+    }
+    EXPECT_THROW(crypto::getName(id), UnknownCryptoType) << id;
+    EXPECT_THROW(crypto::getShortName(id), UnknownCryptoType) << id;
+    EXPECT_THROW(crypto::getCryptoTypeInfo(id), UnknownCryptoType) << id;
+    EXPECT_EQ(crypto::findName(id), "") << id;
+}
+
+TEST(CryptoTypes, NamesAreFoundByTheExactId)
+{
+    EXPECT_EQ(crypto::getName("cryptopro"), "СКЗИ \"КриптоПро CSP\"");
+    EXPECT_EQ(crypto::getShortName("cryptopro"), "КриптоПро CSP");
+    EXPECT_EQ(crypto::getName("angara"), "СКЗИ \"MS_KEY K\" – \"АНГАРА\" Исп.8.1.1");
+    EXPECT_EQ(crypto::getShortName("jacarta_2"), "JaCarta ГОСТ - Криптотокен 2");
+    EXPECT_EQ(crypto::getName("ovt"), "VEL-токен ORMID");
+    // Legacy ids have names; "std" is known with empty names.
+    EXPECT_EQ(crypto::getShortName("agava"), "Агава-С");
+    EXPECT_EQ(crypto::getName("std"), "");
+    EXPECT_EQ(crypto::getShortName("std"), "");
+    EXPECT_NO_THROW(crypto::checkKnown("std"));
+
+    for (const char* id : {"STD", "Cryptopro", "rutoken", "rutoken_2 ", " ovt", "", "rutoken_4"})
+        expectUnknown(id);
+    expectUnknown(std::string("ovt\0", 4));
+}
+
+TEST(CryptoTypes, BothNameTablesListTheSameIdsInTheSameOrder)
+{
+    ASSERT_EQ(crypto::CRYPTO_NAMES.size(), crypto::CRYPTO_SHORT_NAMES.size());
+    for (std::size_t i = 0; i < crypto::CRYPTO_NAMES.size(); ++i)
+        EXPECT_EQ(crypto::CRYPTO_NAMES[i].first, crypto::CRYPTO_SHORT_NAMES[i].first) << i;
+    ASSERT_EQ(crypto::CHIP_TYPE.size(), crypto::PACKAGE_BY_CRYPTO.size());
+    for (std::size_t i = 0; i < crypto::CHIP_TYPE.size(); ++i) {
+        EXPECT_EQ(crypto::CHIP_TYPE[i].first, crypto::PACKAGE_BY_CRYPTO[i].first) << i;
+        // Every chip belongs to a known hardware type.
+        EXPECT_TRUE(crypto::isHardwareDevice(crypto::CHIP_TYPE[i].first)) << i;
+        EXPECT_NO_THROW(crypto::checkKnown(crypto::CHIP_TYPE[i].first));
+    }
+}
+
+TEST(CryptoTypes, HardwareDevicesAreTheTokenModels)
+{
+    for (const char* id : {"rutoken_2", "rutoken_2100", "rutoken_3000", "rutoken_3", "rutoken_3220", "angara",
+                           "jacarta_2", "rutoken_anything"})
+        EXPECT_TRUE(crypto::isHardwareDevice(id)) << id;
+    for (const char* id :
+         {"cryptopro", "ovt", "ccom35", "jacarta", "jacarta_22", "rutoken", "Rutoken_2", "angara ", ""})
+        EXPECT_FALSE(crypto::isHardwareDevice(id)) << id;
+}
+
+TEST(CryptoTypes, ChipTextsJoinChipAndThreeDigitPackage)
+{
+    EXPECT_EQ(crypto::getChipTypeByCrypto("angara"), "MSKEY_K-202");
+    EXPECT_EQ(crypto::getChipTypeByCrypto("rutoken_2"), "RUTOKEN_ECP_2-401");
+    EXPECT_EQ(crypto::getChipTypeByCrypto("rutoken_3220"), "RUTOKEN_ECP_3-502");
+    EXPECT_EQ(crypto::getChipTypeByCrypto("jacarta_2"), "JACARTA_GOST-303");
+    EXPECT_EQ(crypto::getChipTypeByCrypto("cryptopro"), "");
+    EXPECT_EQ(crypto::getChipTypeByCrypto("no-such-type"), "");
+
+    EXPECT_EQ(crypto::makeChipTypeInfo("CHIP", 7), "CHIP-007");
+    EXPECT_EQ(crypto::makeChipTypeInfo("CHIP", 1234), "CHIP-1234");
+    EXPECT_EQ(crypto::makeChipTypeInfo("CHIP", 0), "");
+    EXPECT_EQ(crypto::makeChipTypeInfo("", 401), "");
+}
+
+TEST(CryptoTypes, InfoGathersTheThreeTexts)
+{
+    const CryptoTypeInfo info = crypto::getCryptoTypeInfo("rutoken_3");
+    EXPECT_EQ(info.fullName, "СКЗИ \"Рутокен ЭЦП 3.0\"");
+    EXPECT_EQ(info.shortName, "Рутокен ЭЦП 3.0");
+    EXPECT_EQ(info.chipType, "RUTOKEN_ECP_3-501");
+    const CryptoTypeInfo csp = crypto::getCryptoTypeInfo("signalcom");
+    EXPECT_EQ(csp.shortName, "Signal-COM CSP");
+    EXPECT_EQ(csp.chipType, "");
+}
+
+} // namespace
