@@ -1,0 +1,31 @@
+// Checks around JNI calls that can raise a Java exception.
+#pragma once
+
+#include <jni.h>
+
+#include <exception>
+
+namespace jni
+{
+
+// A Java exception (OutOfMemoryError, ArrayIndexOutOfBoundsException, ...) is
+// pending on the calling thread. The common frame leaves it in place, so Java
+// sees the original exception.
+class PendingJavaException : public std::exception
+{
+  public:
+    const char* what() const noexcept override { return "Java exception pending"; }
+};
+
+// Throws PendingJavaException when the last JNI call raised an exception.
+inline void checkPending(JNIEnv* env)
+{
+    if (env->ExceptionCheck()) {
+        throw PendingJavaException();
+    }
+}
+
+// Clears whatever is pending and raises java.lang.RuntimeException(message).
+void throwRuntimeException(JNIEnv* env, const char* message) noexcept;
+
+} // namespace jni

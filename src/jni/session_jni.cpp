@@ -1,0 +1,382 @@
+// Exports of com.ormid.signer.Session (key stores, keys, signing,
+// verification and certificates).
+#include <jni.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "asn1/tlv.h"
+#include "base/strings.h"
+#include "cryptoprovider/core/errors.h"
+#include "jni/errors.h"
+#include "jni/secret.h"
+#include "jni/session_call.h"
+
+namespace
+{
+
+using jni::LocalRef;
+using jni::SecretText;
+using jni::withSession;
+
+// DER of the OBJECT IDENTIFIER 1.2.840.113549.1.7.2 (signedData).
+const bytes SIGNED_DATA_OID_DER = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+
+// A CMS message is a SEQUENCE whose first element is the signedData OID.
+bool isCms(const bytes& signature)
+{
+    try {
+        const Tlv outer(signature);
+        if (outer.tag() != asn1tag::SEQUENCE) {
+            return false;
+        }
+        const Tlv first(outer.valueRef());
+        return first.data() == SIGNED_DATA_OID_DER;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+KeyStoreType keyStoreType(jint type)
+{
+    return static_cast<KeyStoreType>(type);
+}
+
+CertType certType(jint type)
+{
+    return static_cast<CertType>(static_cast<std::uint32_t>(type));
+}
+
+} // namespace
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_setKalvaMode(JNIEnv* env, jclass, jstring s, jboolean on)
+{
+    withSession(env, s, [&](Session& session, ICryptoProvider&) { session.kalvaMode = (on == JNI_TRUE); });
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_getAvailableCrypto(JNIEnv* env, jclass,
+                                                                                jstring s,
+                                                                                jobjectArray filter)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        const auto result = provider.availableCrypto(conv::jobjectArray_to_stringsVector(env, filter));
+        return conv::stringsVector_to_jobjectArray(env, result).release();
+    });
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_getAvailableCspReaders(JNIEnv* env, jclass,
+                                                                                    jstring s)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider&) -> jobjectArray {
+        // The CSP reader list comes with the CSP back end.
+        throw FunctionNotImplemented();
+    });
+}
+
+JNIEXPORT jstring JNICALL Java_com_ormid_signer_Session_getCryptoTypeVersion(JNIEnv* env, jclass, jstring s,
+                                                                             jstring cryptoType)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        return conv::to_jstring(env, provider.cryptoTypeVersion(conv::to_string(env, cryptoType))).release();
+    });
+}
+
+JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_getCryptoTypeInfo(JNIEnv* env, jclass, jstring s,
+                                                                          jstring cryptoType)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        return conv::cryptoTypeInfo_to_jobject(env,
+                                               provider.getCryptoTypeInfo(conv::to_string(env, cryptoType)))
+            .release();
+    });
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_getKeyStoreList(JNIEnv* env, jclass, jstring s,
+                                                                             jint type)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        return conv::stringsVector_to_jobjectArray(env, provider.keyStoreList(keyStoreType(type))).release();
+    });
+}
+
+JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_setKeystore(JNIEnv* env, jclass, jstring s, jint type,
+                                                                    jstring keyStoreId, jboolean createNew)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        const std::string id = conv::to_string(env, keyStoreId);
+        try {
+            provider.selectKeyStore(keyStoreType(type), id, createNew == JNI_TRUE);
+        } catch (const DeviceNotFound&) {
+            throw std::runtime_error(bs::replace(ormid_signer::localization.get("BS-008005"), id));
+        }
+        return conv::keyStoreInfo_to_jobject(env, provider.getKeyStoreInfo()).release();
+    });
+}
+
+JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_getKeystoreInfo(JNIEnv* env, jclass, jstring s)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        return conv::keyStoreInfo_to_jobject(env, provider.getKeyStoreInfo()).release();
+    });
+}
+
+JNIEXPORT jstring JNICALL Java_com_ormid_signer_Session_getKeystoreId(JNIEnv* env, jclass, jstring s)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        return conv::to_jstring(env, provider.getKeyStoreId()).release();
+    });
+}
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_forgetKeystore(JNIEnv* env, jclass, jstring s)
+{
+    withSession(env, s, [&](Session&, ICryptoProvider& provider) { provider.forgetKeyStore(); });
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_listKeys(JNIEnv* env, jclass, jstring s)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        return conv::keysList_to_jobjectArray(env, provider.getKeys()).release();
+    });
+}
+
+JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_setKey(JNIEnv* env, jclass, jstring s, jstring alias)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        return conv::keyInfo_to_jobject(env, provider.setKey(conv::to_string(env, alias))).release();
+    });
+}
+
+JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_getKeyInfo(JNIEnv* env, jclass, jstring s)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        return conv::keyInfo_to_jobject(env, provider.getKeyInfo()).release();
+    });
+}
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_forgetKey(JNIEnv* env, jclass, jstring s)
+{
+    withSession(env, s, [&](Session&, ICryptoProvider& provider) { provider.forgetKey(); });
+}
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_setPin(JNIEnv* env, jclass, jstring s, jstring pin)
+{
+    withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        const SecretText secret(env, pin);
+        provider.setPin(secret.view());
+    });
+}
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_changePin(JNIEnv* env, jclass, jstring s, jstring newPin)
+{
+    withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        const SecretText secret(env, newPin);
+        provider.changePin(secret.view());
+    });
+}
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_setKeyPassword(JNIEnv* env, jclass, jstring s,
+                                                                    jstring password)
+{
+    withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        const SecretText secret(env, password);
+        provider.setKeyPassword(secret.view());
+    });
+}
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_changeKeyPassword(JNIEnv* env, jclass, jstring s,
+                                                                       jstring newPassword)
+{
+    withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        const SecretText secret(env, newPassword);
+        provider.changeKeyPassword(secret.view());
+    });
+}
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_setKeyId(JNIEnv* env, jclass, jstring s,
+                                                              jstring externalId)
+{
+    withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        const std::string text = conv::to_string(env, externalId);
+        provider.setKeyExternalId(std::stoull(text, nullptr, 10));
+    });
+}
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_changeKeyAlias(JNIEnv* env, jclass, jstring s,
+                                                                    jstring newAlias)
+{
+    withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        provider.changeKeyAlias(conv::to_string(env, newAlias));
+    });
+}
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_deleteKey(JNIEnv* env, jclass, jstring s)
+{
+    withSession(env, s, [&](Session&, ICryptoProvider& provider) { provider.deleteKey(); });
+}
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_createNewKey(JNIEnv* env, jclass, jstring s,
+                                                                  jstring alias, jint systemId,
+                                                                  jstring signAlgorithmOid,
+                                                                  jstring algParamsOid, jstring password)
+{
+    withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        KeyInfo keyInfo;
+        provider.getKeyStoreInfo(); // KeyStoreNotSelected when no store is selected
+        keyInfo.alias = conv::to_string(env, alias);
+        keyInfo.systemId = static_cast<std::uint16_t>(static_cast<std::uint32_t>(systemId) & 0xFFFF);
+        keyInfo.signAlgorithmOid = conv::to_string(env, signAlgorithmOid);
+        keyInfo.algParamsOid = conv::to_string(env, algParamsOid);
+        if (provider.needInitRND()) {
+            throw std::runtime_error("Требуется инициализация ПДСЧ");
+        }
+        const SecretText secret(env, password);
+        provider.createNewKey(keyInfo, secret.view());
+    });
+}
+
+JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_sendKeyPressEvent(JNIEnv* env, jclass, jstring s,
+                                                                          jint)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider&) -> jobject {
+        // Key-press seeding of the random generator comes with its own module.
+        throw FunctionNotImplemented();
+    });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_getPublicKey(JNIEnv* env, jclass, jstring s)
+{
+    return withSession(env, s, [&](Session& session, ICryptoProvider& provider) {
+        return conv::binaryData_to_jbyteArray(env, provider.getPublicKey(session.kalvaMode).gostKey())
+            .release();
+    });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_getSubjectPublicKeyInfo(JNIEnv* env, jclass,
+                                                                                   jstring s)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        return conv::binaryData_to_jbyteArray(env, provider.getSubjectPublicKeyInfo().derEncoding())
+            .release();
+    });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_rawSign(JNIEnv* env, jclass, jstring s,
+                                                                   jbyteArray data)
+{
+    return withSession(env, s, [&](Session& session, ICryptoProvider& provider) {
+        const auto signatures =
+            provider.rawSign({conv::jbyteArray_to_BinaryData(env, data)}, session.kalvaMode, {});
+        if (signatures.empty()) {
+            throw std::logic_error(ormid_signer::localization.get("BS-006002"));
+        }
+        return conv::binaryData_to_jbyteArray(env, signatures.front()).release();
+    });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_cmsSign(JNIEnv* env, jclass, jstring s,
+                                                                   jobject signData)
+{
+    return withSession(env, s, [&](Session& session, ICryptoProvider& provider) {
+        const bool kalvaMode = session.kalvaMode;
+        const auto messages =
+            provider.cmsSign({conv::jobject_to_signData(env, signData, kalvaMode)}, kalvaMode);
+        if (messages.empty()) {
+            throw std::logic_error(ormid_signer::localization.get("BS-006002"));
+        }
+        return conv::binaryData_to_jbyteArray(env, messages.front()).release();
+    });
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_groupCmsSign(JNIEnv* env, jclass, jstring s,
+                                                                          jobjectArray signDataArray)
+{
+    return withSession(env, s, [&](Session& session, ICryptoProvider& provider) {
+        const bool kalvaMode = session.kalvaMode;
+        const auto messages =
+            provider.cmsSign(conv::jobjectArray_to_signData(env, signDataArray, kalvaMode), kalvaMode);
+        return conv::binaryArray_to_jobjectArray(env, messages).release();
+    });
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ormid_signer_Session_verifySign(
+    JNIEnv* env, jclass, jstring s, jstring cryptoTypeText, jbyteArray signatureArray, jbyteArray dataArray,
+    jbyteArray publicKeyArray, jstring signAlgorithmOidText, jstring algParamsOidText)
+{
+    return withSession(env, s, [&](Session& session, ICryptoProvider& provider) -> jboolean {
+        const std::string cryptoType = conv::to_string(env, cryptoTypeText);
+        const bytes signature = conv::jbyteArray_to_BinaryData(env, signatureArray);
+        const bytes data = conv::jbyteArray_to_BinaryData(env, dataArray);
+        const std::string signAlgorithmOid = conv::to_string(env, signAlgorithmOidText);
+        const std::string algParamsOid = conv::to_string(env, algParamsOidText);
+        if (signature.empty() || cryptoType.empty()) {
+            throw std::invalid_argument(ormid_signer::localization.get("BS-006004"));
+        }
+        const PublicKey key(conv::jbyteArray_to_BinaryData(env, publicKeyArray));
+        const bool kalvaMode = session.kalvaMode;
+        bool valid = false;
+        if (isCms(signature)) {
+            valid =
+                data.empty()
+                    ? provider.verifyAttachedSign(signature, cryptoType, kalvaMode, key, algParamsOid)
+                    : provider.verifyDetachedSign(data, signature, cryptoType, kalvaMode, key, algParamsOid);
+        } else {
+            valid = provider.verifyRawSign(data, signature, key, signAlgorithmOid, algParamsOid, cryptoType,
+                                           kalvaMode);
+        }
+        return valid ? JNI_TRUE : JNI_FALSE;
+    });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_confirmByOrmidVeltoken(JNIEnv* env, jclass,
+                                                                                  jstring s, jbyteArray data,
+                                                                                  jstring text)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        const Pkcs9Attribute attribute{"1.2.643.2.66.1.2", 12, conv::to_string(env, text)};
+        return conv::binaryData_to_jbyteArray(
+                   env, provider.confirm(conv::jbyteArray_to_BinaryData(env, data), {attribute}))
+            .release();
+    });
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_listCertificates(JNIEnv* env, jclass, jstring s,
+                                                                              jint type)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        return conv::certificates_to_jobjectArray(env, provider.certificates(certType(type))).release();
+    });
+}
+
+JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_setKeyByCertificate(JNIEnv* env, jclass, jstring s,
+                                                                            jbyteArray certificateId)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        return conv::keyInfo_to_jobject(
+                   env, provider.setKeyByCertificate(conv::jbyteArray_to_BinaryData(env, certificateId)))
+            .release();
+    });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_importCertificate(JNIEnv* env, jclass, jstring s,
+                                                                             jbyteArray certificate,
+                                                                             jint type)
+{
+    return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        const bytes id =
+            provider.importCertificate(conv::jbyteArray_to_BinaryData(env, certificate), certType(type));
+        return conv::binaryData_to_jbyteArray(env, id).release();
+    });
+}
+
+JNIEXPORT void JNICALL Java_com_ormid_signer_Session_deleteCertificate(JNIEnv* env, jclass, jstring s,
+                                                                       jbyteArray certificateId, jint type)
+{
+    withSession(env, s, [&](Session&, ICryptoProvider& provider) {
+        provider.deleteCertificate(conv::jbyteArray_to_BinaryData(env, certificateId), certType(type));
+    });
+}
+
+} // extern "C"
