@@ -56,8 +56,14 @@ bytes PublicKey::derEncoding() const
         return der::encode(der::encode(*gost), 0);
     }
     const auto& rsa = std::get<RsaPublicKey>(m_value);
+    // A modulus read from a certificate has lost its sign octet; without it
+    // the INTEGER would read as negative.
+    bytes modulus = rsa.modulus;
+    if (!modulus.empty() && modulus[0] >= 0x80) {
+        modulus.insert(modulus.begin(), 0x00);
+    }
     return der::encode(
-        der::encode(std::vector<bytes>{der::encodeBinaryInt(rsa.modulus), der::encode(rsa.exponent)}), 0);
+        der::encode(std::vector<bytes>{der::encodeBinaryInt(modulus), der::encode(rsa.exponent)}), 0);
 }
 
 PublicKey PublicKey::reverseKalva2() const
