@@ -8,6 +8,8 @@
 #include <string_view>
 #include <utility>
 
+#include "x509/algorithms.h"
+
 // Kind of key store; what KeyStore::type() returns.
 enum class KeyStoreType : std::int32_t {
     HardwareDevice = 0,     // PKCS#11 tokens found through the PC/SC readers
@@ -119,6 +121,10 @@ bool isHardwareDevice(std::string_view id) noexcept;
 std::string makeChipTypeInfo(std::string_view chipName, unsigned package);
 // Chip text of a token model; empty for ids without a chip.
 std::string getChipTypeByCrypto(std::string_view id);
+
+// Whether the crypto type signs with this (signature algorithm, parameter-set
+// OID text) pair; UnsupportedCryptoType for a type without a signature table.
+bool isSignAlgorithmSupported(std::string_view id, const AlgorithmParamsPair& algorithm);
 
 // Full name, short name and chip text; UnknownCryptoType for an unknown id.
 CryptoTypeInfo getCryptoTypeInfo(std::string_view id);

@@ -80,6 +80,85 @@ TEST(CryptoTypes, ChipTextsJoinChipAndThreeDigitPackage)
     EXPECT_EQ(crypto::makeChipTypeInfo("", 401), "");
 }
 
+TEST(CryptoTypes, SignAlgorithmsAreCheckedAgainstEachTypesTable)
+{
+    using crypto_pro_param::A;
+    using crypto_pro_param::B;
+    using crypto_pro_param::TEST;
+    using crypto_pro_param::XchA;
+    using crypto_pro_param::XchB;
+    using namespace tc26_gost_3410;
+    const std::string_view none;
+    struct Case {
+        const char* id;
+        AlgorithmParamsPair algorithm;
+        bool supported;
+    };
+    const Case cases[] = {
+        {"microsoft", {SHA224_WITH_RSA_ENCRYPTION, none}, false},
+        {"microsoft", {SHA256_WITH_RSA_ENCRYPTION, none}, true},
+        {"microsoft", {RSA_ENCRYPTION, RSA_ENCRYPTION_OID}, true},
+        {"microsoft", {SHA256_WITH_RSA_ENCRYPTION, RSA_ENCRYPTION_OID}, false},
+        {"microsoft", {GOST_R_3410_2012_256, A}, false},
+        {"rutoken_3", {SHA224_WITH_RSA_ENCRYPTION, none}, true},
+        {"rutoken_2", {GOST_R_3410_2012_512, paramSetC_512}, true},
+        {"rutoken_2100", {GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN, paramSetD_256}, true},
+        {"rutoken_3220", {GOST_R_3410_2001, A}, false},
+        {"rutoken_future", {RSA_ENCRYPTION, none}, true},
+        {"jacarta_2", {GOST_R_3410_2012_256, A}, true},
+        {"jacarta_2", {GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN, A}, true},
+        {"jacarta_2", {GOST_R_3410_2012_256, B}, false},
+        {"jacarta_2", {GOST_R_3410_2012_256, paramSetA_256}, false},
+        {"jacarta_2", {GOST_R_3410_2012_512, paramSetA_512}, false},
+        {"signalcom", {ECR_3410_2001, A}, true},
+        {"signalcom", {ECR_3410_2001, B}, false},
+        {"signalcom", {GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN, paramSetA_512}, true},
+        {"signalcom", {GOST_R_3410_2012_512, paramSetB_512}, false},
+        {"cryptopro", {GOST_R_3410_2001, TEST}, true},
+        {"cryptopro", {ECR_3410_2001, XchB}, true},
+        {"cryptopro", {GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN, paramSetC_512}, true},
+        {"cryptopro", {SHA256_WITH_RSA_ENCRYPTION, none}, false},
+        {"ovt", {GOST_R_3410_2012_256, paramSetD_256}, true},
+        {"ccom33_40_41", {GOST_R_3410_2001_GOST_R_3411_1994, XchA}, true},
+        {"angara", {GOST_R_3410_2001, A}, false},
+        {"angara", {GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN, XchA}, true},
+        {"ccom35", {GOST_R_3410_2012_512, paramSetB_512}, true},
+        {"ccom341", {ECR_3410_2001, A}, false},
+        // Parameter texts and algorithm identifiers must match exactly.
+        {"cryptopro", {GOST_R_3410_2012_256, "1.2.643.2.2.35.1 "}, false},
+        {"cryptopro", {AlgorithmId("GOST R 34.10-2012-256", "1.2.643.7.1.1.1.9"), A}, false},
+        {"cryptopro", {GOST_R_3410_2012_256, none}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(crypto::isSignAlgorithmSupported(c.id, c.algorithm), c.supported)
+            << c.id << " " << c.algorithm.first.name() << " " << c.algorithm.second;
+    }
+}
+
+TEST(CryptoTypes, TypesWithoutASignatureTableAreUnsupported)
+{
+    const AlgorithmParamsPair algorithm{GOST_R_3410_2012_256, crypto_pro_param::A};
+    struct Case {
+        const char* id;
+        const char* code;
+    };
+    // Named types are named in the text; others get the generic one.
+    const Case cases[] = {{"agava", "CP-008037"},
+                          {"ccom", "CP-008037"},
+                          {"std", "CP-008036"},
+                          {"", "CP-008036"},
+                          {"Rutoken_2", "CP-008036"}};
+    for (const Case& c : cases) {
+        try {
+            crypto::isSignAlgorithmSupported(c.id, algorithm);
+            ADD_FAILURE() << "no exception for " << c.id;
+        } catch (const UnsupportedCryptoType& e) {
+            EXPECT_EQ(e.cryptoType(), c.id);
+            EXPECT_STREQ(e.errorCode(), c.code) << c.id;
+        }
+    }
+}
+
 TEST(CryptoTypes, InfoGathersTheThreeTexts)
 {
     const CryptoTypeInfo info = crypto::getCryptoTypeInfo("rutoken_3");
