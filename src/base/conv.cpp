@@ -43,29 +43,28 @@ constexpr DecodeTable URL_SAFE_TABLE = makeDecodeTable(URL_SAFE_ALPHABET);
 
 std::string encodeBase64(const unsigned char* data, std::size_t size, const char* alphabet)
 {
-    std::string out;
-    out.reserve((size + 2) / 3 * 4);
+    std::string out((size + 2) / 3 * 4, '\0');
+    char* p = out.data();
     std::size_t i = 0;
     for (; i + 3 <= size; i += 3) {
         const std::uint32_t group =
             (std::uint32_t{data[i]} << 16) | (std::uint32_t{data[i + 1]} << 8) | data[i + 2];
-        out.push_back(alphabet[(group >> 18) & 0x3F]);
-        out.push_back(alphabet[(group >> 12) & 0x3F]);
-        out.push_back(alphabet[(group >> 6) & 0x3F]);
-        out.push_back(alphabet[group & 0x3F]);
+        p[0] = alphabet[(group >> 18) & 0x3F];
+        p[1] = alphabet[(group >> 12) & 0x3F];
+        p[2] = alphabet[(group >> 6) & 0x3F];
+        p[3] = alphabet[group & 0x3F];
+        p += 4;
     }
     const std::size_t rest = size - i;
-    if (rest == 1) {
-        const std::uint32_t group = std::uint32_t{data[i]} << 16;
-        out.push_back(alphabet[(group >> 18) & 0x3F]);
-        out.push_back(alphabet[(group >> 12) & 0x3F]);
-        out.append("==");
-    } else if (rest == 2) {
-        const std::uint32_t group = (std::uint32_t{data[i]} << 16) | (std::uint32_t{data[i + 1]} << 8);
-        out.push_back(alphabet[(group >> 18) & 0x3F]);
-        out.push_back(alphabet[(group >> 12) & 0x3F]);
-        out.push_back(alphabet[(group >> 6) & 0x3F]);
-        out.push_back('=');
+    if (rest != 0) {
+        // A remainder of 2 or 4 bits is padded with zero bits, then "=" fills
+        // the group of four.
+        const std::uint32_t group =
+            (std::uint32_t{data[i]} << 16) | (rest == 2 ? std::uint32_t{data[i + 1]} << 8 : 0);
+        p[0] = alphabet[(group >> 18) & 0x3F];
+        p[1] = alphabet[(group >> 12) & 0x3F];
+        p[2] = rest == 2 ? alphabet[(group >> 6) & 0x3F] : '=';
+        p[3] = '=';
     }
     return out;
 }
@@ -123,19 +122,24 @@ template <class Out> void decodeBase64(std::string_view text, const DecodeTable&
     }
 }
 
-int hexValue(unsigned char c) noexcept
+// Digit values of the 256 byte values; -1 for bytes that are not hex digits.
+constexpr std::array<std::int8_t, 256> makeHexTable()
 {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
+    std::array<std::int8_t, 256> table{};
+    for (auto& entry : table) {
+        entry = -1;
     }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
+    for (int i = 0; i < 10; ++i) {
+        table['0' + i] = static_cast<std::int8_t>(i);
     }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
+    for (int i = 0; i < 6; ++i) {
+        table['a' + i] = static_cast<std::int8_t>(10 + i);
+        table['A' + i] = static_cast<std::int8_t>(10 + i);
     }
-    return -1;
+    return table;
 }
+
+constexpr std::array<std::int8_t, 256> HEX_VALUES = makeHexTable();
 
 } // namespace
 
@@ -158,9 +162,9 @@ void encodeHex(const unsigned char* data, std::size_t size, char* out) noexcept
 void decodeHex(const char* text, std::size_t size, unsigned char* out)
 {
     for (std::size_t i = 0; i + 1 < size; i += 2) {
-        const int high = hexValue(static_cast<unsigned char>(text[i]));
-        const int low = hexValue(static_cast<unsigned char>(text[i + 1]));
-        if (high < 0 || low < 0) {
+        const int high = HEX_VALUES[static_cast<unsigned char>(text[i])];
+        const int low = HEX_VALUES[static_cast<unsigned char>(text[i + 1])];
+        if ((high | low) < 0) {
             throwNotHex();
         }
         out[i / 2] = static_cast<unsigned char>((high << 4) | low);
