@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,18 @@ std::vector<unsigned char> hex_to_bytes(std::string_view text);
 // first. Without `keepLeadingZeros` the leading zero digits are dropped
 // (so 0 gives an empty string); afterwards every byte gives two digits.
 std::string int_to_hex(unsigned long long value, unsigned char byteCount, bool keepLeadingZeros);
+
+// The bytes read as characters of type Char in the machine's byte order
+// (for wchar_t, four bytes a character); a trailing partial character is
+// left out.
+template <class Char> std::basic_string<Char> binary_to_str(const std::vector<unsigned char>& data)
+{
+    std::basic_string<Char> out(data.size() / sizeof(Char), Char());
+    if (!out.empty()) {
+        std::memcpy(out.data(), data.data(), out.size() * sizeof(Char));
+    }
+    return out;
+}
 
 } // namespace conv
 

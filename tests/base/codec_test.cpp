@@ -11,6 +11,7 @@
 
 #include "base/conv.h"
 #include "base/errors.h"
+#include "base/random.h"
 
 namespace
 {
@@ -199,6 +200,15 @@ TEST(Hex, IntToHex)
         EXPECT_EQ(conv::int_to_hex(c.value, c.bytes, c.keep), c.expected)
             << std::hex << c.value << " " << int(c.bytes) << " " << c.keep;
     }
+}
+
+TEST(Conv, BinaryToStr)
+{
+    const Bytes data{0x41, 0, 0, 0, 0x10, 0x04, 0, 0, 0xFF};
+    EXPECT_EQ(conv::binary_to_str<wchar_t>(data), std::wstring(L"A\u0410")); // trailing byte left out
+    EXPECT_EQ(conv::binary_to_str<char>(data).size(), data.size());
+    EXPECT_EQ(conv::binary_to_str<wchar_t>(Bytes{1, 2, 3}), std::wstring());
+    EXPECT_EQ(conv::binary_to_str<wchar_t>(bs::getRandomBytes(128)).size(), 32u);
 }
 
 TEST(ParallelHex, BlockSize)
