@@ -19,7 +19,21 @@ class LookedUpError : public std::exception
         : m_catalogue(&catalogue), m_code(code)
     {
     }
-    const char* what() const noexcept override { return m_catalogue->get(m_code); }
+    // A language without texts (set on a single catalogue by hand) falls back
+    // to the Russian text, and a missing code to the code itself, so that
+    // reading a message can never end the process.
+    const char* what() const noexcept override
+    {
+        try {
+            return m_catalogue->get(m_code);
+        } catch (...) {
+        }
+        try {
+            return m_catalogue->get(RUSSIAN, m_code);
+        } catch (...) {
+            return m_code;
+        }
+    }
     const char* errorCode() const noexcept { return m_code; }
 
   private:

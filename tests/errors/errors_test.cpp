@@ -519,6 +519,18 @@ TEST_F(Errors, OnlyTheTwoLanguagesWithTextsCanBeSelected)
     EXPECT_STREQ(KeyNotFound().what(), "DS key not found");
 }
 
+TEST(Localization, ReadingALookedUpMessageNeverFails)
+{
+    const Localization catalogue({{"T-1", "один", "one"}});
+    const bs::LookedUpError known(catalogue, "T-1");
+    const bs::LookedUpError missing(catalogue, "T-9");
+    catalogue.setLanguage(ENGLISH);
+    EXPECT_STREQ(known.what(), "one");
+    catalogue.setLanguage(static_cast<Language>(5));
+    EXPECT_STREQ(known.what(), "один");
+    EXPECT_STREQ(missing.what(), "T-9");
+}
+
 TEST(Localization, RowsBuildBothLanguagesAndRefuseDuplicates)
 {
     const Localization catalogue({{"T-1", "один", "one"}, {"T-2", "два", "two"}});
