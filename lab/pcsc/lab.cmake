@@ -37,3 +37,17 @@ function(ormid_lab_test name)
     FIXTURES_REQUIRED ${L_FIXTURE}
     ENVIRONMENT "PCSCLITE_CSOCK_NAME=${socket};ORMID_LAB_DIR=${L_DIR};ORMID_LAB_PKCS11_DIR=${CMAKE_BINARY_DIR}/lab/pkcs11;ORMID_LAB_SCRIPT=${ORMID_LAB_SCRIPT};ORMID_LAB_BUILD=${CMAKE_BINARY_DIR}")
 endfunction()
+
+# ormid_lab_fixture(<fixture> DIR <state dir> [LAYOUT default|scard|empty])
+# Tests <fixture>_up / <fixture>_down that start and stop a lab of their own.
+function(ormid_lab_fixture fixture)
+  cmake_parse_arguments(L "" "DIR;LAYOUT" "" ${ARGN})
+  if(NOT L_LAYOUT)
+    set(L_LAYOUT default)
+  endif()
+  add_test(NAME ${fixture}_up
+           COMMAND ${ORMID_LAB_SCRIPT} up ${L_DIR} --build ${CMAKE_BINARY_DIR} --layout ${L_LAYOUT})
+  add_test(NAME ${fixture}_down COMMAND ${ORMID_LAB_SCRIPT} down ${L_DIR})
+  set_tests_properties(${fixture}_up PROPERTIES FIXTURES_SETUP ${fixture} LABELS lab)
+  set_tests_properties(${fixture}_down PROPERTIES FIXTURES_CLEANUP ${fixture} LABELS lab)
+endfunction()
