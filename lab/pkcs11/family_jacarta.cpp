@@ -1,0 +1,6 @@
+#include "module.h"
+
+const char* labtoken::moduleFamily()
+{
+    return "jacarta";
+}
