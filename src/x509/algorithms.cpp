@@ -285,6 +285,20 @@ void checkGost3410Params(const AlgorithmId& alg, std::string_view paramsOid)
     throw Gost3410ECParamsIncompatible();
 }
 
+namespace
+{
+
+// An unsupported parameter set with no text at all reads as "empty".
+[[noreturn]] void throwUnsupported(std::string_view paramsOid)
+{
+    if (paramsOid.empty()) {
+        throw Gost3410ECParamsEmpty();
+    }
+    throw Gost3410ECParamsUnsupported(paramsOid);
+}
+
+} // namespace
+
 unsigned getKeyParamBits(const ObjectIdentifier& paramsOid)
 {
     return getKeyParamBits(std::string_view(paramsOid.toString()));
@@ -304,7 +318,7 @@ unsigned getKeyParamBits(std::string_view paramsOid)
             return 512;
         }
     }
-    throw Gost3410ECParamsUnsupported(paramsOid);
+    throwUnsupported(paramsOid);
 }
 
 std::uint8_t getGost3410AlgParamsId(std::string_view paramsOid,
@@ -325,7 +339,7 @@ std::uint8_t getGost3410AlgParamsId(std::string_view paramsOid,
         id = find(cp::C);
     }
     if (id == nullptr) {
-        throw Gost3410ECParamsUnsupported(paramsOid);
+        throwUnsupported(paramsOid);
     }
     return *id;
 }

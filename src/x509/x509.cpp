@@ -174,7 +174,7 @@ AlgorithmId X509::signAlgorithm() const
 
 std::string X509::gost3410ParamsOid() const
 {
-    const bytes& last = der::getSequense(keyInfo()[0]).back();
+    const bytes last = der::getSequense(keyInfo()[0]).back();
     const Tlv element(last);
     if (element.tag() == 0x30) {
         return der::getObjectIdentifier(der::getSequense(last).front()).toString();
