@@ -20,6 +20,12 @@ std::string makeLibraryName(std::string_view name)
 DynamicLibrary::DynamicLibrary(std::string_view path) : m_path(path)
 {
     bs::Logger log("DynamicLibrary::DynamicLibrary");
+    // An empty name would make the loader hand out the main program, whose
+    // global scope resolves symbols of every library in the process.
+    if (m_path.empty()) {
+        log.error("empty library name");
+        throw LoadLibraryError(m_path);
+    }
     m_handle = ::dlopen(m_path.c_str(), RTLD_LAZY);
     if (m_handle == nullptr) {
         const char* reason = ::dlerror();

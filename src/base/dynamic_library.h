@@ -21,7 +21,8 @@ std::string makeLibraryName(std::string_view name);
 class DynamicLibrary
 {
   public:
-    // Throws LoadLibraryError(path) when the library cannot be loaded.
+    // Throws LoadLibraryError(path) when the library cannot be loaded or the
+    // path is empty.
     explicit DynamicLibrary(std::string_view path);
     ~DynamicLibrary();
     DynamicLibrary(const DynamicLibrary&) = delete;

@@ -71,6 +71,9 @@ TEST(DynamicLibrary, MissingLibraryNamesThePath)
     const std::string missing = "/nonexistent/librtpkcs11ecp.so";
     EXPECT_EQ(errorText<LoadLibraryError>([&] { DynamicLibrary library(missing); }),
               bs::replace(bs::localization.get("BS-0009"), missing));
+    // An empty name is refused rather than opening the main program.
+    EXPECT_EQ(errorText<LoadLibraryError>([] { DynamicLibrary library(""); }),
+              bs::replace(bs::localization.get("BS-0009"), ""));
     EXPECT_EQ(dll::makeLibraryName("rtpkcs11ecp"), "librtpkcs11ecp.so");
 }
 
