@@ -3,13 +3,9 @@
 #include <vector>
 
 #include "asn1/der.h"
-#if __has_include("icrypto/sha.h")
 #include "icrypto/sha.h"
-#define ORMID_HAVE_SHA 1
-#endif
 #include "x509/pkcs10.h"
 #include "x509/subject_dn.h"
-#include <stdexcept>
 
 namespace
 {
@@ -134,12 +130,7 @@ namespace cert
 
 bytes keyIdentifier(const PublicKey& key)
 {
-#ifdef ORMID_HAVE_SHA
-    return icrypto::sha1(key.isGost() ? key.gostKey() : key.derEncoding());
-#else
-    (void)key;
-    throw std::logic_error("SHA-1 is not available");
-#endif
+    return icrypto::Sha1().digest(key.isGost() ? key.gostKey() : key.derEncoding());
 }
 
 bytes certificateExtensions(const Extensions& extensions, const bytes& subjectKeyId,
