@@ -7,7 +7,6 @@
 #                                           # fixture tests (same script)
 # The tests get PCSCLITE_CSOCK_NAME, ORMID_LAB_DIR, ORMID_LAB_PKCS11_DIR,
 # ORMID_LAB_SCRIPT and ORMID_LAB_BUILD in their environment.
-include_guard(GLOBAL)
 
 set(ORMID_LAB_SCRIPT ${PROJECT_SOURCE_DIR}/scripts/lab)
 set(ORMID_LAB_DIR ${CMAKE_BINARY_DIR}/lab-state)
