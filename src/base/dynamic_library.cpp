@@ -21,8 +21,9 @@ DynamicLibrary::DynamicLibrary(std::string_view path) : m_path(path)
 {
     bs::Logger log("DynamicLibrary::DynamicLibrary");
     // An empty name would make the loader hand out the main program, whose
-    // global scope resolves symbols of every library in the process.
-    if (m_path.empty()) {
+    // global scope resolves symbols of every library in the process; an
+    // embedded NUL would load a library other than the one named.
+    if (m_path.empty() || m_path.find('\0') != std::string::npos) {
         log.error("empty library name");
         throw LoadLibraryError(m_path);
     }
@@ -45,7 +46,8 @@ void* DynamicLibrary::getFunction(std::string_view name) const
 {
     const std::string symbol(name);
     ::dlerror(); // clear a stale error
-    void* address = ::dlsym(m_handle, symbol.c_str());
+    // A name with an embedded NUL must not resolve to its truncated prefix.
+    void* address = symbol.find('\0') == std::string::npos ? ::dlsym(m_handle, symbol.c_str()) : nullptr;
     if (address == nullptr) {
         bs::Logger log("DynamicLibrary::getFunction");
         const std::string message = bs::message(bs::localization, "BS-0003", symbol);

@@ -61,6 +61,9 @@ TEST(DynamicLibrary, LoadsResolvesAndLocatesARealLibrary)
 
     EXPECT_EQ(errorText<std::runtime_error>([&] { library->getFunction("no_such_function"); }),
               bs::replace(bs::localization.get("BS-0003"), "no_such_function"));
+    const std::string truncated("cos\0tan", 7);
+    EXPECT_EQ(errorText<std::runtime_error>([&] { library->getFunction(truncated); }),
+              bs::replace(bs::localization.get("BS-0003"), truncated).c_str()); // what() ends at the NUL
     EXPECT_EQ(errorText<std::invalid_argument>([&] { library->getPath(""); }), "Function name is empty");
     EXPECT_EQ(errorText<std::runtime_error>([&] { library->getPath("no_such_function"); }),
               bs::replace(bs::localization.get("BS-0003"), "no_such_function"));
@@ -74,6 +77,9 @@ TEST(DynamicLibrary, MissingLibraryNamesThePath)
     // An empty name is refused rather than opening the main program.
     EXPECT_EQ(errorText<LoadLibraryError>([] { DynamicLibrary library(""); }),
               bs::replace(bs::localization.get("BS-0009"), ""));
+    const std::string embedded("libm.so.6\0.evil", 15);
+    EXPECT_EQ(errorText<LoadLibraryError>([&] { DynamicLibrary library(embedded); }),
+              bs::replace(bs::localization.get("BS-0009"), embedded).c_str());
     EXPECT_EQ(dll::makeLibraryName("rtpkcs11ecp"), "librtpkcs11ecp.so");
 }
 
