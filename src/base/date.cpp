@@ -62,7 +62,8 @@ Date::Date(std::string_view path)
     };
     const std::string file(path);
     std::tm tm{};
-    if (::stat(file.c_str(), &info) != 0 || ::gmtime_r(&info.st_ctime, &tm) == nullptr) {
+    if (file.find('\0') != std::string::npos || ::stat(file.c_str(), &info) != 0 ||
+        ::gmtime_r(&info.st_ctime, &tm) == nullptr) {
         throw std::runtime_error("Error getting file creation date");
     }
     *this = Date(Unchecked{}, static_cast<std::uint32_t>(tm.tm_mday),

@@ -182,6 +182,9 @@ TEST(Date, TodayAndFileDate)
               1);
     EXPECT_EQ(errorText<std::runtime_error>([&] { Date missing{std::string(path)}; }),
               "Error getting file creation date");
+    // A name cut short at a NUL would date some other file.
+    EXPECT_EQ(errorText<std::runtime_error>([] { Date named{std::string_view("/tmp\0/x", 7)}; }),
+              "Error getting file creation date");
 }
 
 TEST(System, CurrentTimeAndUserName)
