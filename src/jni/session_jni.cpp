@@ -38,6 +38,17 @@ bool isCms(const bytes& signature)
     }
 }
 
+// An unsigned 64-bit decimal number. std::stoull alone would take "12ab" as
+// 12 and "-1" as the largest value, so anything but digits is refused with
+// the same std::invalid_argument it throws for text without a number.
+std::uint64_t parseExternalId(const std::string& text)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        throw std::invalid_argument("stoull");
+    }
+    return std::stoull(text, nullptr, 10); // std::out_of_range above 2^64 - 1
+}
+
 KeyStoreType keyStoreType(jint type)
 {
     return static_cast<KeyStoreType>(type);
@@ -199,8 +210,7 @@ JNIEXPORT void JNICALL Java_com_ormid_signer_Session_setKeyId(JNIEnv* env, jclas
                                                               jstring externalId)
 {
     withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        const std::string text = conv::to_string(env, externalId);
-        provider.setKeyExternalId(std::stoull(text, nullptr, 10));
+        provider.setKeyExternalId(parseExternalId(conv::to_string(env, externalId)));
     });
 }
 

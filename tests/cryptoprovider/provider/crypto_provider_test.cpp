@@ -1,0 +1,83 @@
+#include "cryptoprovider/provider/crypto_provider_ru.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "cryptoprovider/core/errors.h"
+
+namespace {
+
+// Code of the catalogue error a call throws; "" when it returns.
+template <class Call>
+std::string codeOf(Call&& call)
+{
+    try {
+        call();
+    } catch (const bs::LookedUpError& e) {
+        return e.errorCode();
+    }
+    return "";
+}
+
+TEST(CryptoProviderTest, FreshProviderHasNothingSelected)
+{
+    auto provider = getCryptoProvider();
+    ASSERT_NE(provider, nullptr);
+    EXPECT_EQ(provider->getKeyStoreId(), "");
+    EXPECT_EQ(provider->digestEngine(), nullptr);
+    EXPECT_NO_THROW(provider->forgetKeyStore());
+    EXPECT_NO_THROW(provider->forgetKey());
+    EXPECT_NO_THROW(provider->clearCache());
+    EXPECT_NO_THROW(provider->clearKeyStoreCache());
+    EXPECT_NO_THROW(provider->clearKeyCache());
+}
+
+TEST(CryptoProviderTest, ChecksComeBeforeTheKeyStore)
+{
+    auto provider = getCryptoProvider();
+    struct Case {
+        const char* name;
+        std::function<void()> call;
+        const char* code;
+    };
+    const Case cases[] = {
+        {"store info without store", [&] { provider->getKeyStoreInfo(); }, "CP-008005"},
+        {"empty PIN is rejected first", [&] { provider->setPin(L""); }, "CP-008012"},
+        {"empty new PIN is rejected first", [&] { provider->changePin(L""); }, "CP-008012"},
+        {"PIN without store", [&] { provider->setPin(L"1234"); }, "CP-008005"},
+        {"external id 0", [&] { provider->setKeyExternalId(0); }, "CP-008023"},
+        {"blank alias", [&] { provider->setKey(" \t "); }, "CP-008019"},
+        {"alias without store", [&] { provider->setKey(" name "); }, "CP-008005"},
+        {"key info without key", [&] { provider->getKeyInfo(); }, "CP-008016"},
+        {"key list without store", [&] { provider->getKeys(); }, "CP-008005"},
+        {"raw sign without key", [&] { provider->rawSign({{1}}, false, {}); }, "CP-008016"},
+        {"certificates without store", [&] { provider->certificates(CERT_USER); }, "CP-008005"},
+        {"confirm without store", [&] { provider->confirm({1}, {}); }, "CP-008005"},
+        {"unknown crypto type", [&] { provider->getCryptoTypeInfo("STD"); }, "CP-008002"},
+        {"version of unknown crypto type", [&] { provider->cryptoTypeVersion("nope"); }, "CP-008002"},
+        {"detection not built", [&] { provider->availableCrypto({}); }, "CP-008053"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(codeOf(c.call), c.code) << c.name;
+    }
+}
+
+TEST(CryptoProviderTest, CryptoTypeInfoComesFromTheCatalogue)
+{
+    auto provider = getCryptoProvider();
+    const CryptoTypeInfo angara = provider->getCryptoTypeInfo("angara");
+    EXPECT_EQ(angara.chipType, "MSKEY_K-202");
+    EXPECT_EQ(angara.shortName, "MS_KEY K – АНГАРА");
+    const CryptoTypeInfo csp = provider->getCryptoTypeInfo("cryptopro");
+    EXPECT_EQ(csp.chipType, "");
+    EXPECT_EQ(csp.fullName, "СКЗИ \"КриптоПро CSP\"");
+}
+
+TEST(CryptoProviderTest, EachCallMakesAnIndependentProvider)
+{
+    EXPECT_NE(getCryptoProvider(), getCryptoProvider());
+}
+
+} // namespace
