@@ -34,7 +34,7 @@ function(ormid_lab_test name)
   ormid_lab_socket(${L_DIR} socket)
   set_tests_properties(${name} PROPERTIES
     FIXTURES_REQUIRED ${L_FIXTURE}
-    ENVIRONMENT "PCSCLITE_CSOCK_NAME=${socket};ORMID_LAB_DIR=${L_DIR};ORMID_LAB_PKCS11_DIR=${CMAKE_BINARY_DIR}/lab/pkcs11;ORMID_LAB_SCRIPT=${ORMID_LAB_SCRIPT};ORMID_LAB_BUILD=${CMAKE_BINARY_DIR}")
+    ENVIRONMENT "PCSCLITE_CSOCK_NAME=${socket};ORMID_LAB_DIR=${L_DIR};ORMID_LAB_PKCS11_DIR=${CMAKE_BINARY_DIR}/lab/modules;ORMID_LAB_SCRIPT=${ORMID_LAB_SCRIPT};ORMID_LAB_BUILD=${CMAKE_BINARY_DIR}")
 endfunction()
 
 # ormid_lab_fixture(<fixture> DIR <state dir> [LAYOUT default|scard|empty])

@@ -146,7 +146,7 @@ class JaCartaCard : public TokenCard
     bytes chipData() const
     {
         const labdev::Device d = device();
-        if (!d.getBool("formatted", true)) {
+        if (!d.getBool("card.formatted", true)) {
             return swOnly(0x69A6);
         }
         const int max = static_cast<int>(d.getInt(labdev::fact::USER_TRIES_MAX, 10));

@@ -86,6 +86,12 @@ TEST(RutokenCard, ChipDataTellsTheModel)
     ASSERT_GE(laterChip.size(), 6u);
     EXPECT_EQ(laterChip[1], 60);
     EXPECT_EQ(devices.load("0B1C2D3E").get(labdev::fact::READER), RUTOKEN_SPARE);
+
+    // Pulling the card out takes the token out of its PKCS#11 slot as well.
+    later.disconnect();
+    lab("remove 'Aktiv Rutoken ECP 00 01'");
+    EXPECT_FALSE(devices.load("0B1C2D3E").getBool(labdev::fact::PRESENT, true));
+    EXPECT_FALSE(SCardProvider().getStatus(RUTOKEN_SPARE).eventState & SCARD_STATE_PRESENT);
 }
 
 TEST(RutokenCard, PinStateIsTheTokensOwn)
@@ -121,9 +127,9 @@ TEST(JaCartaCard, ChipDataCountsTheTries)
     chip = provider.executeCommand(chipData, false).getData();
     EXPECT_EQ(chip[12] - chip[13], 4);
 
-    lab("set JC2000000001 formatted=0");
+    lab("set JC2000000001 card.formatted=0");
     EXPECT_THROW(provider.executeCommand(chipData, false), apdu::CardNotFormatted);
-    lab("set JC2000000001 formatted=1 user-tries-left=10");
+    lab("set JC2000000001 card.formatted=1 user-tries-left=10");
 }
 
 TEST(AtrCards, PresentTheMakersAtrs)
