@@ -20,45 +20,75 @@ namespace icrypto::detail
     return v;
 }
 
+[[gnu::always_inline]] inline std::uint64_t sha512Sigma0(std::uint64_t x) noexcept
+{
+    return std::rotr(x, 1) ^ std::rotr(x, 8) ^ (x >> 7);
+}
+
+[[gnu::always_inline]] inline std::uint64_t sha512Sigma1(std::uint64_t x) noexcept
+{
+    return std::rotr(x, 19) ^ std::rotr(x, 61) ^ (x >> 6);
+}
+
+// One round; the caller renames the working variables instead of moving
+// them. bc holds b ^ c on entry and is left as a ^ b, which is b ^ c of the
+// next round (majority with one XOR fewer).
+#define ORMID_SHA512_ROUND(a, b, c, d, e, f, g, h, wk)                                                       \
+    do {                                                                                                     \
+        const std::uint64_t t1 =                                                                             \
+            h + (wk) + (g ^ (e & (f ^ g))) + (std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41));       \
+        const std::uint64_t ab = a ^ b;                                                                      \
+        d += t1;                                                                                             \
+        h = t1 + (std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39)) + (b ^ (ab & bc));                 \
+        bc = ab;                                                                                             \
+    } while (0)
+
+// The 80 rounds over a block whose schedule plus round constants is wk,
+// and the final addition into the state. after(g) runs after each group of
+// eight rounds (g = 0..9), for work to interleave with them.
+template <class After>
+[[gnu::always_inline]] inline void sha512Rounds(std::uint64_t* state, const std::uint64_t* wk,
+                                                After after) noexcept
+{
+    std::uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+    std::uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+    std::uint64_t bc = b ^ c;
+    for (int i = 0; i < 80; i += 8) {
+        ORMID_SHA512_ROUND(a, b, c, d, e, f, g, h, wk[i]);
+        ORMID_SHA512_ROUND(h, a, b, c, d, e, f, g, wk[i + 1]);
+        ORMID_SHA512_ROUND(g, h, a, b, c, d, e, f, wk[i + 2]);
+        ORMID_SHA512_ROUND(f, g, h, a, b, c, d, e, wk[i + 3]);
+        ORMID_SHA512_ROUND(e, f, g, h, a, b, c, d, wk[i + 4]);
+        ORMID_SHA512_ROUND(d, e, f, g, h, a, b, c, wk[i + 5]);
+        ORMID_SHA512_ROUND(c, d, e, f, g, h, a, b, wk[i + 6]);
+        ORMID_SHA512_ROUND(b, c, d, e, f, g, h, a, wk[i + 7]);
+        after(i / 8);
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+}
+
+#undef ORMID_SHA512_ROUND
+
 [[gnu::always_inline]] inline void sha512Blocks(std::uint64_t* state, const unsigned char* data,
                                                 std::size_t blocks) noexcept
 {
     for (; blocks > 0; --blocks, data += 128) {
-        std::uint64_t w[16];
+        // The whole schedule first (W + K), then the rounds.
+        std::uint64_t w[80];
         for (int i = 0; i < 16; ++i)
             w[i] = sha512Load(data + 8 * i);
-        std::uint64_t s[8];
-        for (int i = 0; i < 8; ++i)
-            s[i] = state[i];
-#pragma GCC unroll 80
-        for (int t = 0; t < 80; ++t) {
-            std::uint64_t x;
-            if (t < 16) {
-                x = w[t];
-            } else {
-                const std::uint64_t w15 = w[(t - 15) & 15], w2 = w[(t - 2) & 15];
-                const std::uint64_t s0 = std::rotr(w15, 1) ^ std::rotr(w15, 8) ^ (w15 >> 7);
-                const std::uint64_t s1 = std::rotr(w2, 19) ^ std::rotr(w2, 61) ^ (w2 >> 6);
-                x = w[t & 15] + s0 + w[(t - 7) & 15] + s1;
-                w[t & 15] = x;
-            }
-            std::uint64_t& a = s[(80 - t) & 7];
-            std::uint64_t& b = s[(81 - t) & 7];
-            std::uint64_t& c = s[(82 - t) & 7];
-            std::uint64_t& d = s[(83 - t) & 7];
-            std::uint64_t& e = s[(84 - t) & 7];
-            std::uint64_t& f = s[(85 - t) & 7];
-            std::uint64_t& g = s[(86 - t) & 7];
-            std::uint64_t& h = s[(87 - t) & 7];
-            const std::uint64_t t1 = h + (std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41)) +
-                                     (g ^ (e & (f ^ g))) + SHA512_K[t] + x;
-            const std::uint64_t t2 =
-                (std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39)) + ((a & b) | (c & (a | b)));
-            d += t1;
-            h = t1 + t2;
-        }
-        for (int i = 0; i < 8; ++i)
-            state[i] += s[i];
+        for (int i = 16; i < 80; ++i)
+            w[i] = sha512Sigma1(w[i - 2]) + w[i - 7] + sha512Sigma0(w[i - 15]) + w[i - 16];
+        for (int i = 0; i < 80; ++i)
+            w[i] += SHA512_K[i];
+        sha512Rounds(state, w, [](int) {});
     }
 }
 

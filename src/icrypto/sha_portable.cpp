@@ -65,48 +65,55 @@ void sha1CompressPortable(std::uint32_t* state, const unsigned char* data, std::
     }
 }
 
+// One SHA-256 round with renamed working variables; bc as in SHA-512.
+#define ORMID_SHA256_ROUND(a, b, c, d, e, f, g, h, wk)                                                       \
+    do {                                                                                                     \
+        const std::uint32_t t1 =                                                                             \
+            h + (wk) + (g ^ (e & (f ^ g))) + (std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25));        \
+        const std::uint32_t ab = a ^ b;                                                                      \
+        d += t1;                                                                                             \
+        h = t1 + (std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22)) + (b ^ (ab & bc));                  \
+        bc = ab;                                                                                             \
+    } while (0)
+
 void sha256CompressPortable(std::uint32_t* state, const unsigned char* data, std::size_t blocks) noexcept
 {
     for (; blocks > 0; --blocks, data += 64) {
-        std::uint32_t w[16];
+        std::uint32_t w[64];
         for (int i = 0; i < 16; ++i)
             w[i] = be32(data + 4 * i);
-        std::uint32_t s[8];
-        for (int i = 0; i < 8; ++i)
-            s[i] = state[i];
-#pragma GCC unroll 64
-        for (int t = 0; t < 64; ++t) {
-            std::uint32_t x;
-            if (t < 16) {
-                x = w[t];
-            } else {
-                const std::uint32_t w15 = w[(t - 15) & 15], w2 = w[(t - 2) & 15];
-                const std::uint32_t s0 = std::rotr(w15, 7) ^ std::rotr(w15, 18) ^ (w15 >> 3);
-                const std::uint32_t s1 = std::rotr(w2, 17) ^ std::rotr(w2, 19) ^ (w2 >> 10);
-                x = w[t & 15] + s0 + w[(t - 7) & 15] + s1;
-                w[t & 15] = x;
-            }
-            // The eight working variables rotate through s[] by index, so
-            // no register moves are needed once the loop is unrolled.
-            std::uint32_t& a = s[(64 - t) & 7];
-            std::uint32_t& b = s[(65 - t) & 7];
-            std::uint32_t& c = s[(66 - t) & 7];
-            std::uint32_t& d = s[(67 - t) & 7];
-            std::uint32_t& e = s[(68 - t) & 7];
-            std::uint32_t& f = s[(69 - t) & 7];
-            std::uint32_t& g = s[(70 - t) & 7];
-            std::uint32_t& h = s[(71 - t) & 7];
-            const std::uint32_t t1 = h + (std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25)) +
-                                     (g ^ (e & (f ^ g))) + SHA256_K[t] + x;
-            const std::uint32_t t2 =
-                (std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22)) + ((a & b) | (c & (a | b)));
-            d += t1;
-            h = t1 + t2;
+        for (int i = 16; i < 64; ++i) {
+            const std::uint32_t w15 = w[i - 15], w2 = w[i - 2];
+            w[i] = (std::rotr(w2, 17) ^ std::rotr(w2, 19) ^ (w2 >> 10)) + w[i - 7] +
+                   (std::rotr(w15, 7) ^ std::rotr(w15, 18) ^ (w15 >> 3)) + w[i - 16];
         }
-        for (int i = 0; i < 8; ++i)
-            state[i] += s[i];
+        for (int i = 0; i < 64; ++i)
+            w[i] += SHA256_K[i];
+        std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+        std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+        std::uint32_t bc = b ^ c;
+        for (int i = 0; i < 64; i += 8) {
+            ORMID_SHA256_ROUND(a, b, c, d, e, f, g, h, w[i]);
+            ORMID_SHA256_ROUND(h, a, b, c, d, e, f, g, w[i + 1]);
+            ORMID_SHA256_ROUND(g, h, a, b, c, d, e, f, w[i + 2]);
+            ORMID_SHA256_ROUND(f, g, h, a, b, c, d, e, w[i + 3]);
+            ORMID_SHA256_ROUND(e, f, g, h, a, b, c, d, w[i + 4]);
+            ORMID_SHA256_ROUND(d, e, f, g, h, a, b, c, w[i + 5]);
+            ORMID_SHA256_ROUND(c, d, e, f, g, h, a, b, w[i + 6]);
+            ORMID_SHA256_ROUND(b, c, d, e, f, g, h, a, w[i + 7]);
+        }
+        state[0] += a;
+        state[1] += b;
+        state[2] += c;
+        state[3] += d;
+        state[4] += e;
+        state[5] += f;
+        state[6] += g;
+        state[7] += h;
     }
 }
+
+#undef ORMID_SHA256_ROUND
 
 void sha512CompressPortable(std::uint64_t* state, const unsigned char* data, std::size_t blocks) noexcept
 {

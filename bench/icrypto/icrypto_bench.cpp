@@ -1,0 +1,226 @@
+// bench_icrypto: our GOST R 34.11-94, GOST 28147-89 counter mode and SHA
+// engines against libgcrypt, nettle and OpenSSL on the same buffers.
+// Compare within one run (the ratios), not across machines.
+#include <benchmark/benchmark.h>
+#include <gcrypt.h>
+#include <nettle/gosthash94.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "icrypto/gost28147.h"
+#include "icrypto/gost3411.h"
+#include "icrypto/sha.h"
+#include "icrypto/sha_path.h"
+
+namespace
+{
+
+using Bytes = std::vector<unsigned char>;
+
+const Bytes& input(std::size_t size)
+{
+    static Bytes data = [] {
+        Bytes d(64u << 20);
+        std::uint32_t x = 12345;
+        for (auto& b : d) {
+            x = x * 1664525u + 1013904223u;
+            b = static_cast<unsigned char>(x >> 24);
+        }
+        return d;
+    }();
+    static std::vector<Bytes> cache;
+    for (const Bytes& b : cache)
+        if (b.size() == size)
+            return b;
+    cache.emplace_back(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(size));
+    return cache.back();
+}
+
+void setBytes(benchmark::State& state, std::size_t size)
+{
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
+}
+
+void initGcrypt()
+{
+    static const bool done = [] {
+        gcry_check_version(nullptr);
+        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+        return true;
+    }();
+    (void)done;
+}
+
+// GOST R 34.11-94
+
+void gostOurs(benchmark::State& state, icrypto::gost28147_params_id_t set)
+{
+    const Bytes& data = input(static_cast<std::size_t>(state.range(0)));
+    const icrypto::Gost28147Params params(set);
+    icrypto::Gost3411 hash(params, Bytes(32, 0));
+    for (auto _ : state) {
+        hash.update(data);
+        benchmark::DoNotOptimize(hash.dofinal(Endian::Little));
+    }
+    setBytes(state, data.size());
+}
+
+void gostGcrypt(benchmark::State& state, int algo)
+{
+    initGcrypt();
+    const Bytes& data = input(static_cast<std::size_t>(state.range(0)));
+    unsigned char out[32];
+    for (auto _ : state) {
+        gcry_md_hash_buffer(algo, out, data.data(), data.size());
+        benchmark::DoNotOptimize(out);
+    }
+    setBytes(state, data.size());
+}
+
+void Gost3411_94_CryptoPro_ours(benchmark::State& state)
+{
+    gostOurs(state, icrypto::GOST28147_PARAMS_GOSTR3411_CRYPTOPRO);
+}
+
+void Gost3411_94_CryptoPro_libgcrypt(benchmark::State& state)
+{
+    gostGcrypt(state, GCRY_MD_GOSTR3411_CP);
+}
+
+void Gost3411_94_CryptoPro_nettle(benchmark::State& state)
+{
+    const Bytes& data = input(static_cast<std::size_t>(state.range(0)));
+    struct gosthash94cp_ctx ctx;
+    unsigned char out[GOSTHASH94CP_DIGEST_SIZE];
+    for (auto _ : state) {
+        gosthash94cp_init(&ctx);
+        gosthash94cp_update(&ctx, data.size(), data.data());
+        gosthash94cp_digest(&ctx, sizeof(out), out);
+        benchmark::DoNotOptimize(out);
+    }
+    setBytes(state, data.size());
+}
+
+void Gost3411_94_Test_ours(benchmark::State& state)
+{
+    gostOurs(state, icrypto::GOST28147_PARAMS_GOSTR3411_TEST);
+}
+
+void Gost3411_94_Test_libgcrypt(benchmark::State& state)
+{
+    gostGcrypt(state, GCRY_MD_GOSTR3411_94);
+}
+
+// GOST 28147-89 counter mode
+
+void Gost28147_CTR_ours(benchmark::State& state)
+{
+    const Bytes& data = input(static_cast<std::size_t>(state.range(0)));
+    const icrypto::Gost28147Params params(icrypto::GOST28147_PARAMS_CRYPTOPRO_A);
+    icrypto::Gost28147CTR ctr(params, Bytes(8, 1), Bytes(32, 2));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ctr.crypt(data));
+    setBytes(state, data.size());
+}
+
+// SHA
+
+OSSL_LIB_CTX* opensslDefault()
+{
+    static OSSL_LIB_CTX* ctx = [] {
+        OSSL_PROVIDER_load(nullptr, "default");
+        return static_cast<OSSL_LIB_CTX*>(nullptr);
+    }();
+    return ctx;
+}
+
+void shaOpenSsl(benchmark::State& state, const char* name)
+{
+    const Bytes& data = input(static_cast<std::size_t>(state.range(0)));
+    std::unique_ptr<EVP_MD, void (*)(EVP_MD*)> md(EVP_MD_fetch(opensslDefault(), name, nullptr), EVP_MD_free);
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    for (auto _ : state) {
+        EVP_Digest(data.data(), data.size(), out, &length, md.get(), nullptr);
+        benchmark::DoNotOptimize(out);
+    }
+    setBytes(state, data.size());
+}
+
+template <class Engine> void shaOurs(benchmark::State& state, bool portable)
+{
+    const Bytes& data = input(static_cast<std::size_t>(state.range(0)));
+    icrypto::forcePortableSha(portable);
+    Engine engine;
+    for (auto _ : state) {
+        engine.update(data);
+        benchmark::DoNotOptimize(engine.doFinal());
+    }
+    icrypto::forcePortableSha(false);
+    setBytes(state, data.size());
+}
+
+void Sha1_ours(benchmark::State& s)
+{
+    shaOurs<icrypto::Sha1>(s, false);
+}
+void Sha1_ours_portable(benchmark::State& s)
+{
+    shaOurs<icrypto::Sha1>(s, true);
+}
+void Sha1_openssl(benchmark::State& s)
+{
+    shaOpenSsl(s, "SHA1");
+}
+void Sha256_ours(benchmark::State& s)
+{
+    shaOurs<icrypto::Sha256>(s, false);
+}
+void Sha256_ours_portable(benchmark::State& s)
+{
+    shaOurs<icrypto::Sha256>(s, true);
+}
+void Sha256_openssl(benchmark::State& s)
+{
+    shaOpenSsl(s, "SHA256");
+}
+void Sha512_ours(benchmark::State& s)
+{
+    shaOurs<icrypto::Sha512>(s, false);
+}
+void Sha512_ours_portable(benchmark::State& s)
+{
+    shaOurs<icrypto::Sha512>(s, true);
+}
+void Sha512_openssl(benchmark::State& s)
+{
+    shaOpenSsl(s, "SHA512");
+}
+
+constexpr std::int64_t MIB = 1 << 20;
+
+#define ORMID_BENCH(name, fn) BENCHMARK(fn)->Name(name)->Arg(1024)->Arg(MIB)->Unit(benchmark::kMicrosecond)
+
+ORMID_BENCH("Gost3411_94_CryptoPro/ours", Gost3411_94_CryptoPro_ours);
+ORMID_BENCH("Gost3411_94_CryptoPro/libgcrypt", Gost3411_94_CryptoPro_libgcrypt);
+ORMID_BENCH("Gost3411_94_CryptoPro/nettle", Gost3411_94_CryptoPro_nettle);
+ORMID_BENCH("Gost3411_94_Test/ours", Gost3411_94_Test_ours);
+ORMID_BENCH("Gost3411_94_Test/libgcrypt", Gost3411_94_Test_libgcrypt);
+ORMID_BENCH("Gost28147_CTR/ours", Gost28147_CTR_ours);
+ORMID_BENCH("Sha1/ours", Sha1_ours);
+ORMID_BENCH("Sha1/ours-portable", Sha1_ours_portable);
+ORMID_BENCH("Sha1/openssl", Sha1_openssl);
+ORMID_BENCH("Sha256/ours", Sha256_ours);
+ORMID_BENCH("Sha256/ours-portable", Sha256_ours_portable);
+ORMID_BENCH("Sha256/openssl", Sha256_openssl);
+ORMID_BENCH("Sha512/ours", Sha512_ours);
+ORMID_BENCH("Sha512/ours-portable", Sha512_ours_portable);
+ORMID_BENCH("Sha512/openssl", Sha512_openssl);
+
+} // namespace
+
+BENCHMARK_MAIN();
