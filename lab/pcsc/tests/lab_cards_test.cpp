@@ -14,6 +14,12 @@
 #include "cryptoprovider/scard/scard_provider.h"
 #include "device/device.h"
 
+// libgcrypt keeps its random pool for the life of the process.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions()
+{
+    return "leak:libgcrypt.so\n";
+}
+
 namespace
 {
 
