@@ -1,0 +1,31 @@
+// SignerInfo parsing on arbitrary bytes; a parsed signer encodes and parses
+// back to the same signature and attributes.
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "asn1/errors.h"
+#include "pkcs7/errors.h"
+#include "pkcs7/pkcs7.h"
+#include "x509/errors.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const bytes input(data, data + size);
+    try {
+        const SignerInfo signer(input, {}, pkcs7::Format::SerialWithIssuer);
+        const SignerInfo again(signer.derEncoding(pkcs7::Format::SerialWithIssuer), {},
+                               pkcs7::Format::SerialWithIssuer);
+        if (again.signature(pkcs7::Format::SerialOnly) != signer.signature(pkcs7::Format::SerialOnly) ||
+            again.attributes().get() != signer.attributes().get() || again.serial() != signer.serial())
+            std::abort();
+        (void)signer.digest();
+    } catch (const ParseCmsContainerError&) {
+    } catch (const IncorrectPKCS9Attribute&) {
+    } catch (const Asn1DecodingError&) {
+    } catch (const UnknownAlgorithm&) {
+    } catch (const UnsupportedAlgorithm&) {
+    } catch (const pkcs9::SingleValuedException&) {
+    }
+    return 0;
+}
