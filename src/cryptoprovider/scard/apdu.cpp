@@ -226,7 +226,9 @@ std::vector<unsigned char> Command::getRequest() const
         }
         request.push_back(static_cast<unsigned char>(m_le));
     }
-    log.debug(conv::bytes_to_hex(request));
+    // Command data can hold PINs: the log gets the header and the sizes only.
+    log.debug(conv::bytes_to_hex(request.data(), 4) + " Lc=" + std::to_string(lc) +
+              " Le=" + std::to_string(m_le));
     return request;
 }
 
@@ -239,7 +241,10 @@ bool isSuccess(std::uint16_t sw) noexcept
 Response::Response(const std::vector<unsigned char>& bytes, bool silent) : m_bytes(bytes)
 {
     bs::Logger log("apdu::Response::Response");
-    log.debug("response apdu: " + conv::bytes_to_hex(m_bytes));
+    // The data can be a session token: only its size and the status word are logged.
+    log.debug(
+        "response apdu: " + std::to_string(m_bytes.size()) + " bytes" +
+        (m_bytes.size() >= 2 ? ", SW " + conv::bytes_to_hex(m_bytes.data() + m_bytes.size() - 2, 2) : ""));
     if (m_bytes.size() < 2) {
         throw std::invalid_argument(RESPONSE_TOO_SHORT);
     }
