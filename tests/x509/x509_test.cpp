@@ -186,6 +186,21 @@ TEST(X509, V1PositionsShiftByOne)
     EXPECT_EQ(v3.tbsPos(tbs::EXTENSIONS), 7u);
 }
 
+// The CryptoPro-A key carries SEQUENCE {set, digest}, the TC26-A key the set
+// alone; the names come from the 2012-256 family.
+TEST(X509, ParameterSetNames)
+{
+    EXPECT_EQ(X509(fixture::read("gost2012-256-cpa.der")).gost3410ParamsName(),
+              "id-GostR3410-2012-256-CryptoPro-A-ParamSet");
+    EXPECT_EQ(X509(fixture::read("gost2012-256-tca.der")).gost3410ParamsName(),
+              "id-tc26-gost-3410-12-256-paramSetA");
+    EXPECT_EQ(X509(fixture::read("gost2001.der")).gost3410ParamsName(),
+              "id-GostR3410-2001-CryptoPro-A-ParamSet");
+    EXPECT_EQ(X509(fixture::read("gost2012-512.der")).gost3410ParamsName(),
+              "id-tc26-gost-3410-12-512-paramSetA");
+    EXPECT_EQ(X509(fixture::read("rsa2048.der")).gost3410ParamsName(), "");
+}
+
 TEST(X509, CertificateIdentifiers)
 {
     EXPECT_EQ(getCertIdByKeyId(5), conv::hex_to_bytes("0005"));
