@@ -7,8 +7,9 @@
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
-#include <cstdio>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "icrypto/gost28147.h"
@@ -21,23 +22,21 @@ namespace
 
 using Bytes = std::vector<unsigned char>;
 
+// A pseudo-random buffer of the given size, made once per size.
 const Bytes& input(std::size_t size)
 {
-    static Bytes data = [] {
-        Bytes d(64u << 20);
+    static std::map<std::size_t, Bytes> cache; // nodes stay put as it grows
+    auto it = cache.find(size);
+    if (it == cache.end()) {
+        Bytes d(size);
         std::uint32_t x = 12345;
         for (auto& b : d) {
             x = x * 1664525u + 1013904223u;
             b = static_cast<unsigned char>(x >> 24);
         }
-        return d;
-    }();
-    static std::vector<Bytes> cache;
-    for (const Bytes& b : cache)
-        if (b.size() == size)
-            return b;
-    cache.emplace_back(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(size));
-    return cache.back();
+        it = cache.emplace(size, std::move(d)).first;
+    }
+    return it->second;
 }
 
 void setBytes(benchmark::State& state, std::size_t size)

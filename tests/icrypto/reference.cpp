@@ -47,14 +47,34 @@ Cipher openGost(int mode, const std::string& sboxOid, const Bytes& key)
     return cipher;
 }
 
+// The default and gost providers, loaded on first use and unloaded at exit.
+class Providers
+{
+  public:
+    Providers()
+        : m_default(OSSL_PROVIDER_load(nullptr, "default")), m_gost(OSSL_PROVIDER_load(nullptr, "gostprov"))
+    {
+        if (!m_default || !m_gost)
+            throw std::runtime_error("cannot load the OpenSSL providers");
+    }
+    ~Providers()
+    {
+        if (m_gost)
+            OSSL_PROVIDER_unload(m_gost);
+        if (m_default)
+            OSSL_PROVIDER_unload(m_default);
+    }
+    Providers(const Providers&) = delete;
+    Providers& operator=(const Providers&) = delete;
+
+  private:
+    OSSL_PROVIDER* m_default;
+    OSSL_PROVIDER* m_gost;
+};
+
 void loadProviders()
 {
-    static const bool done = [] {
-        if (!OSSL_PROVIDER_load(nullptr, "default") || !OSSL_PROVIDER_load(nullptr, "gostprov"))
-            throw std::runtime_error("cannot load the OpenSSL providers");
-        return true;
-    }();
-    (void)done;
+    static const Providers providers;
 }
 
 } // namespace
