@@ -4,7 +4,6 @@
 #include <functional>
 #include <limits>
 #include <memory>
-#include <regex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -41,21 +40,32 @@ std::set<std::string> codesOf(const Localization& catalogue, Language language)
 
 struct CatalogueShape {
     const Localization* catalogue;
-    const char* codeForm;
+    std::vector<std::string> prefixes; // what comes before the digits
+    std::size_t digits;
     std::size_t size;
 };
+
+bool hasCodeForm(const std::string& code, const CatalogueShape& shape)
+{
+    for (const std::string& prefix : shape.prefixes) {
+        if (code.size() == prefix.size() + shape.digits && code.starts_with(prefix) &&
+            code.find_first_not_of("0123456789", prefix.size()) == std::string::npos)
+            return true;
+    }
+    return false;
+}
 
 TEST_F(Errors, EveryCatalogueHasTheSameWellFormedCodesInBothLanguages)
 {
     const CatalogueShape shapes[] = {
-        {&bs::localization, "BS-\\d{4}", 28},
-        {&asn1::localization, "ASN1-\\d{6}", 2},
-        {&x509::localization, "(X509|x509)-\\d{6}", 11},
-        {&pkcs::localization, "PKCS-\\d{6}", 14},
-        {&icrypto::localization, "IC-\\d{6}", 5},
-        {&cp::localization, "CP-\\d{6}", 122},
-        {&capi::localization, "CAPI-\\d{6}", 30},
-        {&ormid_signer::localization, "BS-\\d{6}", 8},
+        {&bs::localization, {"BS-"}, 4, 28},
+        {&asn1::localization, {"ASN1-"}, 6, 2},
+        {&x509::localization, {"X509-", "x509-"}, 6, 11},
+        {&pkcs::localization, {"PKCS-"}, 6, 14},
+        {&icrypto::localization, {"IC-"}, 6, 5},
+        {&cp::localization, {"CP-"}, 6, 122},
+        {&capi::localization, {"CAPI-"}, 6, 30},
+        {&ormid_signer::localization, {"BS-"}, 6, 8},
     };
     // The language switch reaches exactly these catalogues.
     std::set<const Localization*> switched;
@@ -64,16 +74,15 @@ TEST_F(Errors, EveryCatalogueHasTheSameWellFormedCodesInBothLanguages)
     ASSERT_EQ(switched.size(), std::size(shapes));
 
     for (const CatalogueShape& shape : shapes) {
-        SCOPED_TRACE(shape.codeForm);
+        SCOPED_TRACE(shape.prefixes.front());
         EXPECT_EQ(switched.count(shape.catalogue), 1u);
         EXPECT_EQ(shape.catalogue->catalogue().size(), 2u);
         const auto russian = codesOf(*shape.catalogue, RUSSIAN);
         const auto english = codesOf(*shape.catalogue, ENGLISH);
         EXPECT_EQ(russian, english);
         EXPECT_EQ(russian.size(), shape.size);
-        const std::regex form(shape.codeForm);
         for (const std::string& code : russian) {
-            EXPECT_TRUE(std::regex_match(code, form)) << code;
+            EXPECT_TRUE(hasCodeForm(code, shape)) << code;
             EXPECT_STRNE(shape.catalogue->get(RUSSIAN, code), "") << code;
             EXPECT_STRNE(shape.catalogue->get(ENGLISH, code), "") << code;
         }
