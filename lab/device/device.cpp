@@ -165,6 +165,8 @@ void checkFact(std::string_view key, std::string_view value)
         throw std::invalid_argument("fact values are one line: " + std::string(key));
     if (key == fact::SERIAL)
         checkSerial(value);
+    if (key == fact::PUBLIC_KEY_ORDER && value != "little" && value != "big")
+        throw std::invalid_argument("public-key-order is little or big");
     if (key == fact::MODEL && !findModel(value))
         throw std::invalid_argument("unknown model '" + std::string(value) + "'");
 }

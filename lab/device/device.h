@@ -48,6 +48,9 @@ inline constexpr const char* MAX_OBJECTS = "max-objects"; // 0: no limit on toke
 inline constexpr const char* REJECT_ATTRIBUTES =
     "reject-attributes"; // attribute types (hex, comma-separated)
                          // C_CreateObject refuses
+// "little" (default): GOST public values are X||Y with each coordinate
+// little-endian, as in certificates; "big": each coordinate big-endian.
+inline constexpr const char* PUBLIC_KEY_ORDER = "public-key-order";
 } // namespace fact
 
 // Models and the PKCS#11 module family that serves each.

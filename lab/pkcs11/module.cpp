@@ -759,6 +759,17 @@ RsaKeyPair rsaPrivate(const Attributes& a)
     return k;
 }
 
+// Between the little-endian coordinates of the crypto and the order the
+// device shows (both ways: reversing each half is its own inverse).
+Bytes tokenOrder(const Device& d, Bytes value)
+{
+    if (d.get(labdev::fact::PUBLIC_KEY_ORDER, "little") == "big") {
+        std::reverse(value.begin(), value.begin() + value.size() / 2);
+        std::reverse(value.begin() + value.size() / 2, value.end());
+    }
+    return value;
+}
+
 CK_KEY_TYPE keyTypeFor(CK_MECHANISM_TYPE m)
 {
     switch (m) {
@@ -1446,7 +1457,7 @@ LAB_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR 
             GostKeyPair k = gostGenerate(*curve);
             pub[CKA_KEY_TYPE] = priv[CKA_KEY_TYPE] = ulongBytes(type);
             pub[CKA_GOSTR3410_PARAMS] = priv[CKA_GOSTR3410_PARAMS] = params;
-            pub[CKA_VALUE] = k.publicLe;
+            pub[CKA_VALUE] = tokenOrder(device, k.publicLe);
             priv[CKA_VALUE] = k.privateLe;
         }
         auto handles = storeObjects(
@@ -1621,7 +1632,8 @@ LAB_EXPORT CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULON
             fail(CKR_DATA_LEN_RANGE);
         if (sig.size() != 2 * curve->size)
             fail(CKR_SIGNATURE_LEN_RANGE);
-        return gostVerify(*curve, key.attributes[CKA_VALUE], data, sig) ? CKR_OK : CKR_SIGNATURE_INVALID;
+        const Bytes value = tokenOrder(liveDevice(s), key.attributes[CKA_VALUE]);
+        return gostVerify(*curve, value, data, sig) ? CKR_OK : CKR_SIGNATURE_INVALID;
     });
 }
 

@@ -192,6 +192,24 @@ TEST_F(ConventionsTest, TokenSignaturesVerifyWithOpenSsl)
     }
 }
 
+TEST_F(ConventionsTest, BigEndianPublicKeyOrderIsUsedBothWays)
+{
+    devices().update("0A1B2C3D", [](labdev::Device& d) { d.set("public-key-order", "big"); });
+    Module& m = open("rtpkcs11ecp");
+    CK_SESSION_HANDLE h = userSession(m);
+    CK_OBJECT_HANDLE pub = 0, priv = 0;
+    ASSERT_EQ(generate(m, h, CKM_GOSTR3410_KEY_PAIR_GEN, "1.2.643.2.2.35.1", pub, priv), CKR_OK);
+    const Bytes digest = tokenDigest(m, h, CKM_GOSTR3411_12_256, text("order"));
+    const Bytes signature = tokenSign(m, h, CKM_GOSTR3410, priv, digest);
+    const Bytes value = read(m, h, pub, CKA_VALUE);
+    Bytes certificateOrder = value;
+    std::reverse(certificateOrder.begin(), certificateOrder.begin() + 32);
+    std::reverse(certificateOrder.begin() + 32, certificateOrder.end());
+    EXPECT_TRUE(opensslVerifies(gostSpki(certificateOrder, "1.2.643.2.2.35.1"), digest, signature));
+    EXPECT_FALSE(opensslVerifies(gostSpki(value, "1.2.643.2.2.35.1"), digest, signature));
+    EXPECT_EQ(tokenVerify(m, h, CKM_GOSTR3410, pub, digest, signature), CKR_OK);
+}
+
 TEST_F(ConventionsTest, TokenVerifiesOpenSslSignatures)
 {
     const std::pair<gostsoft::Curve, const char*> curves[] = {
