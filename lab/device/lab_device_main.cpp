@@ -1,7 +1,9 @@
 // lab-device: creates, changes, lists and removes the simulated devices of
 // the lab state directory.
 #include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@ int usage()
                  "  lab-device remove DIR SERIAL\n"
                  "  lab-device list DIR\n"
                  "  lab-device objects DIR SERIAL\n"
+                 "  lab-device faults DIR [RULE...]   (replaces the fault rules; none clears them)\n"
                  "  lab-device models\n";
     return 2;
 }
@@ -44,6 +47,24 @@ int run(const std::vector<std::string>& args)
     if (args.size() < 2)
         return usage();
     labdev::DeviceDirectory dir(args[1]);
+    if (cmd == "faults") {
+        std::string rules;
+        for (std::size_t i = 2; i < args.size(); ++i) {
+            std::istringstream words(args[i]);
+            std::string function, kind, n, rv;
+            words >> function >> kind >> n >> rv;
+            if (function.empty() || (kind != "nth" && kind != "from") || rv.empty() ||
+                n.find_first_not_of("0123456789") != std::string::npos || n.empty())
+                throw std::invalid_argument(
+                    "a rule is '<function|*> nth|from <N> <rv> [module=<family>]': '" + args[i] + "'");
+            rules += args[i] + "\n";
+        }
+        std::filesystem::create_directories(args[1]);
+        // The modules update the rules' counters under the same lock.
+        labdev::FileLock lock(std::filesystem::path(args[1]) / ".faults.lock", true);
+        labdev::writeFileAtomically(std::filesystem::path(args[1]) / "faults", rules);
+        return 0;
+    }
     if (cmd == "add") {
         std::string model, serial, reader;
         std::vector<std::pair<std::string, std::string>> extra;
