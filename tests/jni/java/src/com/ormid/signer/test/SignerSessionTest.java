@@ -208,6 +208,18 @@ class SignerSessionTest {
     }
 
     @Test
+    void digestStepsNeedAnInitializedDigest() {
+        String s = Signer.openSession(false);
+        try {
+            assertEquals(Texts.DIGEST_NOT_INITIALIZED_RU, errorOf(() -> Session.updateDigest(s, new byte[] {1})));
+            assertEquals(Texts.DIGEST_NOT_INITIALIZED_RU, errorOf(() -> Session.finalizeDigest(s)));
+            assertEquals(Texts.KEY_NOT_SELECTED_RU, errorOf(() -> Session.initDigestByCurrentKey(s)));
+        } finally {
+            Signer.closeSession(s);
+        }
+    }
+
+    @Test
     void cryptoTypeInfoComesBackAsEntity() {
         String s = Signer.openSession(false);
         try {
