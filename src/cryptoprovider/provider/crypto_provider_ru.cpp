@@ -90,11 +90,31 @@ std::vector<std::string> CryptoProviderRU::keyStoreList(KeyStoreType)
     throw FunctionNotImplemented();
 }
 
-void CryptoProviderRU::selectKeyStore(KeyStoreType, std::string_view, bool)
+void CryptoProviderRU::selectKeyStore(KeyStoreType type, std::string_view id, bool)
 {
     bs::Logger log("CryptoProviderRU::selectKeyStore");
     std::lock_guard lock(m_mutex);
-    throw FunctionNotImplemented();
+    log.info("type:" + std::to_string(static_cast<std::int32_t>(type)));
+    log.info(id);
+    {
+        std::lock_guard stateLock(m_stateMutex);
+        if (id != m_currentKeyStoreId) {
+            m_currentKeyAlias.clear();
+        }
+        m_currentKeyStoreId.clear();
+    }
+    switch (type) {
+    case KeyStoreType::HardwareDevice:
+    case KeyStoreType::VelToken:
+    case KeyStoreType::CryptoProContainer:
+        // Device scanning and CSP containers are not part of this build.
+        throw FunctionNotImplemented();
+    default:
+        break;
+    }
+    KeyStoreNotSelected error;
+    log.error(error.what());
+    throw error;
 }
 
 void CryptoProviderRU::clearKeyStoreCache()

@@ -7,11 +7,11 @@
 
 #include "cryptoprovider/core/errors.h"
 
-namespace {
+namespace
+{
 
 // Code of the catalogue error a call throws; "" when it returns.
-template <class Call>
-std::string codeOf(Call&& call)
+template <class Call> std::string codeOf(Call&& call)
 {
     try {
         call();
@@ -58,6 +58,8 @@ TEST(CryptoProviderTest, ChecksComeBeforeTheKeyStore)
         {"unknown crypto type", [&] { provider->getCryptoTypeInfo("STD"); }, "CP-008002"},
         {"version of unknown crypto type", [&] { provider->cryptoTypeVersion("nope"); }, "CP-008002"},
         {"detection not built", [&] { provider->availableCrypto({}); }, "CP-008053"},
+        {"store kind without key stores", [&] { provider->selectKeyStore(KeyStoreType(4), "x", false); },
+         "CP-008005"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(codeOf(c.call), c.code) << c.name;
