@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <regex>
 
 #include "asn1/errors.h"
 #include "asn1/tlv.h"
