@@ -39,6 +39,11 @@ constexpr CK_ULONG LAB_RSA_Q = 0xC0DE0002UL;
 constexpr CK_ULONG LAB_RSA_U = 0xC0DE0003UL;
 constexpr CK_OBJECT_HANDLE FIRST_SESSION_OBJECT = 0x40000000UL;
 
+bool isInternal(CK_ULONG type)
+{
+    return type >= LAB_INTERNAL && type < LAB_INTERNAL + 0x10000;
+}
+
 // Internal early return with a PKCS#11 code.
 struct Fail {
     CK_RV rv;
@@ -168,7 +173,7 @@ bool isUlongType(CK_ULONG t)
 bool isSensitiveType(CK_ULONG t)
 {
     return t == CKA_VALUE || t == CKA_PRIVATE_EXPONENT || t == CKA_PRIME_1 || t == CKA_PRIME_2 ||
-           t == CKA_EXPONENT_1 || t == CKA_EXPONENT_2 || t == CKA_COEFFICIENT || t >= LAB_INTERNAL;
+           t == CKA_EXPONENT_1 || t == CKA_EXPONENT_2 || t == CKA_COEFFICIENT || isInternal(t);
 }
 
 Attributes readTemplate(CK_ATTRIBUTE_PTR tmpl, CK_ULONG count)
@@ -182,7 +187,7 @@ Attributes readTemplate(CK_ATTRIBUTE_PTR tmpl, CK_ULONG count)
             fail(CKR_ARGUMENTS_BAD);
         if (a.ulValueLen > (1UL << 24))
             fail(CKR_ATTRIBUTE_VALUE_INVALID);
-        if (a.type >= LAB_INTERNAL && a.type < LAB_INTERNAL + 0x10000)
+        if (isInternal(a.type))
             fail(CKR_ATTRIBUTE_TYPE_INVALID);
         const auto* p = static_cast<const std::uint8_t*>(a.pValue);
         Bytes value = a.ulValueLen ? Bytes(p, p + a.ulValueLen) : Bytes{};
@@ -228,8 +233,8 @@ std::map<CK_SLOT_ID, Device> familyDevices()
             long long slot = d.getInt(labdev::fact::SLOT, -1);
             if (m && m->family == family() && slot >= 0)
                 out.emplace(static_cast<CK_SLOT_ID>(slot), std::move(d));
-        } catch (const std::runtime_error&) {
-            // A device removed while listing, or half written by hand: not a slot.
+        } catch (const std::exception&) {
+            // A device removed while listing, or damaged by hand: not a slot.
         }
     }
     return out;
@@ -484,23 +489,30 @@ std::optional<CK_RV> injectedFault(const fs::path& dir, const char* function)
         std::string fn, kind, n, rv, word, module;
         unsigned long long seen = 0;
         words >> fn >> kind >> n >> rv;
-        std::vector<std::string> rest;
         while (words >> word) {
             if (word.rfind("module=", 0) == 0)
                 module = word.substr(7);
             else if (word.rfind("seen=", 0) == 0)
-                seen = std::stoull(word.substr(5));
+                seen = std::strtoull(word.c_str() + 5, nullptr, 10);
         }
         if (fn.empty() || fn[0] == '#' || (kind != "nth" && kind != "from") || rv.empty() ||
             (fn != "*" && fn != function) || (!module.empty() && module != family())) {
             rewritten += line + "\n";
             continue;
         }
-        unsigned long long target = std::stoull(n);
+        unsigned long long target = 0;
+        CK_RV value = 0;
+        try {
+            target = std::stoull(n);
+            value = parseRv(rv);
+        } catch (const std::exception&) {
+            rewritten += line + "\n"; // a malformed rule is kept and never fires
+            continue;
+        }
         ++seen;
         changed = true;
         if (!result && ((kind == "nth" && seen == target) || (kind == "from" && seen >= target)))
-            result = parseRv(rv);
+            result = value;
         rewritten += fn + " " + kind + " " + n + " " + rv + (module.empty() ? "" : " module=" + module) +
                      " seen=" + std::to_string(seen) + "\n";
     }
@@ -1042,13 +1054,15 @@ LAB_EXPORT CK_RV C_CloseSession(CK_SESSION_HANDLE hSession)
 LAB_EXPORT CK_RV C_CloseAllSessions(CK_SLOT_ID slotID)
 {
     return call("C_CloseAllSessions", slotDetail(slotID), [&]() -> CK_RV {
-        slotDevice(slotID);
         std::vector<CK_SESSION_HANDLE> handles;
         for (const auto& [h, s] : g.sessions)
             if (s.slot == slotID)
                 handles.push_back(h);
         for (auto h : handles)
             closeSession(h);
+        // Sessions of a device deleted meanwhile are closed all the same.
+        if (handles.empty())
+            slotDevice(slotID);
         return CKR_OK;
     });
 }
@@ -1093,7 +1107,6 @@ LAB_EXPORT CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_U
                 fail(CKR_USER_PIN_NOT_INITIALIZED);
             rv = checkPin(d, userType, pin);
         });
-        labdev::Bytes wipe(pin.begin(), pin.end());
         std::fill(pin.begin(), pin.end(), '\0');
         if (rv == CKR_OK)
             g.logins[s.serial] = userType;
@@ -1223,7 +1236,7 @@ LAB_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDL
                     for (CK_ULONG i = 0; i < ulCount; ++i) {
                         CK_ATTRIBUTE& a = pTemplate[i];
                         auto it = o.attributes.find(a.type);
-                        if (a.type >= LAB_INTERNAL || it == o.attributes.end()) {
+                        if (isInternal(a.type) || it == o.attributes.end()) {
                             a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
                             rv = CKR_ATTRIBUTE_TYPE_INVALID;
                         } else if (secret && isSensitiveType(a.type)) {
@@ -1314,12 +1327,14 @@ LAB_EXPORT CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR 
             const CK_ATTRIBUTE& a = pTemplate[i];
             if (a.ulValueLen && !a.pValue)
                 fail(CKR_ARGUMENTS_BAD);
+            if (a.ulValueLen > (1UL << 24))
+                fail(CKR_ATTRIBUTE_VALUE_INVALID);
             const auto* p = static_cast<const std::uint8_t*>(a.pValue);
             Bytes v = a.ulValueLen ? Bytes(p, p + a.ulValueLen) : Bytes{};
             auto [it, fresh] = wanted.emplace(a.type, v);
             if (!fresh && it->second != v)
                 impossible = true;
-            if (a.type >= LAB_INTERNAL)
+            if (isInternal(a.type))
                 impossible = true;
         }
         auto matches = [&](const Attributes& attrs) {
@@ -1509,7 +1524,7 @@ LAB_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG 
         Session& s = session(hSession);
         if (!s.sign.active)
             fail(CKR_OPERATION_NOT_INITIALIZED);
-        if (ulDataLen && !pData)
+        if ((ulDataLen && !pData) || !pulSignatureLen)
             fail(CKR_ARGUMENTS_BAD);
         Bytes data = ulDataLen ? Bytes(pData, pData + ulDataLen) : Bytes{};
         try {

@@ -54,6 +54,8 @@ TEST_F(ControlTest, NthCallAndFromCallRules)
     Module& m = open("rtpkcs11ecp");
     CK_SESSION_HANDLE h = session(m, 0);
     writeFaults("C_DigestInit nth 2 CKR_DEVICE_ERROR\n"
+                "C_DigestInit nth one CKR_DEVICE_ERROR\n" // malformed: never fires
+                "C_DigestInit from 1 CKR_NO_SUCH_VALUE\n"
                 "C_GenerateRandom from 3 0x30\n");
     EXPECT_EQ(digestOnce(m, h), CKR_OK);
     ASSERT_EQ(m->C_DigestFinal(h, nullptr, nullptr), CKR_ARGUMENTS_BAD);

@@ -85,6 +85,12 @@ TEST_F(ObjectsTest, FindMatchesEveryTemplateAttributeByValue)
     ASSERT_EQ(m->C_SetAttributeValue(h, meta, set, 2), CKR_OK);
     EXPECT_EQ(read(m, h, meta, CKA_LABEL), newLabel);
     EXPECT_EQ(read(m, h, meta, CKA_VENDOR_DEFINED), Bytes{1});
+    // Any vendor attribute type is kept.
+    Bytes vendorValue{9, 8, 7};
+    CK_ATTRIBUTE vendor = attr(0xD4321100UL, vendorValue);
+    ASSERT_EQ(m->C_SetAttributeValue(h, meta, &vendor, 1), CKR_OK);
+    EXPECT_EQ(read(m, h, meta, 0xD4321100UL), vendorValue);
+    EXPECT_EQ(find(m, h, {vendor}), std::vector<CK_OBJECT_HANDLE>{meta});
     CK_ATTRIBUTE setClass = attr(CKA_CLASS, CLASS_PUBLIC);
     EXPECT_EQ(m->C_SetAttributeValue(h, meta, &setClass, 1), CKR_ATTRIBUTE_READ_ONLY);
 
