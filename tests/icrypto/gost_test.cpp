@@ -177,10 +177,10 @@ TEST(Gost3411, FinishResetsAndOrdersBytes)
 }
 
 // The empty message is one all-zero block followed by the length and
-// control-sum steps; a 32-byte message is that block alone.
+// control-sum steps (its value is in the known answers); a 32-byte message
+// is that block alone, with no extra zero block.
 TEST(Gost3411, EmptyAndSingleBlockMessages)
 {
-    EXPECT_EQ(hashWith(GOST28147_PARAMS_GOSTR3411_CRYPTOPRO, {}), ref::opensslDigest("md_gost94", {}));
     EXPECT_NE(hashWith(GOST28147_PARAMS_GOSTR3411_CRYPTOPRO, {}),
               hashWith(GOST28147_PARAMS_GOSTR3411_CRYPTOPRO, Bytes(32, 0)));
     for (std::size_t n : {32u, 64u})
@@ -280,8 +280,8 @@ TEST(Gost28147, MacMatchesLibgcrypt)
             b[i] = static_cast<unsigned char>(i);
         return b;
     }();
-    // Bytes 00..3f: libgcrypt gives these, and OpenSSL's gost-mac agrees for
-    // CryptoPro-A.
+    // Bytes 00..3f: libgcrypt gives these, and OpenSSL agrees (gost-mac for
+    // CryptoPro-A, gost-mac-12 for TC26-Z).
     for (auto [set, hex] : {std::pair{2u, "8372c6c5"}, std::pair{7u, "3308a66d"}}) {
         const Gost28147Params params(static_cast<gost28147_params_id_t>(set));
         Gost28147MAC mac(params, KEY);
