@@ -463,6 +463,7 @@ CK_RV parseRv(const std::string& text)
 // Rules of DIR/faults, one a line:
 //   <function|*> nth <N> <rv> [module=<family>] [seen=<K>]
 //   <function|*> from <N> <rv> [module=<family>] [seen=<K>]
+// with an optional remove=<serial>: the device is pulled out as the rule fires.
 // `seen` counts the matching calls so far and is kept up to date by the modules.
 std::optional<CK_RV> injectedFault(const fs::path& dir, const char* function)
 {
@@ -480,18 +481,20 @@ std::optional<CK_RV> injectedFault(const fs::path& dir, const char* function)
         return std::nullopt;
     }
     std::optional<CK_RV> result;
-    std::string rewritten;
+    std::string rewritten, pulled;
     bool changed = false;
     std::stringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         std::stringstream words(line);
-        std::string fn, kind, n, rv, word, module;
+        std::string fn, kind, n, rv, word, module, remove;
         unsigned long long seen = 0;
         words >> fn >> kind >> n >> rv;
         while (words >> word) {
             if (word.rfind("module=", 0) == 0)
                 module = word.substr(7);
+            else if (word.rfind("remove=", 0) == 0)
+                remove = word.substr(7);
             else if (word.rfind("seen=", 0) == 0)
                 seen = std::strtoull(word.c_str() + 5, nullptr, 10);
         }
@@ -511,13 +514,24 @@ std::optional<CK_RV> injectedFault(const fs::path& dir, const char* function)
         }
         ++seen;
         changed = true;
-        if (!result && ((kind == "nth" && seen == target) || (kind == "from" && seen >= target)))
+        if (!result && ((kind == "nth" && seen == target) || (kind == "from" && seen >= target))) {
             result = value;
+            pulled = remove;
+        }
         rewritten += fn + " " + kind + " " + n + " " + rv + (module.empty() ? "" : " module=" + module) +
-                     " seen=" + std::to_string(seen) + "\n";
+                     (remove.empty() ? "" : " remove=" + remove) + " seen=" + std::to_string(seen) + "\n";
     }
     if (changed)
         labdev::writeFileAtomically(file, rewritten);
+    if (!pulled.empty()) {
+        // The rule pulls a token out of its slot as the call fails.
+        try {
+            labdev::DeviceDirectory(dir).update(pulled,
+                                                [](Device& d) { d.setInt(labdev::fact::PRESENT, 0); });
+        } catch (const std::exception&) {
+            // No such device: only the return value is injected.
+        }
+    }
     return result;
 }
 

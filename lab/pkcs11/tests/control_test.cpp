@@ -93,6 +93,21 @@ TEST_F(ControlTest, RulesCanNameOneModuleAndEveryFunction)
     EXPECT_EQ(angara->C_GetTokenInfo(0, &info), CKR_OK);
 }
 
+TEST_F(ControlTest, ARuleCanPullTheTokenOut)
+{
+    Module& m = open("rtpkcs11ecp");
+    CK_SESSION_HANDLE h = session(m, 0);
+    ASSERT_EQ(login(m, h, "12345678"), CKR_OK);
+    writeFaults("C_GenerateRandom nth 2 CKR_DEVICE_REMOVED remove=0A1B2C3D\n");
+    std::uint8_t r[8];
+    EXPECT_EQ(m->C_GenerateRandom(h, r, 8), CKR_OK);
+    EXPECT_EQ(m->C_GenerateRandom(h, r, 8), CKR_DEVICE_REMOVED);
+    EXPECT_FALSE(device("0A1B2C3D").getBool("present", true));
+    CK_TOKEN_INFO info{};
+    EXPECT_EQ(m->C_GetTokenInfo(0, &info), CKR_TOKEN_NOT_PRESENT);
+    EXPECT_EQ(digestOnce(m, h), CKR_DEVICE_REMOVED);
+}
+
 TEST_F(ControlTest, AlreadyInitialisedLeavesAUsableModule)
 {
     writeFaults("C_Initialize nth 1 CKR_CRYPTOKI_ALREADY_INITIALIZED\n");
