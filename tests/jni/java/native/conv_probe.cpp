@@ -4,6 +4,7 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,10 @@
 #include "jni/entity_class.h"
 #include "jni/frame.h"
 #include "jni/java_conv.h"
+#include "jni/java_env.h"
 
-namespace {
+namespace
+{
 
 std::string flag(bool value)
 {
@@ -22,11 +25,12 @@ std::string flag(bool value)
 std::string describe(const DataForSign& item)
 {
     std::string text = "data=" + conv::bytes_to_hex(item.data) + ";attached=" + flag(item.attached) +
-                       ";computeDigest=" + flag(item.computeDigest) + ";withCertificates=" +
-                       flag(item.withCertificates) + ";signingTime=" + flag(item.addSigningTime) +
+                       ";computeDigest=" + flag(item.computeDigest) +
+                       ";withCertificates=" + flag(item.withCertificates) +
+                       ";signingTime=" + flag(item.addSigningTime) +
                        ";signingCertificate=" + flag(item.addSigningCertificate) +
-                       ";contentReference=" + flag(item.addContentReference) + ";existingCms=" +
-                       conv::bytes_to_hex(item.existingCms) + ";attributes=[";
+                       ";contentReference=" + flag(item.addContentReference) +
+                       ";existingCms=" + conv::bytes_to_hex(item.existingCms) + ";attributes=[";
     for (const Pkcs9Attribute& attribute : item.signedAttributes) {
         text += attribute.oid + "/" + std::to_string(attribute.tag) + "/" + attribute.value + ";";
     }
@@ -44,8 +48,8 @@ JNIEXPORT jstring JNICALL Java_com_ormid_signer_test_ConvProbe_utf8Hex(JNIEnv* e
 {
     return jni::guarded(env, [&] {
         const std::string utf8 = conv::to_string(env, text);
-        return conv::to_jstring(env, conv::bytes_to_hex(reinterpret_cast<const unsigned char*>(utf8.data()),
-                                                        utf8.size()))
+        return conv::to_jstring(
+                   env, conv::bytes_to_hex(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size()))
             .release();
     });
 }
@@ -63,7 +67,8 @@ JNIEXPORT jstring JNICALL Java_com_ormid_signer_test_ConvProbe_fromUtf8(JNIEnv* 
     });
 }
 
-JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_test_ConvProbe_echoBytes(JNIEnv* env, jclass, jbyteArray data)
+JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_test_ConvProbe_echoBytes(JNIEnv* env, jclass,
+                                                                            jbyteArray data)
 {
     return jni::guarded(env, [&] {
         return conv::binaryData_to_jbyteArray(env, conv::jbyteArray_to_BinaryData(env, data)).release();
@@ -71,15 +76,16 @@ JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_test_ConvProbe_echoBytes(JNIE
 }
 
 JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_test_ConvProbe_echoStrings(JNIEnv* env, jclass,
-                                                                              jobjectArray items)
+                                                                                jobjectArray items)
 {
     return jni::guarded(env, [&] {
-        return conv::stringsVector_to_jobjectArray(env, conv::jobjectArray_to_stringsVector(env, items)).release();
+        return conv::stringsVector_to_jobjectArray(env, conv::jobjectArray_to_stringsVector(env, items))
+            .release();
     });
 }
 
-JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_test_ConvProbe_splitBytes(JNIEnv* env, jclass, jbyteArray data,
-                                                                             jint parts)
+JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_test_ConvProbe_splitBytes(JNIEnv* env, jclass,
+                                                                               jbyteArray data, jint parts)
 {
     return jni::guarded(env, [&] {
         const bytes all = conv::jbyteArray_to_BinaryData(env, data);
@@ -91,17 +97,19 @@ JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_test_ConvProbe_splitBytes(J
     });
 }
 
-JNIEXPORT jstring JNICALL Java_com_ormid_signer_test_ConvProbe_describeSignData(JNIEnv* env, jclass, jobject item,
-                                                                              jboolean kalvaMode)
+JNIEXPORT jstring JNICALL Java_com_ormid_signer_test_ConvProbe_describeSignData(JNIEnv* env, jclass,
+                                                                                jobject item,
+                                                                                jboolean kalvaMode)
 {
     return jni::guarded(env, [&] {
-        return conv::to_jstring(env, describe(conv::jobject_to_signData(env, item, kalvaMode == JNI_TRUE))).release();
+        return conv::to_jstring(env, describe(conv::jobject_to_signData(env, item, kalvaMode == JNI_TRUE)))
+            .release();
     });
 }
 
 JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_test_ConvProbe_describeSignDataArray(JNIEnv* env, jclass,
-                                                                                        jobjectArray items,
-                                                                                        jboolean kalvaMode)
+                                                                                          jobjectArray items,
+                                                                                          jboolean kalvaMode)
 {
     return jni::guarded(env, [&] {
         std::vector<std::string> texts;
@@ -112,8 +120,9 @@ JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_test_ConvProbe_describeSign
     });
 }
 
-JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_test_ConvProbe_keyList(JNIEnv* env, jclass, jlong externalId,
-                                                                          jint systemId, jint count)
+JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_test_ConvProbe_keyList(JNIEnv* env, jclass,
+                                                                            jlong externalId, jint systemId,
+                                                                            jint count)
 {
     return jni::guarded(env, [&] {
         std::vector<KeyInfo> keys;
@@ -134,7 +143,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_test_ConvProbe_keyList(JNIE
 }
 
 JNIEXPORT jobject JNICALL Java_com_ormid_signer_test_ConvProbe_keystoreInfo(JNIEnv* env, jclass, jint type,
-                                                                          jboolean userPinChanged)
+                                                                            jboolean userPinChanged)
 {
     return jni::guarded(env, [&] {
         KeyStoreInfo info;
@@ -149,23 +158,47 @@ JNIEXPORT jobject JNICALL Java_com_ormid_signer_test_ConvProbe_keystoreInfo(JNIE
 }
 
 JNIEXPORT jobject JNICALL Java_com_ormid_signer_test_ConvProbe_keyPressResult(JNIEnv* env, jclass, jint first,
-                                                                            jint second)
+                                                                              jint second)
 {
     return jni::guarded(env, [&] { return conv::keyPressResult_to_jobject(env, {first, second}).release(); });
 }
 
 JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_test_ConvProbe_certificates(JNIEnv* env, jclass,
-                                                                               jobjectArray ders)
+                                                                                 jobjectArray ders)
 {
     return jni::guarded(env, [&] {
         std::vector<X509> certificates;
         const jsize count = ders == nullptr ? 0 : env->GetArrayLength(ders);
         for (jsize i = 0; i < count; ++i) {
             jni::LocalRef<jobject> der(env, env->GetObjectArrayElement(ders, i));
-            certificates.emplace_back(bytes{static_cast<std::uint8_t>(i)},
-                                      conv::jbyteArray_to_BinaryData(env, static_cast<jbyteArray>(der.get())));
+            certificates.emplace_back(
+                bytes{static_cast<std::uint8_t>(i)},
+                conv::jbyteArray_to_BinaryData(env, static_cast<jbyteArray>(der.get())));
         }
         return conv::certificates_to_jobjectArray(env, certificates).release();
+    });
+}
+
+JNIEXPORT jint JNICALL Java_com_ormid_signer_test_ConvProbe_throwForeign(JNIEnv* env, jclass)
+{
+    return jni::guarded(env, []() -> jint { throw 42; });
+}
+
+JNIEXPORT jobject JNICALL Java_com_ormid_signer_test_ConvProbe_throwStd(JNIEnv* env, jclass, jstring message)
+{
+    return jni::guarded(env,
+                        [&]() -> jobject { throw std::invalid_argument(conv::to_string(env, message)); });
+}
+
+// Reads past the end of the array: the JVM's own exception must reach Java.
+JNIEXPORT jboolean JNICALL Java_com_ormid_signer_test_ConvProbe_readPastEnd(JNIEnv* env, jclass,
+                                                                            jbyteArray data)
+{
+    return jni::guarded(env, [&]() -> jboolean {
+        jbyte buffer[8] = {};
+        env->GetByteArrayRegion(data, 0, 8, buffer);
+        jni::checkPending(env);
+        return JNI_TRUE;
     });
 }
 

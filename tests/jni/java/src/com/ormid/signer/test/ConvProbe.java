@@ -40,6 +40,12 @@ final class ConvProbe {
 
     static native CertInfo[] certificates(byte[][] ders);
 
+    static native int throwForeign();
+
+    static native Object throwStd(String message);
+
+    static native boolean readPastEnd(byte[] data);
+
     static native void useMissingClass();
 
     static native void useMissingField();
