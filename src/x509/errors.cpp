@@ -36,7 +36,21 @@ UnsupportedAlgorithm::UnsupportedAlgorithm(std::string_view name)
 {
 }
 
+namespace
+{
+
+// An unsupported set without a name is an empty set.
+bs::ComposedError composeUnsupportedParams(std::string_view paramSet)
+{
+    if (paramSet.empty()) {
+        throw Gost3410ECParamsEmpty();
+    }
+    return compose("X509-003003", paramSet);
+}
+
+} // namespace
+
 Gost3410ECParamsUnsupported::Gost3410ECParamsUnsupported(std::string_view paramSet)
-    : bs::ComposedError(compose("X509-003003", paramSet))
+    : bs::ComposedError(composeUnsupportedParams(paramSet))
 {
 }
