@@ -88,16 +88,12 @@ ORMID_TARGET_AVX2 void sha512CompressAvx2(std::uint64_t* state, const unsigned c
                 next.load(data + 256);
             // The rounds of this pair, with the schedule of the next woven in.
             sha512Rounds(state, first, [&](int g) {
-                if (more) {
-                    next.step(8 + 2 * g);
-                    next.step(9 + 2 * g);
-                }
+                if (more)
+                    next.step(8 + g);
             });
             sha512Rounds(state, second, [&](int g) {
-                if (more && g < 6) {
-                    next.step(28 + 2 * g);
-                    next.step(29 + 2 * g);
-                }
+                if (more && g < 12)
+                    next.step(28 + g);
             });
             if (more)
                 next.finish(first, second);

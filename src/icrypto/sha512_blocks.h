@@ -45,7 +45,7 @@ namespace icrypto::detail
 
 // The 80 rounds over a block whose schedule plus round constants is wk,
 // and the final addition into the state. after(g) runs after each group of
-// eight rounds (g = 0..9), for work to interleave with them.
+// four rounds (g = 0..19), for work to interleave with them.
 template <class After>
 [[gnu::always_inline]] inline void sha512Rounds(std::uint64_t* state, const std::uint64_t* wk,
                                                 After after) noexcept
@@ -58,11 +58,12 @@ template <class After>
         ORMID_SHA512_ROUND(h, a, b, c, d, e, f, g, wk[i + 1]);
         ORMID_SHA512_ROUND(g, h, a, b, c, d, e, f, wk[i + 2]);
         ORMID_SHA512_ROUND(f, g, h, a, b, c, d, e, wk[i + 3]);
+        after(i / 4);
         ORMID_SHA512_ROUND(e, f, g, h, a, b, c, d, wk[i + 4]);
         ORMID_SHA512_ROUND(d, e, f, g, h, a, b, c, wk[i + 5]);
         ORMID_SHA512_ROUND(c, d, e, f, g, h, a, b, wk[i + 6]);
         ORMID_SHA512_ROUND(b, c, d, e, f, g, h, a, wk[i + 7]);
-        after(i / 8);
+        after(i / 4 + 1);
     }
     state[0] += a;
     state[1] += b;
