@@ -70,6 +70,9 @@ void initGcrypt()
 
 const std::set<std::string> KEYS = {"serial",    "lifecycle",       "pin", "default_pin", "tries",
                                     "max_tries", "activation_code", "d",   "public"};
+// Optional fields, off when absent: "info_without_tries" leaves tag 97 out of
+// the device information (a device that does not report its tries).
+const std::set<std::string> OPTIONAL_KEYS = {"info_without_tries"};
 
 class VelCard : public Card
 {
@@ -138,7 +141,9 @@ class VelCard : public Card
         bytes out{0x95, static_cast<std::uint8_t>(serial.size())};
         out.insert(out.end(), serial.begin(), serial.end());
         out.insert(out.end(), {0x96, 0x01, static_cast<std::uint8_t>(m_state.getInt("default_pin") != 0)});
-        out.insert(out.end(), {0x97, 0x01, static_cast<std::uint8_t>(m_state.getInt("tries"))});
+        if (m_state.getOptionalInt("info_without_tries") == 0) {
+            out.insert(out.end(), {0x97, 0x01, static_cast<std::uint8_t>(m_state.getInt("tries"))});
+        }
         return withSw(out, 0x9000);
     }
 
@@ -333,7 +338,7 @@ void VelState::create(const std::string& serialHex)
 
 void VelState::set(const std::string& key, const std::string& value)
 {
-    if (!KEYS.count(key)) {
+    if (!KEYS.count(key) && !OPTIONAL_KEYS.count(key)) {
         throw std::invalid_argument("unknown field '" + key + "'");
     }
     auto number = [&](int lo, int hi) {
@@ -359,7 +364,7 @@ void VelState::set(const std::string& key, const std::string& value)
         }
     } else if (key == "tries" || key == "max_tries") {
         number(0, 255);
-    } else if (key == "default_pin") {
+    } else if (key == "default_pin" || key == "info_without_tries") {
         number(0, 1);
     } else if (key == "d" || key == "public") {
         fromHex(value);
@@ -379,6 +384,12 @@ std::string VelState::get(const std::string& key) const
 int VelState::getInt(const std::string& key) const
 {
     return std::stoi(get(key));
+}
+
+int VelState::getOptionalInt(const std::string& key) const
+{
+    const auto it = m_values.find(key);
+    return it == m_values.end() ? 0 : std::stoi(it->second);
 }
 
 std::unique_ptr<Card> makeVelCard(const std::string& stateDir, const std::string& device)

@@ -28,6 +28,8 @@ class VelState
     void set(const std::string& key, const std::string& value);
     std::string get(const std::string& key) const;
     int getInt(const std::string& key) const;
+    // 0 when the field is absent.
+    int getOptionalInt(const std::string& key) const;
 
   private:
     std::string m_path;

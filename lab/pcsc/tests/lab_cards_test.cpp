@@ -223,6 +223,12 @@ TEST_F(VelCard, DescribesItself)
     EXPECT_EQ(findTagValue(0x95, info, 0), conv::hex_to_bytes("87D61200"));
     EXPECT_EQ(findTagValue(0x96, info, 0), Bytes{0x01});
     EXPECT_EQ(findTagValue(0x97, info, 0), Bytes{0x0A});
+
+    lab("set vel1 info_without_tries=1");
+    const Bytes noTries = card.executeCommand(apdu::Command(0x00, 0xF5, 0x00, 0x00), false).getData();
+    lab("set vel1 info_without_tries=0");
+    EXPECT_TRUE(findTagValue(0x97, noTries, 0).empty());
+    EXPECT_EQ(findTagValue(0x95, noTries, 0), conv::hex_to_bytes("87D61200"));
 }
 
 TEST_F(VelCard, SignsConfirmationDataInASession)
