@@ -101,7 +101,7 @@ TEST(CertificateInterop, CaAndIssuedCertificatePassOpensslVerify)
     std::string skiHex;
     for (std::uint8_t octet : gostsoft::sha1(userKey.publicKey()))
         skiHex += (skiHex.empty() ? "" : ":") + gostsoft::toHex({octet});
-    for (const std::string expected : std::vector<std::string>{
+    for (const std::string& expected : std::vector<std::string>{
              "Version: 3 (0x2)", "Serial Number: 39937 (0x9c01)", "Issuer: C = RU, CN = Test CA",
              "Not Before: Jan  1 00:00:00 2025 GMT", "Not After : Jan  1 00:00:00 2051 GMT",
              "Subject: L = Moscow, C = RU, GN = Ivan, SN = Petrov, CN = Ivan Petrov",
