@@ -247,9 +247,9 @@ RsaKeyPair rsaGenerate(unsigned bits)
 {
     initCrypto();
     gcry_sexp_t params = nullptr, key = nullptr;
-    const std::string spec = "(genkey (rsa (nbits " + std::to_string(std::to_string(bits).size()) + ":" +
-                             std::to_string(bits) + ")))";
-    check(gcry_sexp_new(&params, spec.data(), spec.size(), 1), "genkey");
+    const std::string request = "(genkey (rsa (nbits " + std::to_string(std::to_string(bits).size()) + ":" +
+                                std::to_string(bits) + ")))";
+    check(gcry_sexp_new(&params, request.data(), request.size(), 1), "genkey");
     Sexp p(params);
     check(gcry_pk_genkey(&key, p.h), "gcry_pk_genkey");
     Sexp k(key);
