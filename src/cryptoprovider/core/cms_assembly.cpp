@@ -1,0 +1,178 @@
+#include "cryptoprovider/core/cms_assembly.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "asn1/asn1_time.h"
+#include "asn1/der.h"
+#include "asn1/tlv.h"
+#include "base/conv.h"
+#include "base/logger.h"
+#include "base/strings.h"
+#include "cryptoprovider/core/errors.h"
+#include "cryptoprovider/core/key_store.h"
+#include "icrypto/endian.h"
+#include "pkcs7/errors.h"
+
+namespace
+{
+
+pkcs7::Format messageFormat(bool kalvaMode)
+{
+    return kalvaMode ? pkcs7::Format::SerialOnly : pkcs7::Format::SerialWithIssuer;
+}
+
+// The whole text (blanks around it aside) must be decimal digits: a sign or
+// trailing characters would otherwise be read as some other number.
+std::uint64_t parseUnsigned(const std::string& text)
+{
+    const std::string trimmed = bs::trim(text);
+    if (trimmed.empty() ||
+        !std::all_of(trimmed.begin(), trimmed.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        throw std::invalid_argument("stoull");
+    }
+    return std::stoull(trimmed, nullptr, 10);
+}
+
+bytes encodeValue(const Pkcs9Attribute& attribute)
+{
+    switch (attribute.tag) {
+    case 1:
+        return der::encode(der::Boolean(conv::str_to_bool(attribute.value)));
+    case 2:
+        return der::encode(parseUnsigned(attribute.value));
+    case 4:
+        return der::encode(conv::hex_to_bytes(attribute.value));
+    case 5:
+        return der::encode();
+    case 6:
+        return der::encode(ObjectIdentifier(attribute.value));
+    case 12:
+    case 18:
+    case 19:
+    case 20:
+    case 21:
+    case 22:
+    case 26:
+        return der::encodeString(static_cast<Asn1Tag>(attribute.tag), attribute.value);
+    case 23:
+    case 24:
+        return Asn1Time(std::string_view(attribute.value)).derEncoding();
+    default:
+        throw IncorrectPKCS9Attribute();
+    }
+}
+
+} // namespace
+
+namespace conv
+{
+
+bool str_to_bool(std::string_view text)
+{
+    std::string value = bs::trim(text);
+    std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return value == "true";
+}
+
+} // namespace conv
+
+pkcs9::Attributes parseSignedAttributes(const std::vector<Pkcs9Attribute>& attributes)
+{
+    pkcs9::Attributes parsed;
+    for (const Pkcs9Attribute& attribute : attributes) {
+        const ObjectIdentifier oid(attribute.oid);
+        // These two are always made here; an identifier that does not encode
+        // is rejected now rather than when the attributes are signed.
+        if (oid.empty() || oid == pkcs9::oid::CONTENT_TYPE || oid == pkcs9::oid::MESSAGE_DIGEST ||
+            oid.derEncoding().empty()) {
+            throw IncorrectPKCS9Attribute();
+        }
+        const bytes value = encodeValue(attribute);
+        if (value.empty()) {
+            // An empty identifier or time text has no encoding.
+            throw IncorrectPKCS9Attribute();
+        }
+        parsed.insert(oid, value);
+    }
+    return parsed;
+}
+
+std::vector<pkcs9::Attributes> generateSignedAttributes(const std::shared_ptr<KeyStore>& store,
+                                                        const std::vector<DataForSign>& items,
+                                                        const X509& certificate,
+                                                        const AlgorithmId& digestAlgorithm,
+                                                        const bytes& signerId, bool kalvaMode)
+{
+    bs::Logger log("generateSignedAttributes");
+    if (!store) {
+        KeyStoreNotSelected error;
+        log.error(error.what());
+        throw error;
+    }
+    bytes certHash;
+    if (!certificate.empty()) {
+        certHash = store->digest(certificate.data(), getDigestAlgorithm(certificate.algorithm()), Endian::Big,
+                                 gost3411::CRYPTOPRO_PARAM_SET.text());
+    }
+    const std::string paramSet = gost3411::paramSet(kalvaMode);
+    std::vector<pkcs9::Attributes> result;
+    result.reserve(items.size());
+    for (const DataForSign& item : items) {
+        if (!item.existingCms.empty() && item.attached &&
+            Pkcs7(item.existingCms, messageFormat(kalvaMode)).content() != item.data) {
+            std::invalid_argument error(cp::localization.get("CP-011003"));
+            log.error(error.what());
+            throw error;
+        }
+        bytes digest = item.data;
+        if (item.computeDigest) {
+            // A key with a SHA digest may be asked for another SHA digest.
+            const AlgorithmId& algorithm = digestAlgorithm.isSha() && !item.shaDigestAlgorithm.empty()
+                                               ? item.shaDigestAlgorithm
+                                               : digestAlgorithm;
+            digest = store->digest(item.data, algorithm, Endian(kalvaMode), paramSet);
+        }
+        const pkcs9::Attributes extra = parseSignedAttributes(item.signedAttributes);
+        const pkcs9::EssCertIdV2 essCertId = item.addSigningCertificate && !certHash.empty()
+                                                 ? pkcs9::signingCertificateV2(certificate, certHash)
+                                                 : pkcs9::EssCertIdV2();
+        bytes contentId;
+        std::set<bytes> references;
+        if (item.addContentReference) {
+            contentId = pkcs9::contentIdentifier(signerId);
+            references = pkcs9::contentReference(item.contentReferences, kalvaMode);
+        }
+        result.push_back(pkcs9::generateSignedAttributes(digest, extra, item.addSigningTime, essCertId,
+                                                         contentId, references));
+    }
+    return result;
+}
+
+std::vector<bytes> formCms(const std::vector<Pkcs7>& signedMessages, const std::vector<DataForSign>& items,
+                           bool kalvaMode)
+{
+    std::vector<bytes> result;
+    result.reserve(signedMessages.size());
+    for (std::size_t i = 0; i < signedMessages.size(); ++i) {
+        const DataForSign& item = items.at(i);
+        Pkcs7 message = signedMessages[i];
+        if (message.signerInfos().empty()) {
+            throw std::invalid_argument(cp::localization.get("CP-011001"));
+        }
+        if (!item.existingCms.empty()) {
+            Pkcs7 old(item.existingCms, messageFormat(kalvaMode));
+            old.addSignerInfo(message.signerInfos().front());
+            result.push_back(old.derEncoding(item.withCertificates));
+            continue;
+        }
+        if (item.computeDigest && item.attached) {
+            message.setContent(item.data);
+        }
+        result.push_back(message.derEncoding(item.withCertificates));
+    }
+    return result;
+}

@@ -1,0 +1,14 @@
+#include "cryptoprovider/core/digest_engine.h"
+
+std::mutex DigestEngine::m_mutex;
+
+bytes DigestEngine::digest(const bytes& data, const AlgorithmId& algorithm, Endian endian,
+                           std::string_view paramsOid)
+{
+    std::lock_guard lock(m_mutex);
+    init(algorithm, paramsOid);
+    if (!data.empty()) {
+        update(data);
+    }
+    return doFinal(endian);
+}

@@ -1,0 +1,34 @@
+// Hashing through whatever implements it for a crypto type: software GOST,
+// a PKCS#11 token or the CSP.
+#pragma once
+
+#include <mutex>
+#include <string_view>
+
+#include "asn1/bytes.h"
+#include "icrypto/endian.h"
+#include "x509/algorithms.h"
+
+class DigestEngine
+{
+  public:
+    DigestEngine() = default;
+    DigestEngine(const DigestEngine&) = delete;
+    DigestEngine& operator=(const DigestEngine&) = delete;
+    virtual ~DigestEngine() = default;
+
+    // Starts a hash; `paramsOid` is the GOST R 34.11-94 parameter set text and
+    // is ignored by other algorithms.
+    virtual void init(const AlgorithmId& digestAlgorithm, std::string_view paramsOid) = 0;
+    virtual void update(const bytes& data) = 0;
+    // Finishes the hash. Little is the order the algorithm or token produces,
+    // Big that order reversed.
+    virtual bytes doFinal(Endian endian) = 0;
+
+    // init, update (skipped for empty data) and doFinal as one step, under
+    // the one mutex that serialises every digest of the process.
+    bytes digest(const bytes& data, const AlgorithmId& algorithm, Endian endian, std::string_view paramsOid);
+
+  private:
+    static std::mutex m_mutex;
+};

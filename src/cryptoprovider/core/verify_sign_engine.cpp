@@ -1,0 +1,204 @@
+#include "cryptoprovider/core/verify_sign_engine.h"
+
+#include <stdexcept>
+#include <utility>
+
+#include "base/logger.h"
+#include "cryptoprovider/core/digest_engine.h"
+#include "cryptoprovider/core/errors.h"
+#include "cryptoprovider/core/hardware_device.h"
+#include "cryptoprovider/core/key_store.h"
+#include "pkcs7/attributes.h"
+#include "x509/errors.h"
+
+namespace
+{
+
+[[noreturn]] void throwEmptyData()
+{
+    throw std::runtime_error(cp::localization.get("CP-008060"));
+}
+
+} // namespace
+
+std::string getGost3410Params(std::string_view paramsOid)
+{
+    if (paramsOid.empty()) {
+        throw Gost3410ECParamsEmpty();
+    }
+    if (paramsOid == crypto_pro_param::XchA) {
+        return std::string(crypto_pro_param::A);
+    }
+    if (paramsOid == crypto_pro_param::XchB) {
+        return std::string(crypto_pro_param::C);
+    }
+    return std::string(paramsOid);
+}
+
+VerifySignEngine::VerifySignEngine(std::shared_ptr<DigestEngine> digestEngine)
+    : m_digestEngine(std::move(digestEngine))
+{
+}
+
+bool VerifySignEngine::verifyRsaSign(const bytes&, const bytes&, const RsaPublicKey&, const AlgorithmId&)
+{
+    throw FunctionNotImplemented();
+}
+
+bytes VerifySignEngine::digest(const bytes& data, const AlgorithmId& algorithm, Endian endian,
+                               std::string_view paramsOid)
+{
+    bs::Logger log("VerifySignEngine::digest");
+    if (!m_digestEngine) {
+        DigestContextNotInitialized error;
+        log.error(error.what());
+        throw error;
+    }
+    return m_digestEngine->digest(data, algorithm, endian, paramsOid);
+}
+
+bool VerifySignEngine::verifyRawSign(const bytes& data, const bytes& signature, const PublicKey& key,
+                                     const AlgorithmId& signAlgorithm, std::string_view paramsOid,
+                                     bool kalvaMode)
+{
+    if (data.empty() || signature.empty()) {
+        throwEmptyData();
+    }
+    if (key.empty()) {
+        throw PublicKeyEmpty();
+    }
+    const bytes oriented = key.isGost() && !kalvaMode ? swapSignatureHalves(signature) : signature;
+    const std::string parameters = signAlgorithm.isRsa() ? std::string() : getGost3410Params(paramsOid);
+    return verifySign(data, oriented, key, signAlgorithm, parameters, kalvaMode);
+}
+
+bool VerifySignEngine::verifySign(const bytes& data, const bytes& signature, const PublicKey& key,
+                                  const AlgorithmId& signAlgorithm, std::string_view paramsOid,
+                                  bool kalvaMode)
+{
+    if (key.isGost()) {
+        const bytes keyOctets = kalvaMode ? key.gostKey() : key.reverseKalva2().gostKey();
+        return verifyGostSign(data, signature, keyOctets, signAlgorithm, paramsOid, kalvaMode);
+    }
+    if (key.isRsa()) {
+        return verifyRsaSign(data, signature, key.rsaKey(), getDigestAlgorithm(signAlgorithm));
+    }
+    throw UnknownPublicKeyType();
+}
+
+bool VerifySignEngine::verifyContentDigest(const bytes& data, const SignerInfo& signer, bool kalvaMode)
+{
+    if (data.empty()) {
+        throwEmptyData();
+    }
+    const bytes expected = signer.digest();
+    const bytes computed =
+        digest(data, signer.digestAlgorithmId(), Endian(kalvaMode), gost3411::paramSet(kalvaMode));
+    if (computed == expected) {
+        return true;
+    }
+    bs::Logger("VerifySignEngine::verifyContentDigest").error("digestCheck != digestEtalon");
+    return false;
+}
+
+bool VerifySignEngine::verifyCmsSign(const bytes& data, const std::vector<SignerInfo>& signerInfos,
+                                     bool kalvaMode, const PublicKey& key, std::string_view paramsOid)
+{
+    if (signerInfos.empty()) {
+        throw std::invalid_argument(cp::localization.get("CP-011001"));
+    }
+    if (signerInfos.size() > 1) {
+        throw std::invalid_argument(cp::localization.get("CP-011002"));
+    }
+    if (key.empty()) {
+        throw PublicKeyEmpty();
+    }
+    const SignerInfo& signer = signerInfos.front();
+    if (!verifyContentDigest(data, signer, kalvaMode)) {
+        return false;
+    }
+    AlgorithmId algorithm = signer.signAlgorithmId();
+    std::string parameters;
+    if (algorithm.isGost()) {
+        parameters = getGost3410Params(paramsOid);
+        checkGost3410Params(algorithm, parameters);
+    } else if (algorithm.isRsa()) {
+        algorithm = getSignAlgorithm(signer.digestAlgorithmId());
+    }
+    return verifySign(signer.attributes().derEncoding(), signer.signature(pkcs7::Format::SerialOnly), key,
+                      algorithm, parameters, kalvaMode);
+}
+
+bool VerifySignEngine::verifyCades(const bytes& data, const std::vector<SignerInfo>& signerInfos)
+{
+    if (signerInfos.empty()) {
+        throw std::invalid_argument(cp::localization.get("CP-011001"));
+    }
+    for (const SignerInfo& signer : signerInfos) {
+        if (!verifyContentDigest(data, signer, false) || !verifyCertDigest(signer) ||
+            !verifyCadesSign(signer)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool VerifySignEngine::verifyCertDigest(const SignerInfo& signer)
+{
+    bs::Logger log("VerifySignEngine::verifyCertDigest");
+    const X509& certificate = signer.x509();
+    if (certificate.empty()) {
+        CertificateNotFound error;
+        log.error(error.what());
+        throw error;
+    }
+    const pkcs9::EssCertIdV2 essCertId(
+        signer.attributes().getSingleValue(pkcs9::oid::SIGNING_CERTIFICATE_V2));
+    const bytes computed = digest(certificate.data(), essCertId.hashAlgorithm, Endian::Big,
+                                  gost3411::CRYPTOPRO_PARAM_SET.text());
+    if (computed == essCertId.certHash) {
+        return true;
+    }
+    log.error("p_verifySignEngine->digest(x509.data) != EssCertIdV2.digest");
+    return false;
+}
+
+bool VerifySignEngine::verifyCadesSign(const SignerInfo& signer)
+{
+    const X509& certificate = signer.x509();
+    if (certificate.empty()) {
+        CertificateNotFound error;
+        bs::Logger("VerifySignEngine::verifyCadesSign").error(error.what());
+        throw error;
+    }
+    const PublicKey publicKey = certificate.publicKey(Endian::Big);
+    const AlgorithmId algorithm = getSignAlgorithm(signer.digestAlgorithmId());
+    const std::string parameters =
+        algorithm.isRsa() ? std::string() : getGost3410Params(certificate.gost3410ParamsOid());
+    return verifySign(signer.attributes().derEncoding(), signer.signature(pkcs7::Format::SerialOnly),
+                      publicKey, algorithm, parameters, false);
+}
+
+VerifySignHwDevice::VerifySignHwDevice(std::shared_ptr<DigestEngine> digestEngine,
+                                       std::shared_ptr<HardwareDevice> device)
+    : VerifySignEngine(std::move(digestEngine)), m_device(std::move(device))
+{
+    if (!m_device) {
+        throw std::invalid_argument(cp::localization.get("CP-008060"));
+    }
+}
+
+bool VerifySignHwDevice::verifyGostSign(const bytes& data, const bytes& signature, const bytes& publicKey,
+                                        const AlgorithmId& signAlgorithm, std::string_view paramsOid,
+                                        bool kalvaMode)
+{
+    bs::Logger log("VerifySignHwDevice::verifySign");
+    return m_device->verifySign(data, signature, publicKey, signAlgorithm, paramsOid, kalvaMode);
+}
+
+bool VerifySignHwDevice::verifyRsaSign(const bytes& data, const bytes& signature,
+                                       const RsaPublicKey& publicKey, const AlgorithmId& digestAlgorithm)
+{
+    bs::Logger log("VerifySignHwDevice::verifyRsaSign");
+    return m_device->verifyRsaSign(data, signature, publicKey, digestAlgorithm);
+}

@@ -1,0 +1,86 @@
+// Verification of raw, CMS and CAdES-BES signatures. The format checks
+// (message digest, ESS certificate hash, signed attributes, byte orders,
+// parameter sets) live here; subclasses supply the primitive that checks one
+// GOST or RSA signature with a given key.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "asn1/bytes.h"
+#include "icrypto/endian.h"
+#include "pkcs7/pkcs7.h"
+#include "x509/algorithms.h"
+#include "x509/public_key.h"
+
+class DigestEngine;
+class HardwareDevice;
+
+// The parameter set a GOST verification runs with: the key-exchange sets
+// XchA and XchB become their signature sets A and C; an empty text is
+// Gost3410ECParamsEmpty.
+std::string getGost3410Params(std::string_view paramsOid);
+
+class VerifySignEngine
+{
+  public:
+    explicit VerifySignEngine(std::shared_ptr<DigestEngine> digestEngine);
+    VerifySignEngine(const VerifySignEngine&) = delete;
+    VerifySignEngine& operator=(const VerifySignEngine&) = delete;
+
+    // CAdES-BES: every signer carries its certificate; each must pass the
+    // content digest, the certificate hash and the signature checks.
+    virtual bool verifyCades(const bytes& data, const std::vector<SignerInfo>& signerInfos);
+    virtual ~VerifySignEngine() = default;
+    // The primitive: `signature` and `publicKey` arrive in the back end's
+    // orientation, `paramsOid` already normalised.
+    virtual bool verifyGostSign(const bytes& data, const bytes& signature, const bytes& publicKey,
+                                const AlgorithmId& signAlgorithm, std::string_view paramsOid,
+                                bool kalvaMode) = 0;
+    virtual bool verifyRsaSign(const bytes& data, const bytes& signature, const RsaPublicKey& publicKey,
+                               const AlgorithmId& digestAlgorithm);
+    // The signature over the signed attributes with the certificate's key.
+    virtual bool verifyCadesSign(const SignerInfo& signer);
+
+    // A raw signature given as callers see it (GOST halves exchanged unless
+    // kalvaMode).
+    bool verifyRawSign(const bytes& data, const bytes& signature, const PublicKey& key,
+                       const AlgorithmId& signAlgorithm, std::string_view paramsOid, bool kalvaMode);
+    // Hands the signature to the primitive with the key octets in the back
+    // end's orientation.
+    bool verifySign(const bytes& data, const bytes& signature, const PublicKey& key,
+                    const AlgorithmId& signAlgorithm, std::string_view paramsOid, bool kalvaMode);
+    // One signer checked against a key given by the caller.
+    bool verifyCmsSign(const bytes& data, const std::vector<SignerInfo>& signerInfos, bool kalvaMode,
+                       const PublicKey& key, std::string_view paramsOid);
+    // The messageDigest attribute against the digest of `data`.
+    bool verifyContentDigest(const bytes& data, const SignerInfo& signer, bool kalvaMode);
+    // The signingCertificateV2 hash against the signer's certificate.
+    bool verifyCertDigest(const SignerInfo& signer);
+    bytes digest(const bytes& data, const AlgorithmId& algorithm, Endian endian, std::string_view paramsOid);
+
+    const std::shared_ptr<DigestEngine>& digestEngine() const noexcept { return m_digestEngine; }
+
+  private:
+    std::shared_ptr<DigestEngine> m_digestEngine;
+};
+
+// Verification forwarded to a hardware device.
+class VerifySignHwDevice : public VerifySignEngine
+{
+  public:
+    VerifySignHwDevice(std::shared_ptr<DigestEngine> digestEngine, std::shared_ptr<HardwareDevice> device);
+
+    bool verifyGostSign(const bytes& data, const bytes& signature, const bytes& publicKey,
+                        const AlgorithmId& signAlgorithm, std::string_view paramsOid,
+                        bool kalvaMode) override;
+    bool verifyRsaSign(const bytes& data, const bytes& signature, const RsaPublicKey& publicKey,
+                       const AlgorithmId& digestAlgorithm) override;
+
+    const std::shared_ptr<HardwareDevice>& device() const noexcept { return m_device; }
+
+  private:
+    std::shared_ptr<HardwareDevice> m_device;
+};
