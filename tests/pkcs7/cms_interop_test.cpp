@@ -97,6 +97,7 @@ class BcBatch
 struct InteropCase {
     const char* name;
     Curve curve;
+    CertificateMaker maker;
     bool bouncyCastle; // BC reads TC26-256-A keys only with a digest parameter
 };
 
@@ -106,7 +107,7 @@ class CmsInterop : public ::testing::TestWithParam<InteropCase>
 
 TEST_P(CmsInterop, IndependentVerifiersAcceptOursAndRejectFaults)
 {
-    const GostSigner signer(GetParam().curve);
+    const GostSigner signer(GetParam().curve, "/CN=Test signer/O=Lab/C=RU", GetParam().maker);
     Bytes tampered = CONTENT;
     tampered[5] ^= 0x20;
     const bool withBc = bcVerifier() != nullptr && GetParam().bouncyCastle;
@@ -139,11 +140,16 @@ TEST_P(CmsInterop, IndependentVerifiersAcceptOursAndRejectFaults)
         bc.check();
 }
 
-INSTANTIATE_TEST_SUITE_P(Keys, CmsInterop,
-                         ::testing::Values(InteropCase{"CryptoProA256", Curve::CryptoProA256, true},
-                                           InteropCase{"Tc26A256", Curve::Tc26A256, false},
-                                           InteropCase{"Tc26A512", Curve::Tc26A512, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Keys, CmsInterop,
+    ::testing::Values(
+        InteropCase{"CryptoProA256", Curve::CryptoProA256, CertificateMaker::Openssl, true},
+        InteropCase{"Tc26A256", Curve::Tc26A256, CertificateMaker::Openssl, false},
+        InteropCase{"Tc26A512", Curve::Tc26A512, CertificateMaker::Openssl, true},
+        // Our certificates carry the digest parameter, so BC reads TC26-256-A keys.
+        InteropCase{"Tc26A256OurCertificate", Curve::Tc26A256, CertificateMaker::OurBuilder, true},
+        InteropCase{"Tc26A512OurCertificate", Curve::Tc26A512, CertificateMaker::OurBuilder, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- messages made by openssl, read by our parser ----
 

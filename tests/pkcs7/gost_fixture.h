@@ -6,7 +6,10 @@
 
 #include <string>
 
+#include "asn1/der.h"
 #include "support/gost_soft.h"
+#include "x509/cert_builder.h"
+#include "x509/pkcs10.h"
 #include "x509/x509.h"
 
 namespace cmstest
@@ -28,14 +31,23 @@ inline Bytes toBytes(std::string_view text)
     return Bytes(text.begin(), text.end());
 }
 
+// Who makes the fixture's self-signed certificate.
+enum class CertificateMaker { Openssl, OurBuilder };
+
 // Key, certificate and their files in a private temporary folder.
 struct GostSigner {
-    explicit GostSigner(gostsoft::Curve curve, const std::string& subject = "/CN=Test signer/O=Lab/C=RU")
+    explicit GostSigner(gostsoft::Curve curve, const std::string& subject = "/CN=Test signer/O=Lab/C=RU",
+                        CertificateMaker maker = CertificateMaker::Openssl)
         : key(gostsoft::Key::generate(curve))
     {
         keyPem = dir.file("key.pem");
         certPem = dir.file("cert.pem");
         gostsoft::writeFile(keyPem, key.privateKeyPem());
+        if (maker == CertificateMaker::OurBuilder) {
+            cert = buildSelfSigned();
+            gostsoft::writeFile(certPem, gostsoft::toPem(cert.data(), "CERTIFICATE"));
+            return;
+        }
         const auto made = gostsoft::openssl("req -new -x509 -days 30 -key " + keyPem + " -subj '" + subject +
                                             "' -set_serial 0x2A05 -out " + certPem);
         if (made.status != 0)
@@ -45,6 +57,28 @@ struct GostSigner {
         if (der.status != 0)
             throw std::runtime_error("openssl x509 failed: " + der.output);
         cert = X509(gostsoft::readFile(dir.file("cert.der")));
+    }
+
+    // A self-signed certificate (serial 2A 05, CN and C) from a request for
+    // the key, made with the library's request and certificate builders.
+    X509 buildSelfSigned() const
+    {
+        SubjectDN subject;
+        subject.commonName = "Test signer";
+        subject.countryName = "RU";
+        const SubjectPublicKeyInfo keyInfo{key.is512() ? GOST_R_3410_2012_512 : GOST_R_3410_2012_256,
+                                           ObjectIdentifier(key.paramSetOid()),
+                                           ObjectIdentifier(key.digestOid()), PublicKey(key.publicKey())};
+        Extensions extensions;
+        extensions.keyUsage = 3; // digitalSignature, nonRepudiation
+        const bytes info = Pkcs10::Info{0, subject, keyInfo, extensions}.derEncoding();
+        const AlgorithmId algorithm = key.is512() ? GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN
+                                                  : GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN;
+        const bytes request = Pkcs10(algorithm, info, key.sign(info)).derEncoding();
+        const ValidityPeriod validity{Asn1Time(std::string_view("250101000000Z")),
+                                      Asn1Time(std::string_view("20500101000000Z"))};
+        const TbsCertificate tbs(bytes{0x2A, 0x05}, request, validity);
+        return X509(X509::DEFAULT_CERT_ID, tbs, der::encode(key.sign(tbs.derEncoding()), 0));
     }
 
     // Signature over `data` in the orientation signing back ends store (r||s).
