@@ -57,8 +57,11 @@ bytes encodeValue(const Pkcs9Attribute& attribute)
     case 26:
         return der::encodeString(static_cast<Asn1Tag>(attribute.tag), attribute.value);
     case 23:
-    case 24:
-        return Asn1Time(std::string_view(attribute.value)).derEncoding();
+    case 24: {
+        const Asn1Time time{std::string_view(attribute.value)};
+        // An empty text makes an empty time, which has no valid encoding.
+        return time.empty() ? bytes() : time.derEncoding();
+    }
     default:
         throw IncorrectPKCS9Attribute();
     }
@@ -93,7 +96,7 @@ pkcs9::Attributes parseSignedAttributes(const std::vector<Pkcs9Attribute>& attri
         }
         const bytes value = encodeValue(attribute);
         if (value.empty()) {
-            // An empty identifier or time text has no encoding.
+            // An empty identifier or time text.
             throw IncorrectPKCS9Attribute();
         }
         parsed.insert(oid, value);

@@ -17,7 +17,7 @@ using gostsoft::Curve;
 namespace
 {
 
-std::shared_ptr<gostsoft::Key> newKey(Curve curve = Curve::CryptoProA256)
+std::shared_ptr<const gostsoft::Key> newKey(Curve curve = Curve::CryptoProA256)
 {
     return std::make_shared<gostsoft::Key>(gostsoft::Key::generate(curve));
 }

@@ -133,7 +133,7 @@ Bytes backendPublicKey(const gostsoft::Key& key)
 }
 
 std::shared_ptr<KeyRecord> SoftKeyStore::addDeviceKey(const std::string& alias,
-                                                      std::shared_ptr<gostsoft::Key> key,
+                                                      std::shared_ptr<const gostsoft::Key> key,
                                                       const X509& certificate)
 {
     const AlgorithmId algorithm = key->is512() ? GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN

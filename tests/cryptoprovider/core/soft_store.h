@@ -68,7 +68,8 @@ class SoftKeyStore : public KeyStore
     explicit SoftKeyStore(std::string cryptoType = "rutoken_2") : m_cryptoType(std::move(cryptoType)) {}
 
     // A key on the "device"; it reaches the key list at the next refresh.
-    std::shared_ptr<KeyRecord> addDeviceKey(const std::string& alias, std::shared_ptr<gostsoft::Key> key,
+    std::shared_ptr<KeyRecord> addDeviceKey(const std::string& alias,
+                                            std::shared_ptr<const gostsoft::Key> key,
                                             const X509& certificate = X509());
 
     std::string cryptoType() const override { return m_cryptoType; }
@@ -112,7 +113,7 @@ class SoftKeyStore : public KeyStore
 
     // Device contents the tests arrange.
     std::map<std::string, std::shared_ptr<KeyRecord>> deviceKeys;
-    std::map<std::string, std::shared_ptr<gostsoft::Key>> deviceGostKeys;
+    std::map<std::string, std::shared_ptr<const gostsoft::Key>> deviceGostKeys;
     std::map<CertType, std::vector<X509>> deviceCertificates;
     std::set<CertType> failingCertificateLists;
     Calls calls;
