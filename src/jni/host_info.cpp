@@ -74,7 +74,11 @@ bool groupIsAdmin(gid_t gid)
             buffer.assign(buffer.size() * 2, '\0');
             continue;
         }
-        return rc == 0 && found != nullptr && found->gr_gid == ADMIN_GROUP_ID;
+        if (rc != 0 || found == nullptr || found->gr_name == nullptr) {
+            return false;
+        }
+        const std::string_view name = found->gr_name;
+        return std::find(ADMIN_GROUP_NAMES.begin(), ADMIN_GROUP_NAMES.end(), name) != ADMIN_GROUP_NAMES.end();
     }
 }
 

@@ -2,7 +2,9 @@
 // addresses and the operating system.
 #pragma once
 
+#include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct ifaddrs;
@@ -16,8 +18,9 @@ struct OsCommonInfo {
     bool isAdmin = false;
 };
 
-// Group id of the administrators' group.
-inline constexpr unsigned ADMIN_GROUP_ID = 80;
+// Groups whose members may administer a Linux host: "sudo" (Debian and its
+// derivatives), "wheel" (Red Hat, SUSE, Arch), "admin" (older Ubuntu).
+inline constexpr std::array<std::string_view, 3> ADMIN_GROUP_NAMES = {"sudo", "wheel", "admin"};
 
 // Node name from uname.
 std::string computerName();
@@ -33,7 +36,7 @@ std::vector<std::string> macs();
 
 OsCommonInfo getOsCommonInfo();
 
-// Real user id 0, or the effective user is a member of the administrators' group.
+// Real user id 0, or the effective user is a member of an administrators' group.
 bool isLocalAdmin();
 
 // An entry that has an address of `family` on an interface that is up and not loopback.

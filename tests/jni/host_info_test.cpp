@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <grp.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -15,11 +16,13 @@
 #include <initializer_list>
 #include <regex>
 
-namespace {
+namespace
+{
 
 // A hand-made getifaddrs list.
-class FakeInterfaces {
-public:
+class FakeInterfaces
+{
+  public:
     FakeInterfaces& ipv4(const char* name, const char* address, unsigned flags)
     {
         sockaddr_in& in = m_inet.emplace_back();
@@ -45,7 +48,7 @@ public:
         return m_entries.empty() ? nullptr : &m_entries.front();
     }
 
-private:
+  private:
     FakeInterfaces& add(const char* name, sockaddr* address, unsigned flags)
     {
         ifaddrs& entry = m_entries.emplace_back();
@@ -88,8 +91,8 @@ TEST(HostInfoTest, LinkAddressesKeepOrderAndDuplicatesAndSkipEmpty)
 {
     FakeInterfaces interfaces;
     interfaces.link("eth0", {0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f}, UP)
-        .link("tun0", {}, UP)                       // no hardware address
-        .link("eth1", {1, 2, 3, 4, 5, 6}, 0)        // down
+        .link("tun0", {}, UP)                        // no hardware address
+        .link("eth1", {1, 2, 3, 4, 5, 6}, 0)         // down
         .link("lo", {0, 0, 0, 0, 0, 0}, LOOPBACK_UP) // loopback
         .ipv4("eth0", "192.0.2.1", UP)
         .link("bond0", {0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f}, UP)
@@ -98,10 +101,22 @@ TEST(HostInfoTest, LinkAddressesKeepOrderAndDuplicatesAndSkipEmpty)
               (std::vector<std::string>{"0A1B2C3D4E5F", "0A1B2C3D4E5F", "FFEEDDCCBBAA9988"}));
 }
 
-TEST(HostInfoTest, RootIsAdministratorWithoutGroups)
+TEST(HostInfoTest, AdministratorsAreRootOrMembersOfAnAdminGroup)
 {
     EXPECT_TRUE(detector::isAdminOf(0, {}));
     EXPECT_FALSE(detector::isAdminOf(1000, {}));
+    EXPECT_FALSE(detector::isAdminOf(1000, {0x7FFFFFF0u})); // no such group
+
+    // getgrnam returns static storage: take each id before the next lookup.
+    const group* entry = getgrnam("sudo");
+    const unsigned sudoGid = entry != nullptr ? entry->gr_gid : 0;
+    entry = getgrnam("adm");
+    const unsigned admGid = entry != nullptr ? entry->gr_gid : 0;
+    if (sudoGid == 0 || admGid == 0) {
+        GTEST_SKIP() << "this host has no sudo or adm group";
+    }
+    EXPECT_TRUE(detector::isAdminOf(1000, {admGid, sudoGid}));
+    EXPECT_FALSE(detector::isAdminOf(1000, {admGid}));
 }
 
 TEST(HostInfoTest, RealHostFacts)
