@@ -11,7 +11,8 @@
 
 #include "jni/errors.h"
 
-namespace {
+namespace
+{
 
 std::string notRecognized()
 {
@@ -37,7 +38,8 @@ TEST(SessionsTest, UnknownAndClosedIdsAreNotRecognized)
     Sessions sessions;
     const std::string id = sessions.open(false);
     std::string lower = id;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
 
     for (const std::string& bad : {std::string(), lower, id.substr(1), id + "0"}) {
         try {
