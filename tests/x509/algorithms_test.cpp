@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "asn1/der.h"
+#include "asn1/openssl_tool.h"
 #include "base/conv.h"
 #include "base/localization.h"
 #include "x509/algorithms.h"
@@ -88,6 +92,130 @@ TEST(AlgorithmLists, HaveTheirSizesAndPairing)
     // Every OID constant is valid DER.
     for (const auto& alg : SIGN_ALGORITHMS) {
         EXPECT_NO_THROW(der::encode(alg.oid())) << alg.name();
+    }
+}
+
+// Every identifier of the catalogue that OpenSSL's object registry knows is
+// encoded by us and named by `openssl asn1parse`, so a wrong arc or a swapped
+// constant shows up as a foreign name. (RNS FSS, KP FSS and the Signal-COM
+// signature are unknown to OpenSSL.)
+TEST(AlgorithmCatalogue, IdentifiersAreTheOnesOpensslNames)
+{
+    if (!testtool::haveOpenssl()) {
+        GTEST_SKIP() << "openssl not installed";
+    }
+    struct Case {
+        ObjectIdentifier oid;
+        const char* opensslName;
+    };
+    const auto id = [](std::string_view text) { return ObjectIdentifier(text); };
+    const Case cases[] = {
+        {GOST_R_3411_1994.oid(), "GOST R 34.11-94"},
+        {GOST_R_3411_2012_256.oid(), "GOST R 34.11-2012 with 256 bit hash"},
+        {GOST_R_3411_2012_512.oid(), "GOST R 34.11-2012 with 512 bit hash"},
+        {SHA_1.oid(), "sha1"},
+        {SHA_224.oid(), "sha224"},
+        {SHA_256.oid(), "sha256"},
+        {SHA_384.oid(), "sha384"},
+        {SHA_512.oid(), "sha512"},
+        {GOST_R_3410_2001.oid(), "GOST R 34.10-2001"},
+        {GOST_R_3410_2001_GOST_R_3411_1994.oid(), "GOST R 34.11-94 with GOST R 34.10-2001"},
+        {GOST_R_3410_2012_256.oid(), "GOST R 34.10-2012 with 256 bit modulus"},
+        {GOST_R_3410_2012_512.oid(), "GOST R 34.10-2012 with 512 bit modulus"},
+        {GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN.oid(),
+         "GOST R 34.10-2012 with GOST R 34.11-2012 (256 bit)"},
+        {GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN.oid(),
+         "GOST R 34.10-2012 with GOST R 34.11-2012 (512 bit)"},
+        {RSA_ENCRYPTION.oid(), "rsaEncryption"},
+        {id(RSA_ENCRYPTION_OID), "rsaEncryption"},
+        {SHA1_WITH_RSA_ENCRYPTION.oid(), "sha1WithRSAEncryption"},
+        {SHA224_WITH_RSA_ENCRYPTION.oid(), "sha224WithRSAEncryption"},
+        {SHA256_WITH_RSA_ENCRYPTION.oid(), "sha256WithRSAEncryption"},
+        {SHA384_WITH_RSA_ENCRYPTION.oid(), "sha384WithRSAEncryption"},
+        {SHA512_WITH_RSA_ENCRYPTION.oid(), "sha512WithRSAEncryption"},
+        {GOST_28147.oid(), "GOST 28147-89"},
+        {GOST_R3412_2015_M.oid(), "id-tc26-cipher-gostr3412-2015-magma"},
+        {GOST_R3412_2015_K.oid(), "id-tc26-cipher-gostr3412-2015-kuznyechik"},
+        {id(crypto_pro_param::TEST), "id-GostR3410-2001-TestParamSet"},
+        {id(crypto_pro_param::A), "id-GostR3410-2001-CryptoPro-A-ParamSet"},
+        {id(crypto_pro_param::B), "id-GostR3410-2001-CryptoPro-B-ParamSet"},
+        {id(crypto_pro_param::C), "id-GostR3410-2001-CryptoPro-C-ParamSet"},
+        {id(crypto_pro_param::XchA), "id-GostR3410-2001-CryptoPro-XchA-ParamSet"},
+        {id(crypto_pro_param::XchB), "id-GostR3410-2001-CryptoPro-XchB-ParamSet"},
+        {id(crypto_pro_param::SECP256R1), "prime256v1"},
+        {id(tc26_gost_3410::paramSetA_256), "GOST R 34.10-2012 (256 bit) ParamSet A"},
+        {id(tc26_gost_3410::paramSetB_256), "GOST R 34.10-2012 (256 bit) ParamSet B"},
+        {id(tc26_gost_3410::paramSetC_256), "GOST R 34.10-2012 (256 bit) ParamSet C"},
+        {id(tc26_gost_3410::paramSetD_256), "GOST R 34.10-2012 (256 bit) ParamSet D"},
+        {id(tc26_gost_3410::paramSetA_512), "GOST R 34.10-2012 (512 bit) ParamSet A"},
+        {id(tc26_gost_3410::paramSetB_512), "GOST R 34.10-2012 (512 bit) ParamSet B"},
+        {id(tc26_gost_3410::paramSetC_512), "GOST R 34.10-2012 (512 bit) ParamSet C"},
+        {gost3411::TEST_PARAM_SET, "id-GostR3411-94-TestParamSet"},
+        {gost3411::CRYPTOPRO_PARAM_SET, "id-GostR3411-94-CryptoProParamSet"},
+        {cert::COMMON_NAME_OID, "commonName"},
+        {cert::SURNAME_OID, "surname"},
+        {cert::SERIAL_NUMBER_OID, "serialNumber"},
+        {cert::COUNTRY_NAME_OID, "countryName"},
+        {cert::LOCALITY_NAME_OID, "localityName"},
+        {cert::STATE_OR_PROVINCE_NAME_OID, "stateOrProvinceName"},
+        {cert::STREET_ADDRESS_OID, "streetAddress"},
+        {cert::ORGANIZATION_NAME_OID, "organizationName"},
+        {cert::ORGANIZATIONAL_UNIT_NAME_OID, "organizationalUnitName"},
+        {cert::TITLE_OID, "title"},
+        {cert::POSTAL_ADDRESS_OID, "postalAddress"},
+        {cert::GIVENNAME_OID, "givenName"},
+        {cert::PSEUDONYM_OID, "pseudonym"},
+        {cert::EMAIL_ADDRESS_OID, "emailAddress"},
+        {cert::UNSTRUCTURED_NAME_OID, "unstructuredName"},
+        {cert::INN_OID, "INN"},
+        {cert::OGRN_OID, "OGRN"},
+        {cert::SNILS_OID, "SNILS"},
+        {cert::OGRNIP_OID, "OGRNIP"},
+        {cert::SUBJECT_KEY_IDENTIFIER, "X509v3 Subject Key Identifier"},
+        {cert::ISSUER_KEY_IDENTIFIER, "X509v3 Authority Key Identifier"},
+        {KEY_USAGE_OID, "X509v3 Key Usage"},
+        {BASIC_CONSTRAINTS_OID, "X509v3 Basic Constraints"},
+        {CERTIFICATE_POLICIES_OID, "X509v3 Certificate Policies"},
+        {EXTENDED_KEY_USAGE_OID, "X509v3 Extended Key Usage"},
+        {EXTENSION_REQUEST_OID, "Extension Request"},
+        {SUBJECT_SIGN_TOOL_OID, "Signing Tool of Subject"},
+        {pkcs7::SUBJECT_SIGN_TOOL_OID, "Signing Tool of Subject"},
+        {pkcs9::oid::DATA, "pkcs7-data"},
+        {SIGNED_DATA_OID, "pkcs7-signedData"},
+        {pkcs9::oid::ENVELOPED_DATA, "pkcs7-envelopedData"},
+        {pkcs9::oid::CONTENT_TYPE, "contentType"},
+        {pkcs9::oid::MESSAGE_DIGEST, "messageDigest"},
+        {pkcs9::oid::SIGNING_TIME, "signingTime"},
+        {pkcs9::oid::CONTENT_IDENTIFIER, "id-smime-aa-contentIdentifier"},
+        {pkcs9::oid::CONTENT_REFERENCE, "id-smime-aa-contentReference"},
+        {pkcs9::oid::SIGNING_CERTIFICATE_V2, "id-smime-aa-signingCertificateV2"},
+    };
+    // One SEQUENCE of all identifiers, one openssl run; its OBJECT lines
+    // come back in the same order.
+    std::vector<bytes> elements;
+    for (const auto& c : cases) {
+        elements.push_back(der::encode(c.oid));
+    }
+    std::istringstream lines(testtool::asn1parse(der::encode(elements)));
+    std::vector<std::string> named;
+    for (std::string line; std::getline(lines, line);) {
+        const auto object = line.find("OBJECT");
+        const auto colon = line.find(':', object == std::string::npos ? line.size() : object);
+        if (colon != std::string::npos) {
+            named.push_back(line.substr(colon + 1));
+        }
+    }
+    ASSERT_EQ(named.size(), std::size(cases));
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        EXPECT_EQ(named[i], cases[i].opensslName) << cases[i].oid.toString();
+    }
+    // The display names of the 2001 parameter sets are OpenSSL's names too.
+    for (std::string_view oid : {crypto_pro_param::TEST, crypto_pro_param::A, crypto_pro_param::B,
+                                 crypto_pro_param::C, crypto_pro_param::XchA, crypto_pro_param::XchB}) {
+        const auto expected = std::find_if(std::begin(cases), std::end(cases),
+                                           [&](const Case& c) { return c.oid.toString() == oid; });
+        ASSERT_NE(expected, std::end(cases));
+        EXPECT_EQ(gost3410ParamName(GOST_R_3410_2001, oid), expected->opensslName) << oid;
     }
 }
 
