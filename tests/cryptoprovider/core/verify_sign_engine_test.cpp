@@ -135,6 +135,24 @@ TEST_P(VerifyCms, RawSignaturesInBothModes)
                                       algorithm, params, false));
 }
 
+TEST_P(VerifyCms, LegacyMessageRoundTrip)
+{
+    const Fixture f(GetParam());
+    SoftVerifyEngine engine;
+    DataForSign item;
+    item.data = CONTENT;
+    item.attached = true;
+    const auto attributes =
+        generateSignedAttributes(f.store, {item}, X509(), f.record->digestAlgorithm(), {}, true);
+    const bytes der = formCms(f.store->cmsSign(f.record, attributes, true), {item}, true).at(0);
+    const Pkcs7 cms(der, pkcs7::Format::SerialOnly);
+    const PublicKey produced = f.store->publicKey(f.record, Endian::Little);
+    const std::string params = f.record->algParamsOid();
+    EXPECT_TRUE(engine.verifyCmsSign(cms.content(), cms.signerInfos(), true, produced, params));
+    // The standard conventions do not read a legacy message.
+    EXPECT_FALSE(engine.verifyCmsSign(cms.content(), cms.signerInfos(), false, produced, params));
+}
+
 INSTANTIATE_TEST_SUITE_P(Keys, VerifyCms, ::testing::Values(Curve::CryptoProA256, Curve::Tc26A512));
 
 TEST(VerifyCms, KeyExchangeParameterSetVerifiesAsItsSignatureSet)
