@@ -22,6 +22,46 @@ Tlv expect(const bytes& der, std::uint8_t tag)
     return tlv;
 }
 
+// Well-formed UTF-8 (RFC 3629): shortest forms only, no surrogates, nothing
+// above U+10FFFF, no sequence cut off by the end.
+bool isWellFormedUtf8(const bytes& text)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::uint8_t lead = text[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        std::uint8_t low = 0x80;
+        std::uint8_t high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (length > text.size() - i || text[i + 1] < low || text[i + 1] > high) {
+            return false;
+        }
+        for (std::size_t k = 2; k < length; ++k) {
+            if ((text[i + k] & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
 bytes retag(const bytes& encoding, std::uint8_t tag)
 {
     bytes out = encoding;
@@ -191,8 +231,12 @@ std::string parseString(const bytes& der)
         }
         return encoding::utf16_to_utf8(wide);
     }
+    // The full UTF-8 rules, not the narrow check used for key aliases: text
+    // with three-octet characters ("№", dashes) stays as it is, and a lone
+    // lead octet at the end marks Windows-1251 text rather than passing on
+    // as broken UTF-8.
     const std::string text(content.begin(), content.end());
-    if (encoding::isValidUTF8(text)) {
+    if (isWellFormedUtf8(content)) {
         return text;
     }
     return encoding::cp1251_to_utf8(text);

@@ -139,6 +139,10 @@ TEST(DerDecode, ParseStringHandlesEveryCharacterSet)
         {"1403CFF0E8", "При"},       // any tag is taken as text
         {"13025255", "RU"},
         {"0C00", ""},
+        {"0C0CD0A1D09ED0A820E284962035", "СОШ № 5"}, // three-octet UTF-8 kept
+        {"0C08506574726F7620CF", "Petrov П"},        // Windows-1251 ending in a lead-like octet
+        {"0C02C080", "АЂ"},                          // overlong form is not UTF-8
+        {"0C03EDA080", "н\u00A0Ђ"},                  // nor is an encoded surrogate
     };
     for (const auto& c : cases) {
         EXPECT_EQ(der::parseString(hex(c.der)), c.text) << c.der;
