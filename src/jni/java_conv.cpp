@@ -52,6 +52,25 @@ LocalRef<jobjectArray> objectArray(JNIEnv* env, jclass elementClass, const std::
     return array;
 }
 
+// The characters of a Java string taken with GetStringChars, handed back
+// when the owner goes.
+class StringChars
+{
+  public:
+    StringChars(JNIEnv* env, jstring text, const jchar* chars) noexcept
+        : m_env(env), m_text(text), m_chars(chars)
+    {
+    }
+    StringChars(const StringChars&) = delete;
+    StringChars& operator=(const StringChars&) = delete;
+    ~StringChars() { m_env->ReleaseStringChars(m_text, m_chars); }
+
+  private:
+    JNIEnv* m_env;
+    jstring m_text;
+    const jchar* m_chars;
+};
+
 LocalRef<jobject> arrayElement(JNIEnv* env, jobjectArray array, jsize index)
 {
     LocalRef<jobject> element(env, env->GetObjectArrayElement(array, index));
@@ -72,9 +91,9 @@ std::wstring to_wstring(JNIEnv* env, jstring text)
         checkPending(env);
         throw std::bad_alloc();
     }
-    std::wstring result(chars, chars + length);
-    env->ReleaseStringChars(text, chars);
-    return result;
+    // Released on every path, also when the copy below runs out of memory.
+    const StringChars held(env, text, chars);
+    return std::wstring(chars, chars + length);
 }
 
 std::string to_string(JNIEnv* env, jstring text)
