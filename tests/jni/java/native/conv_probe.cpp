@@ -190,6 +190,17 @@ JNIEXPORT jobject JNICALL Java_com_ormid_signer_test_ConvProbe_throwStd(JNIEnv* 
                         [&]() -> jobject { throw std::invalid_argument(conv::to_string(env, message)); });
 }
 
+// Throws a standard exception whose what() is the given bytes as they stand
+// (a message built from outside data need not be well-formed).
+JNIEXPORT jobject JNICALL Java_com_ormid_signer_test_ConvProbe_throwStdBytes(JNIEnv* env, jclass,
+                                                                             jbyteArray message)
+{
+    return jni::guarded(env, [&]() -> jobject {
+        const bytes text = conv::jbyteArray_to_BinaryData(env, message);
+        throw std::runtime_error(std::string(text.begin(), text.end()));
+    });
+}
+
 // Reads past the end of the array: the JVM's own exception must reach Java.
 JNIEXPORT jboolean JNICALL Java_com_ormid_signer_test_ConvProbe_readPastEnd(JNIEnv* env, jclass,
                                                                             jbyteArray data)

@@ -44,6 +44,8 @@ final class ConvProbe {
 
     static native Object throwStd(String message);
 
+    static native Object throwStdBytes(byte[] message);
+
     static native boolean readPastEnd(byte[] data);
 
     static native void useMissingClass();

@@ -1,8 +1,10 @@
 package com.ormid.signer.test;
 
 import static com.ormid.signer.test.Texts.errorOf;
+import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import org.junit.jupiter.api.Test;
 
@@ -13,6 +15,21 @@ class FrameTest {
         RuntimeException e = assertThrows(RuntimeException.class, () -> ConvProbe.throwStd("Неверный ПИН"));
         assertEquals(RuntimeException.class, e.getClass());
         assertEquals("Неверный ПИН", e.getMessage());
+    }
+
+    @Test
+    void messageBytesThatAreNotJavaUtf8StillBecomeText() {
+        // Standard UTF-8 of U+1F600 (four bytes), a lone 0xFF and a cut sequence: none of them is the
+        // modified UTF-8 a JVM reads, yet the message must reach Java as text, not as raw bytes.
+        byte[][] messages = {{0x41, (byte) 0xF0, (byte) 0x9F, (byte) 0x98, (byte) 0x80, 0x42},
+                             {0x41, (byte) 0xFF, 0x42},
+                             {0x41, (byte) 0xC0, (byte) 0x80, 0x42}};
+        for (byte[] message : messages) {
+            String text = errorOf(() -> ConvProbe.throwStdBytes(message));
+            assertTrue(text.startsWith("A\uFFFD") || text.startsWith("A\u0000"), text);
+            assertTrue(text.endsWith("B"), text);
+        }
+        assertEquals("Ключ \"ёж\"", errorOf(() -> ConvProbe.throwStdBytes("Ключ \"ёж\"".getBytes(UTF_8))));
     }
 
     @Test
