@@ -32,7 +32,8 @@ bs::ComposedError compose(const char* code, std::string_view arg)
 } // namespace
 
 UnsupportedAlgorithm::UnsupportedAlgorithm(std::string_view name)
-    : bs::ComposedError(name.empty() ? compose("X509-000001", name) : compose("X509-000002", name))
+    : bs::ComposedError(name.empty() ? compose("X509-000001", name) : compose("X509-000002", name)),
+      m_algorithm(name)
 {
 }
 
@@ -51,6 +52,6 @@ bs::ComposedError composeUnsupportedParams(std::string_view paramSet)
 } // namespace
 
 Gost3410ECParamsUnsupported::Gost3410ECParamsUnsupported(std::string_view paramSet)
-    : bs::ComposedError(composeUnsupportedParams(paramSet))
+    : bs::ComposedError(composeUnsupportedParams(paramSet)), m_oid(paramSet)
 {
 }

@@ -27,6 +27,11 @@ class UnsupportedAlgorithm : public bs::ComposedError
 {
   public:
     explicit UnsupportedAlgorithm(std::string_view name);
+    // The name or OID text that was not found.
+    const std::string& algorithm() const noexcept { return m_algorithm; }
+
+  private:
+    std::string m_algorithm;
 };
 
 class Gost3410ECParamsIncompatible : public bs::LookedUpError
@@ -64,6 +69,11 @@ class Gost3410ECParamsUnsupported : public bs::ComposedError
 {
   public:
     explicit Gost3410ECParamsUnsupported(std::string_view paramSet);
+    // The parameter-set text that was not recognised.
+    const std::string& oid() const noexcept { return m_oid; }
+
+  private:
+    std::string m_oid;
 };
 
 class UnknownPublicKeyType : public bs::LookedUpError

@@ -321,6 +321,8 @@ TEST_F(Errors, ComposedTextsFillTheirPlaceholders)
     EXPECT_STREQ(UnsupportedAlgorithm("SHA-3").what(), "Algorithm \"SHA-3\" is unsupported");
     EXPECT_STREQ(Gost3410ECParamsUnsupported("XchB").what(), "Algorithm params XchB is unsupported");
     EXPECT_THROW(Gost3410ECParamsUnsupported(""), Gost3410ECParamsEmpty);
+    EXPECT_EQ(UnsupportedAlgorithm("SHA-3").algorithm(), "SHA-3");
+    EXPECT_EQ(Gost3410ECParamsUnsupported("XchB").oid(), "XchB");
     EXPECT_STREQ(ParseCmsContainerError("no content").what(), "Parsing CMS error: no content");
     EXPECT_STREQ(pkcs9::SingleValuedException(ObjectIdentifier("1.2.840.113549.1.9.3")).what(),
                  "Single-value attribute 1.2.840.113549.1.9.3 has multiple values");
