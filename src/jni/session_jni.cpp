@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "asn1/tlv.h"
 #include "base/strings.h"
 #include "cryptoprovider/core/errors.h"
 #include "jni/errors.h"
 #include "jni/secret.h"
 #include "jni/session_call.h"
+#include "jni/verify_route.h"
 
 namespace
 {
@@ -19,24 +19,6 @@ namespace
 using jni::LocalRef;
 using jni::SecretText;
 using jni::withSession;
-
-// DER of the OBJECT IDENTIFIER 1.2.840.113549.1.7.2 (signedData).
-const bytes SIGNED_DATA_OID_DER = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
-
-// A CMS message is a SEQUENCE whose first element is the signedData OID.
-bool isCms(const bytes& signature)
-{
-    try {
-        const Tlv outer(signature);
-        if (outer.tag() != asn1tag::SEQUENCE) {
-            return false;
-        }
-        const Tlv first(outer.valueRef());
-        return first.data() == SIGNED_DATA_OID_DER;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
 
 // An unsigned 64-bit decimal number. std::stoull alone would take "12ab" as
 // 12 and "-1" as the largest value, so anything but digits is refused with
@@ -327,14 +309,17 @@ JNIEXPORT jboolean JNICALL Java_com_ormid_signer_Session_verifySign(
         const PublicKey key(conv::jbyteArray_to_BinaryData(env, publicKeyArray));
         const bool kalvaMode = session.kalvaMode;
         bool valid = false;
-        if (isCms(signature)) {
-            valid =
-                data.empty()
-                    ? provider.verifyAttachedSign(signature, cryptoType, kalvaMode, key, algParamsOid)
-                    : provider.verifyDetachedSign(data, signature, cryptoType, kalvaMode, key, algParamsOid);
-        } else {
+        switch (jni::verifyRoute(signature, data)) {
+        case jni::VerifyRoute::Attached:
+            valid = provider.verifyAttachedSign(signature, cryptoType, kalvaMode, key, algParamsOid);
+            break;
+        case jni::VerifyRoute::Detached:
+            valid = provider.verifyDetachedSign(data, signature, cryptoType, kalvaMode, key, algParamsOid);
+            break;
+        case jni::VerifyRoute::Raw:
             valid = provider.verifyRawSign(data, signature, key, signAlgorithmOid, algParamsOid, cryptoType,
                                            kalvaMode);
+            break;
         }
         return valid ? JNI_TRUE : JNI_FALSE;
     });

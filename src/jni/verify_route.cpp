@@ -1,0 +1,38 @@
+#include "jni/verify_route.h"
+
+#include <exception>
+
+#include "asn1/tlv.h"
+
+namespace jni
+{
+
+namespace
+{
+// DER of the OBJECT IDENTIFIER 1.2.840.113549.1.7.2 (signedData).
+const bytes SIGNED_DATA_OID_DER = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+} // namespace
+
+bool isCms(const bytes& signature)
+{
+    try {
+        const Tlv outer(signature);
+        if (outer.tag() != asn1tag::SEQUENCE) {
+            return false;
+        }
+        const Tlv first(outer.valueRef());
+        return first.data() == SIGNED_DATA_OID_DER;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+VerifyRoute verifyRoute(const bytes& signature, const bytes& data)
+{
+    if (!isCms(signature)) {
+        return VerifyRoute::Raw;
+    }
+    return data.empty() ? VerifyRoute::Attached : VerifyRoute::Detached;
+}
+
+} // namespace jni
