@@ -9,6 +9,7 @@
 #include "base/strings.h"
 #include "cryptoprovider/core/errors.h"
 #include "jni/errors.h"
+#include "jni/keystore_selection.h"
 #include "jni/secret.h"
 #include "jni/session_call.h"
 #include "jni/verify_route.h"
@@ -99,12 +100,8 @@ JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_setKeystore(JNIEnv* env,
                                                                     jstring keyStoreId, jboolean createNew)
 {
     return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        const std::string id = conv::to_string(env, keyStoreId);
-        try {
-            provider.selectKeyStore(keyStoreType(type), id, createNew == JNI_TRUE);
-        } catch (const DeviceNotFound&) {
-            throw std::runtime_error(bs::replace(ormid_signer::localization.get("BS-008005"), id));
-        }
+        jni::selectKeyStore(provider, keyStoreType(type), conv::to_string(env, keyStoreId),
+                            createNew == JNI_TRUE);
         return conv::keyStoreInfo_to_jobject(env, provider.getKeyStoreInfo()).release();
     });
 }
