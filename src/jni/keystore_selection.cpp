@@ -18,4 +18,20 @@ void selectKeyStore(ICryptoProvider& provider, KeyStoreType type, const std::str
     }
 }
 
+void createNewKey(ICryptoProvider& provider, const std::string& alias, std::int32_t systemId,
+                  const std::string& signAlgorithmOid, const std::string& algParamsOid,
+                  std::wstring_view password)
+{
+    KeyInfo keyInfo;
+    provider.getKeyStoreInfo(); // KeyStoreNotSelected when no store is selected
+    keyInfo.alias = alias;
+    keyInfo.systemId = static_cast<std::uint16_t>(static_cast<std::uint32_t>(systemId) & 0xFFFF);
+    keyInfo.signAlgorithmOid = signAlgorithmOid;
+    keyInfo.algParamsOid = algParamsOid;
+    if (provider.needInitRND()) {
+        throw std::runtime_error("Требуется инициализация ПДСЧ");
+    }
+    provider.createNewKey(keyInfo, password);
+}
+
 } // namespace jni

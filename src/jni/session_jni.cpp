@@ -212,17 +212,10 @@ JNIEXPORT void JNICALL Java_com_ormid_signer_Session_createNewKey(JNIEnv* env, j
                                                                   jstring algParamsOid, jstring password)
 {
     withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        KeyInfo keyInfo;
-        provider.getKeyStoreInfo(); // KeyStoreNotSelected when no store is selected
-        keyInfo.alias = conv::to_string(env, alias);
-        keyInfo.systemId = static_cast<std::uint16_t>(static_cast<std::uint32_t>(systemId) & 0xFFFF);
-        keyInfo.signAlgorithmOid = conv::to_string(env, signAlgorithmOid);
-        keyInfo.algParamsOid = conv::to_string(env, algParamsOid);
-        if (provider.needInitRND()) {
-            throw std::runtime_error("Требуется инициализация ПДСЧ");
-        }
         const SecretText secret(env, password);
-        provider.createNewKey(keyInfo, secret.view());
+        jni::createNewKey(provider, conv::to_string(env, alias), systemId,
+                          conv::to_string(env, signAlgorithmOid), conv::to_string(env, algParamsOid),
+                          secret.view());
     });
 }
 

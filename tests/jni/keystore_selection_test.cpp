@@ -58,3 +58,68 @@ TEST_F(KeystoreSelectionTest, OtherFailuresPassUnchanged)
 }
 
 } // namespace
+
+namespace
+{
+
+// A provider with a selected store that records the key it is asked to make.
+class RecordingStore : public CryptoProviderRU
+{
+  public:
+    bool selected = true;
+    bool needsSeeding = false;
+    KeyInfo made;
+    std::wstring password;
+
+    KeyStoreInfo getKeyStoreInfo() override
+    {
+        if (!selected) {
+            throw KeyStoreNotSelected();
+        }
+        return {};
+    }
+    bool needInitRND() override { return needsSeeding; }
+    void createNewKey(const KeyInfo& keyInfo, std::wstring_view secret) override
+    {
+        made = keyInfo;
+        password = secret;
+    }
+};
+
+TEST(KeyCreationTest, KeyGetsTheLowSixteenBitsOfTheSystemId)
+{
+    struct Case {
+        std::int32_t systemId;
+        std::uint16_t stored;
+    };
+    for (const Case& c : {Case{65537, 1}, Case{65535, 65535}, Case{-1, 65535}, Case{0x12340005, 5}}) {
+        RecordingStore provider;
+        jni::createNewKey(provider, "ключ", c.systemId, "1.2.643.7.1.1.1.1", "1.2.643.7.1.2.1.1.1", L"pw");
+        EXPECT_EQ(provider.made.systemId, c.stored) << c.systemId;
+        EXPECT_EQ(provider.made.alias, "ключ");
+        EXPECT_EQ(provider.made.signAlgorithmOid, "1.2.643.7.1.1.1.1");
+        EXPECT_EQ(provider.made.algParamsOid, "1.2.643.7.1.2.1.1.1");
+        EXPECT_EQ(provider.made.externalId, 0u);
+        EXPECT_EQ(provider.made.digestAlgorithmOid, "");
+        EXPECT_EQ(provider.password, L"pw");
+    }
+}
+
+TEST(KeyCreationTest, NoStoreComesBeforeSeedingAndNothingIsMade)
+{
+    RecordingStore provider;
+    provider.selected = false;
+    provider.needsSeeding = true;
+    EXPECT_THROW(jni::createNewKey(provider, "a", 1, "", "", L""), KeyStoreNotSelected);
+
+    provider.selected = true;
+    try {
+        jni::createNewKey(provider, "a", 1, "", "", L"");
+        ADD_FAILURE() << "created without a seeded generator";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Требуется инициализация ПДСЧ");
+    }
+    EXPECT_EQ(provider.made.alias, "");
+}
+
+} // namespace
