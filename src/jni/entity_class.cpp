@@ -49,10 +49,10 @@ void EntityClass::fill(JNIEnv* env)
     }
     std::vector<jfieldID> fields;
     fields.reserve(m_fieldSpecs.size());
-    for (const FieldSpec& spec : m_fieldSpecs) {
-        jfieldID id = env->GetFieldID(local.get(), spec.name, spec.signature);
+    for (const FieldSpec& field : m_fieldSpecs) {
+        jfieldID id = env->GetFieldID(local.get(), field.name, field.signature);
         if (id == nullptr) {
-            cantFind(env, std::string(m_name) + "." + spec.name);
+            cantFind(env, std::string(m_name) + "." + field.name);
         }
         fields.push_back(id);
     }

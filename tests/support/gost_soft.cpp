@@ -139,10 +139,10 @@ Key Key::generate(Curve curve)
     initGcrypt();
     const CurveInfo ci = info(curve);
     gcry_sexp_t raw = nullptr;
-    check(gcry_sexp_build(&raw, nullptr, "(genkey (ecc (curve %s)))", ci.gcryName), "genkey spec");
-    Sexp spec(raw);
+    check(gcry_sexp_build(&raw, nullptr, "(genkey (ecc (curve %s)))", ci.gcryName), "genkey parameters");
+    Sexp keyParams(raw);
     gcry_sexp_t pair = nullptr;
-    check(gcry_pk_genkey(&pair, spec.get()), "gcry_pk_genkey");
+    check(gcry_pk_genkey(&pair, keyParams.get()), "gcry_pk_genkey");
     Sexp keyPair(pair);
     Sexp priv(gcry_sexp_find_token(keyPair.get(), "private-key", 0));
     if (!priv)
