@@ -381,13 +381,9 @@ Gost28147Params::Gost28147Params(gost28147_params_id_t id)
 {
     if (id >= detail::SBOX_SET_COUNT)
         throw Gost28147ParamsUnknown();
-    m_params = gost28147_params_alloc();
-    if (m_params == nullptr)
-        throw std::bad_alloc();
-    if (gost28147_params_init_default(&m_params, id) != GOST_OK) {
-        gost28147_params_free(&m_params);
-        throw Gost28147ParamsUnknown();
-    }
+    m_params = detail::openContext<Gost28147ParamsUnknown>(
+        gost28147_params_alloc, gost28147_params_free,
+        [id](gost28147_params** p) { return gost28147_params_init_default(p, id); });
 }
 
 Gost28147Params::~Gost28147Params()
@@ -400,13 +396,9 @@ Gost28147CTR::Gost28147CTR(const Gost28147Params& params, const std::vector<unsi
 {
     if (iv.size() != GOST28147_IV_SIZE || key.size() != GOST28147_KEY_SIZE)
         throw Gost28147CTRError();
-    m_ctx = ctr_alloc();
-    if (m_ctx == nullptr)
-        throw std::bad_alloc();
-    if (ctr_init(&m_ctx, params.get(), iv.data(), key.data()) != GOST_OK) {
-        ctr_free(&m_ctx);
-        throw Gost28147CTRError();
-    }
+    m_ctx = detail::openContext<Gost28147CTRError>(ctr_alloc, ctr_free, [&](gost28147_ctr_ctx** ctx) {
+        return ctr_init(ctx, params.get(), iv.data(), key.data());
+    });
 }
 
 Gost28147CTR::~Gost28147CTR()
@@ -426,13 +418,9 @@ Gost28147MAC::Gost28147MAC(const Gost28147Params& params, const std::vector<unsi
 {
     if (key.size() != GOST28147_KEY_SIZE)
         throw Gost28147MACError();
-    m_ctx = mac_alloc();
-    if (m_ctx == nullptr)
-        throw std::bad_alloc();
-    if (mac_init(&m_ctx, params.get(), key.data()) != GOST_OK) {
-        mac_free(&m_ctx);
-        throw Gost28147MACError();
-    }
+    m_ctx = detail::openContext<Gost28147MACError>(mac_alloc, mac_free, [&](gost28147_mac_ctx** ctx) {
+        return mac_init(ctx, params.get(), key.data());
+    });
 }
 
 Gost28147MAC::~Gost28147MAC()

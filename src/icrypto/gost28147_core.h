@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "base/secure.h"
 
@@ -151,6 +152,22 @@ template <class T> int releaseContext(T** p) noexcept
     *p = nullptr;
     bs::secureZero(owner.get(), sizeof(T));
     return 0;
+}
+
+// Allocates a context with `alloc` and prepares it with `init`; a context
+// whose preparation fails is released again and `Error` is thrown, so an
+// owning class either holds a ready context or never comes to exist.
+template <class Error, class T, class Init>
+T* openContext(T* (*alloc)() noexcept, int (*release)(T**) noexcept, Init init)
+{
+    T* ctx = alloc();
+    if (ctx == nullptr)
+        throw std::bad_alloc();
+    if (init(&ctx) != 0) {
+        release(&ctx);
+        throw Error();
+    }
+    return ctx;
 }
 
 } // namespace icrypto::detail

@@ -296,13 +296,9 @@ Gost3411::Gost3411(const Gost28147Params& params, const std::vector<unsigned cha
 {
     if (startVector.size() != GOST3411_SIZE)
         throw Gost3411Error();
-    m_ctx = digest_alloc();
-    if (m_ctx == nullptr)
-        throw std::bad_alloc();
-    if (digest_init(&m_ctx, params.get(), startVector.data()) != GOST_OK) {
-        digest_free(&m_ctx);
-        throw Gost3411Error();
-    }
+    m_ctx = detail::openContext<Gost3411Error>(digest_alloc, digest_free, [&](gost3411_ctx** ctx) {
+        return digest_init(ctx, params.get(), startVector.data());
+    });
 }
 
 Gost3411::~Gost3411()
