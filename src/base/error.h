@@ -59,4 +59,15 @@ class ComposedError : public std::exception
     const char* m_code;
 };
 
+// A ComposedError carrying the text of catalogue entry `code` in the current
+// language, its "%1", "%2"... filled with `args`, and the code itself.
+template <class... Args>
+ComposedError composeError(const Localization& catalogue, const char* code, const Args&... args)
+{
+    if constexpr (sizeof...(Args) == 0)
+        return ComposedError(catalogue.get(code), code);
+    else
+        return ComposedError(replace(catalogue.get(code), args...), code);
+}
+
 } // namespace bs

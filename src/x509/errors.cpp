@@ -21,18 +21,9 @@ const Localization localization({
 
 } // namespace x509
 
-namespace
-{
-
-bs::ComposedError compose(const char* code, std::string_view arg)
-{
-    return bs::ComposedError(bs::replace(x509::localization.get(code), arg), code);
-}
-
-} // namespace
-
 UnsupportedAlgorithm::UnsupportedAlgorithm(std::string_view name)
-    : bs::ComposedError(name.empty() ? compose("X509-000001", name) : compose("X509-000002", name)),
+    : bs::ComposedError(name.empty() ? bs::composeError(x509::localization, "X509-000001", name)
+                                     : bs::composeError(x509::localization, "X509-000002", name)),
       m_algorithm(name)
 {
 }
@@ -46,7 +37,7 @@ bs::ComposedError composeUnsupportedParams(std::string_view paramSet)
     if (paramSet.empty()) {
         throw Gost3410ECParamsEmpty();
     }
-    return compose("X509-003003", paramSet);
+    return bs::composeError(x509::localization, "X509-003003", paramSet);
 }
 
 } // namespace

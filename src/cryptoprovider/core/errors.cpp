@@ -140,20 +140,10 @@ const Localization localization({
 namespace
 {
 
-const char* text(const char* code)
-{
-    return cp::localization.get(code);
-}
-
-bs::ComposedError compose(const char* code, std::string_view arg)
-{
-    return bs::ComposedError(bs::replace(text(code), arg), code);
-}
-
 bs::ComposedError givenOr(std::string&& message, const char* fallbackCode)
 {
     if (message.empty())
-        return bs::ComposedError(text(fallbackCode), fallbackCode);
+        return bs::composeError(cp::localization, fallbackCode);
     return bs::ComposedError(std::move(message));
 }
 
@@ -162,20 +152,20 @@ bs::ComposedError invalidPasswordText(std::int32_t tries)
     if (tries <= 0)
         throw KeyBlocked();
     if (tries == 1)
-        return bs::ComposedError(text("CP-008009"), "CP-008009");
+        return bs::composeError(cp::localization, "CP-008009");
     if (tries <= 4)
-        return compose("CP-008008", std::to_string(tries));
+        return bs::composeError(cp::localization, "CP-008008", std::to_string(tries));
     if (tries <= 15)
-        return compose("CP-008007", std::to_string(tries));
-    return bs::ComposedError(text("CP-008010"), "CP-008010");
+        return bs::composeError(cp::localization, "CP-008007", std::to_string(tries));
+    return bs::composeError(cp::localization, "CP-008010");
 }
 
 } // namespace
 
 UnsupportedCryptoType::UnsupportedCryptoType(std::string_view cryptoType)
     : bs::ComposedError(crypto::findName(cryptoType).empty()
-                            ? bs::ComposedError(text("CP-008036"), "CP-008036")
-                            : compose("CP-008037", crypto::findName(cryptoType))),
+                            ? bs::composeError(cp::localization, "CP-008036")
+                            : bs::composeError(cp::localization, "CP-008037", crypto::findName(cryptoType))),
       m_cryptoType(cryptoType)
 {
 }
@@ -191,20 +181,20 @@ FunctionCanceled::FunctionCanceled(std::string message)
 }
 
 InvalidKeyAlias::InvalidKeyAlias(std::string_view symbol)
-    : bs::ComposedError(symbol.empty() ? bs::ComposedError(text("CP-008064"), "CP-008064")
-                                       : compose("CP-008020", symbol))
+    : bs::ComposedError(symbol.empty() ? bs::composeError(cp::localization, "CP-008064")
+                                       : bs::composeError(cp::localization, "CP-008020", symbol))
 {
 }
 
 KeyAliasAlreadyExist::KeyAliasAlreadyExist(std::string_view alias)
-    : bs::ComposedError(alias.empty() ? bs::ComposedError(text("CP-008021"), "CP-008021")
-                                      : compose("CP-008022", alias)),
+    : bs::ComposedError(alias.empty() ? bs::composeError(cp::localization, "CP-008021")
+                                      : bs::composeError(cp::localization, "CP-008022", alias)),
       m_alias(alias)
 {
 }
 
 KeyIdAlreadyExist::KeyIdAlreadyExist(std::uint64_t id)
-    : bs::ComposedError(compose("CP-008024", std::to_string(id))), m_id(id)
+    : bs::ComposedError(bs::composeError(cp::localization, "CP-008024", std::to_string(id))), m_id(id)
 {
 }
 
@@ -213,7 +203,10 @@ DeviceError::DeviceError(std::uint16_t code, std::string message)
 {
 }
 
-Pkcs11LoadError::Pkcs11LoadError(std::string_view detail) : bs::ComposedError(compose("CP-008043", detail)) {}
+Pkcs11LoadError::Pkcs11LoadError(std::string_view detail)
+    : bs::ComposedError(bs::composeError(cp::localization, "CP-008043", detail))
+{
+}
 
 namespace pkcs11
 {
