@@ -28,6 +28,12 @@ std::uint8_t trailingZeroBits(std::uint8_t v)
     return n;
 }
 
+bool isTrue(const bytes& element)
+{
+    const Tlv tlv(element);
+    return tlv.tag() == asn1tag::BOOLEAN && tlv.valueRef().size() == 1 && tlv.valueRef()[0] != 0;
+}
+
 std::vector<ObjectIdentifier> readOids(const bytes& sequence)
 {
     std::vector<ObjectIdentifier> oids;
@@ -64,12 +70,15 @@ int getKeyUsage(const bytes& bitString)
         log.error(error.what());
         throw error;
     }
-    const bytes data = der::getBitString(bitString);
+    bytes data = der::getBitString(bitString);
     if (data.empty())
         return 0;
-    if (data.size() == 2 && data[0] == 0)
-        return key_usage::DECIPHER_ONLY;
-    return reverseBits(data[0]) + (data.size() == 2 ? key_usage::DECIPHER_ONLY : 0);
+    // Padding bits are not flags, and decipherOnly (bit 8) is the top bit of
+    // the second octet: a second octet without it sets nothing.
+    const std::uint8_t unusedBits = Tlv(bitString).valueRef().front();
+    data.back() = static_cast<std::uint8_t>(data.back() & (0xFFu << unusedBits));
+    const bool decipherOnly = data.size() >= 2 && (data[1] & 0x80) != 0;
+    return reverseBits(data[0]) + (decipherOnly ? key_usage::DECIPHER_ONLY : 0);
 }
 
 bytes encode(const Extension& extension)
@@ -160,7 +169,10 @@ Extensions getExtensions(const bytes& extensionsSequence)
             result.certificatePoliciesCritical = extension.critical;
         } else if (extension.oid == BASIC_CONSTRAINTS_OID) {
             result.hasBasicConstraints = true;
-            result.isCA = !der::getSequense(extension.value, true).empty();
+            // cA is an optional BOOLEAN defaulting to FALSE: a SEQUENCE holding
+            // only pathLenConstraint, or an explicit FALSE, is not a CA.
+            const std::vector<bytes> constraints = der::getSequense(extension.value, true);
+            result.isCA = !constraints.empty() && isTrue(constraints.front());
             result.basicConstraintsCritical = extension.critical;
         } else if (extension.oid == SUBJECT_SIGN_TOOL_OID) {
             result.hasSubjectSignTool = true;

@@ -202,6 +202,32 @@ TEST(CertificateBuilding, PublicKeyParameters)
     EXPECT_EQ(rsa.derEncodingAlgInfo(), sequence({der::encode(RSA_ENCRYPTION.oid()), der::encode()}));
 }
 
+TEST(CertificateInterop, NonCaRequestWithPathLengthGivesANonCaCertificate)
+{
+    // openssl writes CA:FALSE with a path length as basicConstraints
+    // SEQUENCE { INTEGER 0 }, leaving out the FALSE default.
+    const GostSigner signer(gostsoft::Curve::Tc26A256);
+    const auto made =
+        gostsoft::openssl("req -new -key " + signer.keyPem +
+                          " -subj /CN=Leaf/C=RU -addext basicConstraints=critical,CA:FALSE,pathlen:0"
+                          " -outform DER -out " +
+                          signer.dir.file("req.der"));
+    ASSERT_EQ(made.status, 0) << made.output;
+    const bytes request = gostsoft::readFile(signer.dir.file("req.der"));
+    const Extensions extensions = Pkcs10(request).extensions();
+    EXPECT_TRUE(extensions.hasBasicConstraints);
+    EXPECT_TRUE(extensions.basicConstraintsCritical);
+    EXPECT_FALSE(extensions.isCA);
+
+    const X509 cert = signCertificate(TbsCertificate(bytes{0x07}, request, VALIDITY), signer.key);
+    const std::string pem = writePem(signer.dir, "leaf.pem", cert);
+    const auto printed = gostsoft::openssl("x509 -in " + pem + " -noout -ext basicConstraints");
+    ASSERT_EQ(printed.status, 0) << printed.output;
+    EXPECT_NE(printed.output.find("critical"), std::string::npos) << printed.output;
+    EXPECT_NE(printed.output.find("CA:FALSE"), std::string::npos) << printed.output;
+    EXPECT_EQ(printed.output.find("CA:TRUE"), std::string::npos) << printed.output;
+}
+
 TEST(CertificateInterop, SelfSignedRsaFromAnOpensslRequest)
 {
     gostsoft::TempDir dir;

@@ -198,6 +198,16 @@ TEST(KeyUsage, EncodesEveryFlagCombinationReversibly)
         // The unused bits are exactly the trailing zero bits.
         ASSERT_NE(encoded.back() & (1u << encoded[2]), 0u) << flags;
     }
+    // Other writers' forms: padding bits and a second octet without
+    // decipherOnly set no flags.
+    for (const Case& c : {Case{key_usage::DIGITAL_SIGNATURE, {0x03, 0x02, 0x07, 0xFF}},
+                          Case{key_usage::DIGITAL_SIGNATURE, {0x03, 0x03, 0x07, 0x80, 0x00}},
+                          Case{0, {0x03, 0x03, 0x07, 0x00, 0x00}},
+                          Case{key_usage::KEY_ENCIPHERMENT, {0x03, 0x02, 0x05, 0x3F}},
+                          Case{key_usage::DIGITAL_SIGNATURE | key_usage::DECIPHER_ONLY,
+                               {0x03, 0x04, 0x00, 0x80, 0x80, 0x00}}}) {
+        EXPECT_EQ(der::getKeyUsage(c.encoded), c.flags) << gostsoft::toHex(c.encoded);
+    }
     EXPECT_THROW(der::encodeKeyUsage(0), std::invalid_argument);
     EXPECT_THROW(der::encodeKeyUsage(512), std::invalid_argument);
     EXPECT_THROW(der::getKeyUsage(der::encode(bytes{0x80})), Asn1DecodingError);
@@ -229,6 +239,26 @@ TEST(RequestExtensions, RoundTripAndKindsOfExtension)
     const Extensions readBack = Pkcs10(makeRequest(key, bankSubject(), notCa)).extensions();
     EXPECT_TRUE(readBack.hasBasicConstraints);
     EXPECT_FALSE(readBack.isCA);
+
+    // cA defaults to FALSE: only a TRUE BOOLEAN makes a CA, whatever else the
+    // SEQUENCE holds (openssl writes CA:FALSE,pathlen:0 as SEQUENCE { INTEGER 0 }).
+    const bytes yes = der::encode(der::Boolean(true));
+    const bytes no = der::encode(der::Boolean(false));
+    const bytes pathLen = der::encode(std::uint64_t{0});
+    struct Constraints {
+        std::vector<bytes> value;
+        bool isCA;
+    };
+    for (const Constraints& c :
+         {Constraints{{}, false}, Constraints{{yes}, true}, Constraints{{yes, pathLen}, true},
+          Constraints{{pathLen}, false}, Constraints{{no}, false}}) {
+        const bytes sequence = der::encode(c.value);
+        const Extensions read = der::getExtensions(
+            der::encode(std::vector<bytes>{der::encode(Extension{BASIC_CONSTRAINTS_OID, sequence, true})}));
+        EXPECT_TRUE(read.hasBasicConstraints);
+        EXPECT_TRUE(read.basicConstraintsCritical);
+        EXPECT_EQ(read.isCA, c.isCA) << gostsoft::toHex(sequence);
+    }
 
     // A request whose [0] attributes hold no extensionRequest.
     const Pkcs10::Info info{0, bankSubject(), keyInfo(key), {}};
