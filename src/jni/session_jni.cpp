@@ -42,6 +42,16 @@ CertType certType(jint type)
     return static_cast<CertType>(static_cast<std::uint32_t>(type));
 }
 
+// The result a provider call made for its one input, as a Java byte array; a
+// call that made none failed inside.
+template <class Results> jbyteArray singleResult(JNIEnv* env, const Results& results)
+{
+    if (results.empty()) {
+        throw std::logic_error(ormid_signer::localization.get("BS-006002"));
+    }
+    return conv::binaryData_to_jbyteArray(env, results.front()).release();
+}
+
 } // namespace
 
 extern "C" {
@@ -251,10 +261,7 @@ JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_rawSign(JNIEnv* env, 
     return withSession(env, s, [&](Session& session, ICryptoProvider& provider) {
         const auto signatures =
             provider.rawSign({conv::jbyteArray_to_BinaryData(env, data)}, session.kalvaMode, {});
-        if (signatures.empty()) {
-            throw std::logic_error(ormid_signer::localization.get("BS-006002"));
-        }
-        return conv::binaryData_to_jbyteArray(env, signatures.front()).release();
+        return singleResult(env, signatures);
     });
 }
 
@@ -265,10 +272,7 @@ JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_cmsSign(JNIEnv* env, 
         const bool kalvaMode = session.kalvaMode;
         const auto messages =
             provider.cmsSign({conv::jobject_to_signData(env, signData, kalvaMode)}, kalvaMode);
-        if (messages.empty()) {
-            throw std::logic_error(ormid_signer::localization.get("BS-006002"));
-        }
-        return conv::binaryData_to_jbyteArray(env, messages.front()).release();
+        return singleResult(env, messages);
     });
 }
 
