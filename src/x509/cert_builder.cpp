@@ -136,7 +136,13 @@ bytes keyIdentifier(const PublicKey& key)
 bytes certificateExtensions(const Extensions& extensions, const bytes& subjectKeyId,
                             const bytes& authorityKeyId)
 {
-    std::vector<bytes> list = der::encodeExtensionList(extensions);
+    // The key identifiers are ours: a request's own would appear twice, and
+    // its subject identifier would shadow the one the authority names.
+    Extensions carried = extensions;
+    std::erase_if(carried.otherExtensions, [](const Extension& extension) {
+        return extension.oid == SUBJECT_KEY_IDENTIFIER || extension.oid == ISSUER_KEY_IDENTIFIER;
+    });
+    std::vector<bytes> list = der::encodeExtensionList(carried);
     list.push_back(der::encode(Extension{SUBJECT_KEY_IDENTIFIER, der::encode(subjectKeyId), false}));
     const bytes authority = der::encode(std::vector<bytes>{Tlv(0x80, authorityKeyId).data()});
     list.push_back(der::encode(Extension{ISSUER_KEY_IDENTIFIER, authority, false}));

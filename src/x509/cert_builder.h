@@ -84,7 +84,8 @@ namespace cert
 // SHA-1 key identifier: over the raw key octets for GOST, over the
 // subjectPublicKey BIT STRING for RSA.
 bytes keyIdentifier(const PublicKey& key);
-// A3 { SEQUENCE { the extensions, subjectKeyIdentifier, authorityKeyIdentifier } }.
+// A3 { SEQUENCE { the extensions, subjectKeyIdentifier, authorityKeyIdentifier } };
+// key identifiers among the other extensions give way to these two.
 bytes certificateExtensions(const Extensions& extensions, const bytes& subjectKeyId,
                             const bytes& authorityKeyId);
 

@@ -202,15 +202,16 @@ TEST(CertificateBuilding, PublicKeyParameters)
     EXPECT_EQ(rsa.derEncodingAlgInfo(), sequence({der::encode(RSA_ENCRYPTION.oid()), der::encode()}));
 }
 
-TEST(CertificateInterop, NonCaRequestWithPathLengthGivesANonCaCertificate)
+TEST(CertificateInterop, SelfSignedFromAnOpensslGostRequest)
 {
     // openssl writes CA:FALSE with a path length as basicConstraints
-    // SEQUENCE { INTEGER 0 }, leaving out the FALSE default.
+    // SEQUENCE { INTEGER 0 }, leaving out the FALSE default, and may ask for a
+    // subject key identifier of its own.
     const GostSigner signer(gostsoft::Curve::Tc26A256);
     const auto made =
         gostsoft::openssl("req -new -key " + signer.keyPem +
                           " -subj /CN=Leaf/C=RU -addext basicConstraints=critical,CA:FALSE,pathlen:0"
-                          " -outform DER -out " +
+                          " -addext subjectKeyIdentifier=01020304 -outform DER -out " +
                           signer.dir.file("req.der"));
     ASSERT_EQ(made.status, 0) << made.output;
     const bytes request = gostsoft::readFile(signer.dir.file("req.der"));
@@ -219,13 +220,29 @@ TEST(CertificateInterop, NonCaRequestWithPathLengthGivesANonCaCertificate)
     EXPECT_TRUE(extensions.basicConstraintsCritical);
     EXPECT_FALSE(extensions.isCA);
 
-    const X509 cert = signCertificate(TbsCertificate(bytes{0x07}, request, VALIDITY), signer.key);
+    const TbsCertificate tbs(bytes{0x07}, request, VALIDITY);
+    const X509 cert = signCertificate(tbs, signer.key);
     const std::string pem = writePem(signer.dir, "leaf.pem", cert);
     const auto printed = gostsoft::openssl("x509 -in " + pem + " -noout -ext basicConstraints");
     ASSERT_EQ(printed.status, 0) << printed.output;
     EXPECT_NE(printed.output.find("critical"), std::string::npos) << printed.output;
     EXPECT_NE(printed.output.find("CA:FALSE"), std::string::npos) << printed.output;
     EXPECT_EQ(printed.output.find("CA:TRUE"), std::string::npos) << printed.output;
+
+    // One identifier of each kind, ours, and openssl takes the certificate.
+    std::size_t identifiers = 0;
+    const bytes keyId = gostsoft::sha1(signer.key.publicKey());
+    for (const bytes& element : der::getSequense(Tlv(cert.tbsCertInfo().back()).value())) {
+        const Extension extension = der::getExtension(element);
+        if (extension.oid == cert::SUBJECT_KEY_IDENTIFIER) {
+            ++identifiers;
+            EXPECT_EQ(extension.value, der::encode(keyId));
+        }
+    }
+    EXPECT_EQ(identifiers, 1u);
+    EXPECT_EQ(tbs.getSubjectKeyIdentyfier(), keyId);
+    const auto verified = gostsoft::openssl("verify -CAfile " + pem + " -partial_chain " + pem);
+    EXPECT_EQ(verified.status, 0) << verified.output;
 }
 
 TEST(CertificateInterop, SelfSignedRsaFromAnOpensslRequest)
