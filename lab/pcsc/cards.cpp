@@ -88,11 +88,8 @@ class TestCard : public Card
     std::optional<bytes> process(const bytes& apdu) override
     {
         const auto cmd = parseCommand(apdu);
-        if (!cmd) {
-            return swOnly(0x6700);
-        }
-        if (cmd->cla != 0x00 && cmd->cla != 0x80) {
-            return swOnly(0x6E00);
+        if (auto refusal = refuseCommand(cmd)) {
+            return refusal;
         }
         switch (cmd->ins) {
         case 0xC0: {

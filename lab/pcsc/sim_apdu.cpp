@@ -68,6 +68,17 @@ bytes swOnly(std::uint16_t sw)
     return withSw({}, sw);
 }
 
+std::optional<bytes> refuseCommand(const std::optional<CardCommand>& cmd)
+{
+    if (!cmd) {
+        return swOnly(0x6700);
+    }
+    if (cmd->cla != 0x00 && cmd->cla != 0x80) {
+        return swOnly(0x6E00);
+    }
+    return std::nullopt;
+}
+
 std::string toHex(const bytes& data)
 {
     static const char digits[] = "0123456789ABCDEF";

@@ -21,6 +21,11 @@ struct CardCommand {
 // std::nullopt when the length bytes do not match the size of the APDU.
 std::optional<CardCommand> parseCommand(const bytes& apdu);
 
+// What a card of the 00/80 class families answers before it looks at the
+// instruction: 6700 when the length bytes are wrong, 6E00 for any other class;
+// std::nullopt for a command it goes on to handle.
+std::optional<bytes> refuseCommand(const std::optional<CardCommand>& cmd);
+
 bytes withSw(bytes data, std::uint16_t sw);
 bytes swOnly(std::uint16_t sw);
 

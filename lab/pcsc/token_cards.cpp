@@ -56,11 +56,8 @@ class RutokenCard : public TokenCard
     std::optional<bytes> process(const bytes& apdu) override
     {
         const auto cmd = parseCommand(apdu);
-        if (!cmd) {
-            return swOnly(0x6700);
-        }
-        if (cmd->cla != 0x00 && cmd->cla != 0x80) {
-            return swOnly(0x6E00);
+        if (auto refusal = refuseCommand(cmd)) {
+            return refusal;
         }
         if (cmd->ins == 0xCA && cmd->p1 == 0x01 && cmd->p2 == 0x89) {
             return chipData(*cmd);
@@ -129,11 +126,8 @@ class JaCartaCard : public TokenCard
     std::optional<bytes> process(const bytes& apdu) override
     {
         const auto cmd = parseCommand(apdu);
-        if (!cmd) {
-            return swOnly(0x6700);
-        }
-        if (cmd->cla != 0x00 && cmd->cla != 0x80) {
-            return swOnly(0x6E00);
+        if (auto refusal = refuseCommand(cmd)) {
+            return refusal;
         }
         if (cmd->cla == 0x80 && cmd->ins == 0x38 && cmd->p1 == 0x20 && cmd->p2 == 0x00) {
             return chipData();
