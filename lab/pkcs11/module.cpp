@@ -1500,32 +1500,57 @@ LAB_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR 
 
 // ---------------------------------------------------------------- signatures
 
+namespace
+{
+
+std::string keyOperationDetail(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)
+{
+    return sessionDetail(hSession) +
+           " mechanism=" + (pMechanism ? hexNumber(pMechanism->mechanism) : "null") +
+           " key=" + std::to_string(hKey);
+}
+
+// The mechanism of a sign or verify operation: a signature one without parameters.
+CK_MECHANISM_TYPE signatureMechanism(CK_MECHANISM_PTR pMechanism)
+{
+    if (!mechanismParameter(pMechanism).empty())
+        fail(CKR_MECHANISM_PARAM_INVALID);
+    const CK_MECHANISM_TYPE mech = pMechanism->mechanism;
+    if (!supports(mech) || (mech != CKM_GOSTR3410 && mech != CKM_GOSTR3410_512 && mech != CKM_RSA_PKCS))
+        fail(CKR_MECHANISM_INVALID);
+    return mech;
+}
+
+// The key a sign or verify operation starts with: of class `keyClass` and of
+// the type `mech` needs, allowed the use `usage`.
+FoundObject signatureKey(Session& s, CK_OBJECT_HANDLE hKey, CK_MECHANISM_TYPE mech, CK_OBJECT_CLASS keyClass,
+                         CK_ATTRIBUTE_TYPE usage)
+{
+    FoundObject key;
+    try {
+        key = findObject(s, hKey);
+    } catch (const Fail& f) {
+        fail(f.rv == CKR_OBJECT_HANDLE_INVALID ? CKR_KEY_HANDLE_INVALID : f.rv);
+    }
+    if (ulongAttr(key.attributes, CKA_CLASS) != keyClass)
+        fail(CKR_KEY_TYPE_INCONSISTENT);
+    if (ulongAttr(key.attributes, CKA_KEY_TYPE) != keyTypeFor(mech))
+        fail(CKR_KEY_TYPE_INCONSISTENT);
+    if (!boolAttr(key.attributes, usage, true))
+        fail(CKR_KEY_FUNCTION_NOT_PERMITTED);
+    return key;
+}
+
+} // namespace
+
 LAB_EXPORT CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)
 {
-    const std::string detail = sessionDetail(hSession) +
-                               " mechanism=" + (pMechanism ? hexNumber(pMechanism->mechanism) : "null") +
-                               " key=" + std::to_string(hKey);
-    return call("C_SignInit", detail, [&]() -> CK_RV {
+    return call("C_SignInit", keyOperationDetail(hSession, pMechanism, hKey), [&]() -> CK_RV {
         Session& s = session(hSession);
         if (s.sign.active)
             fail(CKR_OPERATION_ACTIVE);
-        if (!mechanismParameter(pMechanism).empty())
-            fail(CKR_MECHANISM_PARAM_INVALID);
-        const CK_MECHANISM_TYPE mech = pMechanism->mechanism;
-        if (!supports(mech) || (mech != CKM_GOSTR3410 && mech != CKM_GOSTR3410_512 && mech != CKM_RSA_PKCS))
-            fail(CKR_MECHANISM_INVALID);
-        FoundObject key;
-        try {
-            key = findObject(s, hKey);
-        } catch (const Fail& f) {
-            fail(f.rv == CKR_OBJECT_HANDLE_INVALID ? CKR_KEY_HANDLE_INVALID : f.rv);
-        }
-        if (ulongAttr(key.attributes, CKA_CLASS) != CKO_PRIVATE_KEY)
-            fail(CKR_KEY_TYPE_INCONSISTENT);
-        if (ulongAttr(key.attributes, CKA_KEY_TYPE) != keyTypeFor(mech))
-            fail(CKR_KEY_TYPE_INCONSISTENT);
-        if (!boolAttr(key.attributes, CKA_SIGN, true))
-            fail(CKR_KEY_FUNCTION_NOT_PERMITTED);
+        const CK_MECHANISM_TYPE mech = signatureMechanism(pMechanism);
+        FoundObject key = signatureKey(s, hKey, mech, CKO_PRIVATE_KEY, CKA_SIGN);
         s.sign = Operation{true, mech, hKey, 0, {}};
         return CKR_OK;
     });
@@ -1594,30 +1619,12 @@ LAB_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG 
 
 LAB_EXPORT CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)
 {
-    const std::string detail = sessionDetail(hSession) +
-                               " mechanism=" + (pMechanism ? hexNumber(pMechanism->mechanism) : "null") +
-                               " key=" + std::to_string(hKey);
-    return call("C_VerifyInit", detail, [&]() -> CK_RV {
+    return call("C_VerifyInit", keyOperationDetail(hSession, pMechanism, hKey), [&]() -> CK_RV {
         Session& s = session(hSession);
         if (s.verify.active)
             fail(CKR_OPERATION_ACTIVE);
-        if (!mechanismParameter(pMechanism).empty())
-            fail(CKR_MECHANISM_PARAM_INVALID);
-        const CK_MECHANISM_TYPE mech = pMechanism->mechanism;
-        if (!supports(mech) || (mech != CKM_GOSTR3410 && mech != CKM_GOSTR3410_512 && mech != CKM_RSA_PKCS))
-            fail(CKR_MECHANISM_INVALID);
-        FoundObject key;
-        try {
-            key = findObject(s, hKey);
-        } catch (const Fail& f) {
-            fail(f.rv == CKR_OBJECT_HANDLE_INVALID ? CKR_KEY_HANDLE_INVALID : f.rv);
-        }
-        if (ulongAttr(key.attributes, CKA_CLASS) != CKO_PUBLIC_KEY)
-            fail(CKR_KEY_TYPE_INCONSISTENT);
-        if (ulongAttr(key.attributes, CKA_KEY_TYPE) != keyTypeFor(mech))
-            fail(CKR_KEY_TYPE_INCONSISTENT);
-        if (!boolAttr(key.attributes, CKA_VERIFY, true))
-            fail(CKR_KEY_FUNCTION_NOT_PERMITTED);
+        const CK_MECHANISM_TYPE mech = signatureMechanism(pMechanism);
+        FoundObject key = signatureKey(s, hKey, mech, CKO_PUBLIC_KEY, CKA_VERIFY);
         if (mech != CKM_RSA_PKCS) {
             auto curve = keyCurve(key.attributes);
             if (!curve || key.attributes[CKA_VALUE].size() != 2 * curve->size)

@@ -168,17 +168,31 @@ std::optional<GostCurve> curveByParamsDer(const Bytes& der)
     return std::nullopt;
 }
 
+namespace
+{
+
+// Runs a genkey request (taking it over) and returns the private-key part
+// of the pair it made.
+Sexp generatePrivateKey(gcry_sexp_t request)
+{
+    Sexp p(request);
+    gcry_sexp_t key = nullptr;
+    check(gcry_pk_genkey(&key, p.h), "gcry_pk_genkey");
+    Sexp k(key);
+    gcry_sexp_t priv = gcry_sexp_find_token(k.h, "private-key", 0);
+    if (!priv)
+        throw std::runtime_error("no private key generated");
+    return Sexp(priv);
+}
+
+} // namespace
+
 GostKeyPair gostGenerate(const GostCurve& curve)
 {
     initCrypto();
-    gcry_sexp_t params = nullptr, key = nullptr;
+    gcry_sexp_t params = nullptr;
     check(gcry_sexp_build(&params, nullptr, "(genkey (ecc (curve %s)))", curve.gcryptName.c_str()), "genkey");
-    Sexp p(params);
-    check(gcry_pk_genkey(&key, p.h), "gcry_pk_genkey");
-    Sexp k(key);
-    Sexp priv(gcry_sexp_find_token(k.h, "private-key", 0));
-    if (!priv.h)
-        throw std::runtime_error("no private key generated");
+    Sexp priv = generatePrivateKey(params);
     Bytes d = sexpMpi(priv.h, "d", curve.size);
     Bytes q = sexpMpi(priv.h, "q");
     if (q.size() != 1 + 2 * curve.size || q[0] != 0x04)
@@ -246,16 +260,11 @@ bool gostVerify(const GostCurve& curve, const Bytes& publicLe, const Bytes& dige
 RsaKeyPair rsaGenerate(unsigned bits)
 {
     initCrypto();
-    gcry_sexp_t params = nullptr, key = nullptr;
+    gcry_sexp_t params = nullptr;
     const std::string request = "(genkey (rsa (nbits " + std::to_string(std::to_string(bits).size()) + ":" +
                                 std::to_string(bits) + ")))";
     check(gcry_sexp_new(&params, request.data(), request.size(), 1), "genkey");
-    Sexp p(params);
-    check(gcry_pk_genkey(&key, p.h), "gcry_pk_genkey");
-    Sexp k(key);
-    Sexp priv(gcry_sexp_find_token(k.h, "private-key", 0));
-    if (!priv.h)
-        throw std::runtime_error("no private key generated");
+    Sexp priv = generatePrivateKey(params);
     RsaKeyPair out;
     out.n = sexpMpi(priv.h, "n");
     out.e = sexpMpi(priv.h, "e");
