@@ -18,11 +18,7 @@ bool HardwareDevice::isPinSet()
         return true;
     }
     try {
-        std::wstring pin = getCachedPin();
-        bs::secureZero(&pin);
-        return true;
-    } catch (const PinRequired&) {
-        return false;
+        return pinCached();
     } catch (const std::exception& e) {
         log.error(e.what());
         clearCache();

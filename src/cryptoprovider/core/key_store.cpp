@@ -191,6 +191,17 @@ std::wstring KeyStore::getCachedPin()
     return defaultUserPin();
 }
 
+bool KeyStore::pinCached()
+{
+    try {
+        std::wstring pin = getCachedPin();
+        bs::secureZero(&pin);
+        return true;
+    } catch (const PinRequired&) {
+        return false;
+    }
+}
+
 void KeyStore::deleteCachedPin()
 {
     std::lock_guard lock(m_mutex);

@@ -173,6 +173,9 @@ class KeyStore
   protected:
     // Installs a freshly read key list in one step.
     void replaceKeysList(Keys keys);
+    // Whether getCachedPin gives a PIN (the default one or a cached one)
+    // rather than PinRequired; the PIN itself is wiped at once.
+    bool pinCached();
 
   private:
     // Guards the fields below; never held while a back-end operation runs.

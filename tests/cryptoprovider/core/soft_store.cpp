@@ -188,15 +188,4 @@ std::vector<bytes> SoftKeyStore::sign(const std::shared_ptr<KeyRecord>& key, con
     return signatures;
 }
 
-bool SoftKeyStore::pinCached()
-{
-    try {
-        std::wstring pin = getCachedPin();
-        bs::secureZero(&pin);
-        return true;
-    } catch (const PinRequired&) {
-        return false;
-    }
-}
-
 } // namespace softstore

@@ -120,7 +120,6 @@ class SoftKeyStore : public KeyStore
 
   private:
     [[noreturn]] static void unused() { throw std::logic_error("not used by these tests"); }
-    bool pinCached();
 
     std::string m_cryptoType;
 };
