@@ -13,6 +13,7 @@
 #include "base/conv.h"
 #include "cryptoprovider/scard/scard_provider.h"
 #include "device/device.h"
+#include "support/lab_script.h"
 
 // libgcrypt keeps its random pool for the life of the process.
 extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions()
@@ -37,14 +38,11 @@ std::string labDir()
     return dir ? dir : "";
 }
 
+// "VERB REST...": the verb and what follows it on the lab command line.
 void lab(const std::string& arguments)
 {
-    const char* script = std::getenv("ORMID_LAB_SCRIPT");
-    ASSERT_TRUE(script && !labDir().empty()) << "run under ctest (lab fixture)";
     const std::string verb = arguments.substr(0, arguments.find(' '));
-    const std::string rest = arguments.substr(verb.size());
-    const std::string command = std::string(script) + " " + verb + " '" + labDir() + "'" + rest;
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    labscript::run(verb, arguments.substr(verb.size()));
 }
 
 std::string velField(const std::string& key)

@@ -18,6 +18,7 @@
 
 #include "base/conv.h"
 #include "cryptoprovider/scard/scard_provider.h"
+#include "support/lab_script.h"
 
 namespace
 {
@@ -48,11 +49,7 @@ Bytes sha256(const Bytes& data)
 // Runs "scripts/lab VERB <this test's lab> 'READER' [KIND]".
 void lab(const std::string& verb, const std::string& reader, const std::string& kind = "")
 {
-    const char* script = std::getenv("ORMID_LAB_SCRIPT");
-    const char* dir = std::getenv("ORMID_LAB_DIR");
-    ASSERT_TRUE(script && dir) << "run under ctest (lab fixture)";
-    const std::string command = std::string(script) + " " + verb + " '" + dir + "' '" + reader + "' " + kind;
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    labscript::run(verb, " '" + reader + "' " + kind);
 }
 
 TEST(Readers, ListsEveryReaderOfTheService)
