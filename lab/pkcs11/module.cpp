@@ -1550,7 +1550,7 @@ LAB_EXPORT CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechan
         if (s.sign.active)
             fail(CKR_OPERATION_ACTIVE);
         const CK_MECHANISM_TYPE mech = signatureMechanism(pMechanism);
-        FoundObject key = signatureKey(s, hKey, mech, CKO_PRIVATE_KEY, CKA_SIGN);
+        signatureKey(s, hKey, mech, CKO_PRIVATE_KEY, CKA_SIGN);
         s.sign = Operation{true, mech, hKey, 0, {}};
         return CKR_OK;
     });
