@@ -11,6 +11,7 @@
 #include "x509/algorithms.h"
 #include "x509/extensions.h"
 #include "x509/public_key.h"
+#include "x509/x509.h"
 
 struct SubjectPublicKeyInfo {
     AlgorithmId algorithm;            // public-key algorithm
@@ -44,6 +45,8 @@ struct SubjectInfo {
 class TbsCertificate
 {
   public:
+    using TbsFieldType = tbs::TbsFieldType;
+
     TbsCertificate() = default;
     TbsCertificate(const bytes& serialNumber, const ValidityPeriod& validity, const AlgorithmId& algorithm,
                    const IssuerInfo& issuerInfo, const SubjectInfo& subjectInfo,

@@ -89,6 +89,7 @@ TEST(CertificateInterop, CaAndIssuedCertificatePassOpensslVerify)
         userRequest.publicKeyInfo(),
         cert::certificateExtensions(userRequest.extensions(), userKeyId, caTbs.getSubjectKeyIdentyfier()));
     const X509 user = signCertificate(userTbs, caKey);
+    EXPECT_EQ(user.tbsPos(TbsCertificate::TbsFieldType::EXTENSIONS), 7u);
     const std::string userPem = writePem(dir, "user.pem", user);
 
     const auto verified = gostsoft::openssl("verify -CAfile " + caPem + " " + caPem + " " + userPem);
