@@ -24,18 +24,8 @@ const Localization localization({
 
 } // namespace pkcs
 
-namespace
-{
-
-bs::ComposedError compose(const char* code, std::string_view arg)
-{
-    return bs::ComposedError(bs::replace(pkcs::localization.get(code), arg), code);
-}
-
-} // namespace
-
 ParseCmsContainerError::ParseCmsContainerError(std::string_view detail)
-    : bs::ComposedError(compose("PKCS-000002", detail))
+    : bs::ComposedError(bs::composeError(pkcs::localization, "PKCS-000002", detail))
 {
 }
 
@@ -43,12 +33,12 @@ namespace pkcs9
 {
 
 SingleValuedException::SingleValuedException(std::string_view dottedOid)
-    : bs::ComposedError(compose("PKCS-004001", dottedOid)), m_oid(dottedOid)
+    : bs::ComposedError(bs::composeError(pkcs::localization, "PKCS-004001", dottedOid)), m_oid(dottedOid)
 {
 }
 
 NoAttribute::NoAttribute(std::string_view dottedOid)
-    : bs::ComposedError(compose("PKCS-004002", dottedOid)), m_oid(dottedOid)
+    : bs::ComposedError(bs::composeError(pkcs::localization, "PKCS-004002", dottedOid)), m_oid(dottedOid)
 {
 }
 
