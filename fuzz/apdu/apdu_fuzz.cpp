@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "base/conv.h"
-#include "cryptoprovider/scard/apdu.h"
+#include "cryptoprovider/pcsc/apdu.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -11,7 +11,7 @@
 #include <gcrypt.h>
 
 #include "base/conv.h"
-#include "cryptoprovider/scard/scard_provider.h"
+#include "cryptoprovider/pcsc/scard_provider.h"
 #include "device/device.h"
 #include "support/lab_script.h"
 

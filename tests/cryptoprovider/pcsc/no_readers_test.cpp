@@ -1,7 +1,7 @@
 // A PC/SC service with no reader attached (layout "empty" of scripts/lab).
 #include <gtest/gtest.h>
 
-#include "cryptoprovider/scard/scard_provider.h"
+#include "cryptoprovider/pcsc/scard_provider.h"
 
 namespace
 {

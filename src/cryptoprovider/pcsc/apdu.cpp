@@ -1,4 +1,4 @@
-#include "cryptoprovider/scard/apdu.h"
+#include "cryptoprovider/pcsc/apdu.h"
 
 #include <algorithm>
 #include <cctype>

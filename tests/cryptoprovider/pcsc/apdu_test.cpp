@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "base/conv.h"
-#include "cryptoprovider/scard/apdu.h"
-#include "cryptoprovider/scard/scard_provider.h"
+#include "cryptoprovider/pcsc/apdu.h"
+#include "cryptoprovider/pcsc/scard_provider.h"
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "cryptoprovider/scard/scard_provider.h"
+#include "cryptoprovider/pcsc/scard_provider.h"
 
 #include <algorithm>
 #include <string>

@@ -17,7 +17,7 @@
 #include <gcrypt.h>
 
 #include "base/conv.h"
-#include "cryptoprovider/scard/scard_provider.h"
+#include "cryptoprovider/pcsc/scard_provider.h"
 #include "support/lab_script.h"
 
 namespace

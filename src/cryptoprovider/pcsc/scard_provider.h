@@ -8,7 +8,7 @@
 
 #include <winscard.h>
 
-#include "cryptoprovider/scard/apdu.h"
+#include "cryptoprovider/pcsc/apdu.h"
 
 class SCardProvider
 {
