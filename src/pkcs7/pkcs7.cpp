@@ -7,22 +7,12 @@
 #include "asn1/errors.h"
 #include "base/logger.h"
 #include "pkcs7/errors.h"
+#include "x509/gost_signature.h"
 
 namespace
 {
 
 const bytes EMPTY_NAME{0x30, 0x00};
-
-// A0 B0 -> B0 A0 for GOST signatures of two equal halves.
-bytes swapHalves(const bytes& signature)
-{
-    if (signature.size() % 2 != 0)
-        return signature;
-    const auto half = static_cast<std::ptrdiff_t>(signature.size() / 2);
-    bytes out(signature.begin() + half, signature.end());
-    out.insert(out.end(), signature.begin(), signature.begin() + half);
-    return out;
-}
 
 bool isKnownFormat(pkcs7::Format format)
 {
@@ -109,7 +99,7 @@ SignerInfo::SignerInfo(const bytes& encoding, const std::set<bytes>& certificate
     if (m_signature.empty())
         cmsError(log, "PKCS-002003");
     if (format != pkcs7::Format::SerialOnly && m_signAlgorithm.isGost())
-        m_signature = swapHalves(m_signature);
+        m_signature = gost::swapSignatureHalves(m_signature);
 
     for (const bytes& certificate : certificates) {
         X509 candidate(certificate);
@@ -123,7 +113,7 @@ SignerInfo::SignerInfo(const bytes& encoding, const std::set<bytes>& certificate
 bytes SignerInfo::signature(pkcs7::Format format) const
 {
     if (format != pkcs7::Format::SerialOnly && m_signAlgorithm.isGost())
-        return swapHalves(m_signature);
+        return gost::swapSignatureHalves(m_signature);
     return m_signature;
 }
 

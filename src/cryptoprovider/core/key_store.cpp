@@ -74,14 +74,6 @@ std::string prepareAliasForCheck(std::string_view alias)
     return prepared;
 }
 
-bytes swapSignatureHalves(const bytes& signature)
-{
-    bytes swapped = signature;
-    std::rotate(swapped.begin(), swapped.begin() + static_cast<std::ptrdiff_t>(signature.size() / 2),
-                swapped.end());
-    return swapped;
-}
-
 KeyStore::KeyStore() : m_mask(conv::binary_to_str<wchar_t>(bs::getRandomBytes(MASK_BYTES))) {}
 
 KeyStore::~KeyStore()

@@ -24,6 +24,7 @@
 #include "x509/algorithms.h"
 #include "x509/cert_builder.h"
 #include "x509/extensions.h"
+#include "x509/gost_signature.h"
 #include "x509/public_key.h"
 #include "x509/subject_dn.h"
 #include "x509/x509.h"
@@ -38,9 +39,9 @@ using InitRndCallback = int (*)(int, int, int, void*);
 // f and r, and every slash and backslash is dropped.
 std::string prepareAliasForCheck(std::string_view alias);
 
-// A over B of even length becomes B over A (the two halves exchanged); an
-// odd length moves the longer second part in front.
-bytes swapSignatureHalves(const bytes& signature);
+// The one exchange of GOST signature halves (x509/gost_signature.h), also
+// under its plain name for the key stores and their tests.
+using gost::swapSignatureHalves;
 
 class KeyStore
 {
