@@ -1,0 +1,112 @@
+// One loaded PKCS#11 module (a token vendor's library) and the process-wide
+// cache of loaded modules, with thin checked calls on slots, objects,
+// attributes, key-pair generation, signing and verification.
+//
+// There is no module-wide "selected slot": every call that addresses a slot
+// takes it, and sessions (session.h) remember their own slot, so two tokens
+// of one make used from two threads never mix.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "asn1/bytes.h"
+#include "base/dynamic_library.h"
+#include "cryptoprovider/pkcs11/pkcs11_types.h"
+
+namespace pkcs11
+{
+
+// C_FindObjects is asked for at most this many handles; more matching
+// objects are not returned.
+inline constexpr std::size_t MAX_FOUND_OBJECTS = 256;
+
+// The one check of PKCS#11 return values: returns for CKR_OK, otherwise logs
+// the value and throws
+//   CKR_CANCEL, CKR_FUNCTION_CANCELED  -> FunctionCanceled (empty text)
+//   CKR_FUNCTION_NOT_SUPPORTED         -> FunctionNotImplemented
+//   CKR_PIN_LEN_RANGE                  -> PinLengthRange
+//   CKR_PIN_LOCKED                     -> PinBlocked
+//   CKR_TOKEN_NOT_PRESENT              -> DeviceNotFound (empty serial)
+//   0x1B6                              -> InvalidDevice
+//   anything else                      -> pkcs11::Exception(rv)
+// (the classes are in cryptoprovider/core/errors.h).
+void ENSURE_SUCCESS(CK_RV rv);
+
+} // namespace pkcs11
+
+class Pkcs11 : public DynamicLibrary
+{
+  public:
+    // The module loaded from `path`. With `useCached` the cached module of
+    // that path is returned when there is one; without it the cache entry is
+    // replaced by a freshly loaded module (the old one lives on while others
+    // hold it). Safe to call from any thread. Pkcs11LoadError as the
+    // constructor.
+    static std::shared_ptr<Pkcs11> instance(const std::string& path, bool useCached);
+
+    // Loads the library, takes its function list and initialises it
+    // (CKR_CRYPTOKI_ALREADY_INITIALIZED counts as success). Any failure is
+    // Pkcs11LoadError naming the path.
+    explicit Pkcs11(std::string_view path);
+    // C_Finalize once the last module object of this library that
+    // initialised it goes away (sessions own a reference to their module, so
+    // none of ours is open by then); never throws.
+    ~Pkcs11();
+
+    // The module's function list (never null after construction).
+    CK_FUNCTION_LIST* get() const noexcept { return m_functions; }
+    using DynamicLibrary::getFunction;
+
+    // Slots, with a token present only when `tokenPresent`.
+    std::vector<CK_SLOT_ID> slotList(bool tokenPresent) const;
+    std::vector<CK_MECHANISM_TYPE> getMechanismList(CK_SLOT_ID slot) const;
+    CK_TOKEN_INFO tokenInfo(CK_SLOT_ID slot) const;
+    CK_SLOT_INFO slotInfo(CK_SLOT_ID slot) const;
+
+    // The first slot with a token whose serialNumber, spaces trimmed, upper
+    // case, padded on the left with '0' to the length of `serial`, equals
+    // `serial` (compared as given: a lower-case request never matches).
+    // DeviceNotFound(serial) when none does.
+    CK_SLOT_ID findtSlot(std::string_view serial) const;
+
+    // PinLengthRange unless the token's minimum <= pin.size() <= maximum.
+    void checkPinLength(CK_SLOT_ID slot, const bytes& pin) const;
+
+    // Object calls on an open session; failures through ENSURE_SUCCESS.
+    CK_OBJECT_HANDLE createObject(CK_SESSION_HANDLE session, const std::vector<CK_ATTRIBUTE>& pattern) const;
+    void deleteObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object) const;
+    // At most MAX_FOUND_OBJECTS handles of the objects matching `pattern`.
+    std::vector<CK_OBJECT_HANDLE> findObjects(CK_SESSION_HANDLE session,
+                                              const std::vector<CK_ATTRIBUTE>& pattern) const;
+    bytes getAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) const;
+    void setAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, const bytes& value,
+                      CK_ATTRIBUTE_TYPE type) const;
+
+    // (public key, private key). CKR_HOST_MEMORY, CKR_GENERAL_ERROR,
+    // CKR_FUNCTION_FAILED, CKR_DEVICE_MEMORY and the vendor value 0x80009108
+    // mean the token has no room: CardIsFull. Other failures through
+    // ENSURE_SUCCESS.
+    std::pair<CK_OBJECT_HANDLE, CK_OBJECT_HANDLE> generateKeyPair(CK_SESSION_HANDLE session,
+                                                                  CK_MECHANISM_TYPE mechanism,
+                                                                  std::vector<CK_ATTRIBUTE>& publicTemplate,
+                                                                  std::vector<CK_ATTRIBUTE>& privateTemplate) const;
+
+    // C_SignInit (mechanism without parameter) and C_Sign; the signature as
+    // the token gives it.
+    bytes sign(CK_SESSION_HANDLE session, CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE key,
+               const bytes& data) const;
+    // C_VerifyInit and C_Verify: true when valid, false for
+    // CKR_SIGNATURE_INVALID (and CKR_SIGNATURE_LEN_RANGE), other failures
+    // through ENSURE_SUCCESS.
+    bool verify(CK_SESSION_HANDLE session, const CK_MECHANISM& mechanism, CK_OBJECT_HANDLE key,
+                const bytes& data, const bytes& signature) const;
+
+  private:
+    CK_FUNCTION_LIST* m_functions = nullptr;
+    bool m_initialised = false; // counted in the process-wide initialisation registry
+};
