@@ -116,4 +116,10 @@ class VerifySignAngara : public VerifySignEngine
 // (with NULL parameters) and the digest.
 bytes rsaDigestInfo(const AlgorithmId& digestAlgorithm, const bytes& digest);
 
+// Has the helper's token verify a PKCS#1 v1.5 signature over `digest` (made
+// with `digestAlgorithm`) with a session object of the public key. False
+// when the signature does not verify.
+bool verifyRsaDigest(const Helper& helper, const bytes& digest, const bytes& signature,
+                     const RsaPublicKey& publicKey, const AlgorithmId& digestAlgorithm);
+
 } // namespace pkcs11
