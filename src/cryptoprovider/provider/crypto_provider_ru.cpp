@@ -1,18 +1,42 @@
 #include "cryptoprovider/provider/crypto_provider_ru.h"
 
+#include <algorithm>
+#include <exception>
 #include <utility>
 
-#include "base/logger.h"
 #include "base/strings.h"
 #include "cryptoprovider/core/errors.h"
+#include "cryptoprovider/core/hardware_device.h"
+#include "cryptoprovider/core/key_store.h"
+#include "cryptoprovider/provider/alias_check.h"
+#include "cryptoprovider/provider/backend_hooks.h"
+#include "cryptoprovider/provider/crypto_means.h"
+#include "cryptoprovider/provider/device_detection.h"
+#include "cryptoprovider/provider/reader_walk.h"
+#include "x509/errors.h"
 
 std::mutex CryptoProviderRU::m_mutex;
 
-// Operations whose key-store, engine and detection back ends are not part of
-// this build yet answer FunctionNotImplemented once the preconditions that do
-// not need a back end (selected store, selected key, argument checks) hold.
+namespace
+{
+
+template <class Error> [[noreturn]] void logAndThrow(const bs::Logger& log, Error error)
+{
+    log.error(error.what());
+    throw error;
+}
+
+} // namespace
 
 CryptoProviderRU::~CryptoProviderRU() = default;
+
+// ---- state --------------------------------------------------------------
+
+CryptoProviderRU::KeyStores CryptoProviderRU::cachedKeyStores() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_keyStores;
+}
 
 std::string CryptoProviderRU::currentKeyStoreId() const
 {
@@ -26,11 +50,10 @@ std::string CryptoProviderRU::currentKeyAlias() const
     return m_currentKeyAlias;
 }
 
-void CryptoProviderRU::setSelection(std::string storeId, std::string keyAlias)
+void CryptoProviderRU::setCurrentKeyAlias(std::string alias)
 {
     std::lock_guard lock(m_stateMutex);
-    m_currentKeyStoreId = std::move(storeId);
-    m_currentKeyAlias = std::move(keyAlias);
+    m_currentKeyAlias = std::move(alias);
 }
 
 std::shared_ptr<KeyStore> CryptoProviderRU::currentKeyStore()
@@ -43,39 +66,78 @@ std::shared_ptr<KeyStore> CryptoProviderRU::currentKeyStore()
             return found->second;
         }
     }
-    KeyStoreNotSelected error;
-    log.error(error.what());
-    throw error;
+    logAndThrow(log, KeyStoreNotSelected());
 }
 
-std::shared_ptr<KeyStore> CryptoProviderRU::requireKey()
+std::shared_ptr<KeyRecord> CryptoProviderRU::currentKey()
 {
-    if (currentKeyAlias().empty()) {
-        bs::Logger log("CryptoProviderRU::currentKey");
-        KeyNotSelected error;
-        log.error(error.what());
-        throw error;
+    const std::string alias = currentKeyAlias();
+    if (alias.empty()) {
+        logAndThrow(bs::Logger("CryptoProviderRU::currentKey"), KeyNotSelected());
     }
-    return currentKeyStore();
+    return currentKeyStore()->findKeyByAlias(alias, true);
 }
 
-void CryptoProviderRU::clearCache()
+void CryptoProviderRU::requireChangeable(const KeyRecord& key, const bs::Logger& log)
 {
-    clearKeyCache();
-    // Nothing to walk: no key store has been opened by this provider.
+    if (!key.isChangeable()) {
+        logAndThrow(log, AccessDenied());
+    }
 }
 
-std::vector<std::string> CryptoProviderRU::availableCrypto(const std::vector<std::string>&)
+KeyInfo CryptoProviderRU::keyInfoOf(const std::shared_ptr<KeyStore>& store, const std::shared_ptr<KeyRecord>& key)
 {
-    bs::Logger log("CryptoProviderRU::availableCrypto");
-    throw FunctionNotImplemented();
+    if (!key) {
+        throw KeyNotFound();
+    }
+    KeyInfo info;
+    info.alias = key->alias();
+    info.systemId = key->systemId();
+    info.externalId = key->externalId();
+    info.signAlgorithmOid = key->signAlgorithm().oid().text();
+    info.algParamsOid = key->algParamsOid();
+    info.digestAlgorithmOid = key->digestAlgorithm().oid().text();
+    info.signAlgorithmName = key->signAlgorithm().name();
+    info.digestAlgorithmName = key->digestAlgorithm().name();
+    info.algParamsName = gost3410ParamName(key->signAlgorithm(), key->algParamsOid());
+    info.cryptoType = key->cryptoType();
+    info.cryptoName = std::string(crypto::getName(info.cryptoType));
+    info.loginRequired = !store->isKeyPasswordSet(key);
+    info.hasPassword = key->hasPassword();
+    info.rsaKeyBits = 0;
+    return info;
+}
+
+// ---- crypto means ---------------------------------------------------------
+
+std::vector<std::string> CryptoProviderRU::availableCrypto(const std::vector<std::string>& filter)
+{
+    return getAvailableCrypto(filter);
 }
 
 std::string CryptoProviderRU::cryptoTypeVersion(std::string_view cryptoType)
 {
     bs::Logger log("CryptoProviderRU::cryptoTypeVersion");
     crypto::checkKnown(cryptoType);
-    throw FunctionNotImplemented();
+    try {
+        return crypto::getVersion(cryptoType, cachedKeyStores());
+    } catch (const DeviceNotFound&) {
+        // The device may have been attached since the last listing.
+    } catch (const std::exception& e) {
+        log.error(e.what());
+        return "null";
+    }
+    try {
+        keyStoreList(cryptoType == "ovt" ? KeyStoreType::VelToken : KeyStoreType::HardwareDevice);
+    } catch (const std::exception& e) {
+        log.error(e.what());
+    }
+    try {
+        return crypto::getVersion(cryptoType, cachedKeyStores());
+    } catch (const std::exception& e) {
+        log.error(e.what());
+        return "null";
+    }
 }
 
 CryptoTypeInfo CryptoProviderRU::getCryptoTypeInfo(std::string_view cryptoType)
@@ -84,55 +146,114 @@ CryptoTypeInfo CryptoProviderRU::getCryptoTypeInfo(std::string_view cryptoType)
     return crypto::getCryptoTypeInfo(cryptoType);
 }
 
-std::vector<std::string> CryptoProviderRU::keyStoreList(KeyStoreType)
+// ---- key stores -------------------------------------------------------------
+
+std::vector<std::string> CryptoProviderRU::keyStoreList(KeyStoreType type)
 {
     bs::Logger log("CryptoProviderRU::keyStoreList");
-    throw FunctionNotImplemented();
+    if (type != KeyStoreType::HardwareDevice && type != KeyStoreType::VelToken) {
+        return crypto::getContainers(type);
+    }
+    std::vector<std::shared_ptr<KeyStore>> stores;
+    for (const provider::CardInReader& card : provider::cardsInReaders(false, "CryptoProviderRU::keyStoreList")) {
+        if (type == KeyStoreType::VelToken) {
+            if (auto token = provider::velTokenAt(card.reader, card.atr)) {
+                stores.push_back(std::move(token));
+            }
+            continue;
+        }
+        try {
+            stores.push_back(getHardwareDevice(card.reader, card.atr));
+        } catch (const std::exception& e) {
+            log.error(e.what());
+        }
+    }
+    std::vector<std::string> ids;
+    {
+        std::lock_guard lock(m_stateMutex);
+        for (const auto& store : stores) {
+            ids.push_back(store->id());
+            // A store met before keeps its object, and with it its cached PIN.
+            m_keyStores.emplace(ids.back(), store);
+        }
+        std::erase_if(m_keyStores, [&](const auto& entry) {
+            return entry.second->type() == type && std::find(ids.begin(), ids.end(), entry.first) == ids.end();
+        });
+    }
+    log.info(bs::join(ids, ","));
+    return ids;
 }
 
-void CryptoProviderRU::selectKeyStore(KeyStoreType type, std::string_view id, bool)
+std::shared_ptr<KeyStore> CryptoProviderRU::initCurrentKeyStore(KeyStoreType type, std::string_view id,
+                                                                bool createNew)
+{
+    bs::Logger log("CryptoProviderRU::initCurrentKeyStore");
+    switch (type) {
+    case KeyStoreType::CryptoProContainer:
+        return provider::openCspContainer(type, id, createNew);
+    case KeyStoreType::HardwareDevice:
+    case KeyStoreType::VelToken: {
+        keyStoreList(type);
+        std::lock_guard lock(m_stateMutex);
+        auto found = m_keyStores.find(std::string(id));
+        if (found == m_keyStores.end()) {
+            logAndThrow(log, DeviceNotFound(std::string(id)));
+        }
+        return found->second;
+    }
+    }
+    logAndThrow(log, KeyStoreNotSelected());
+}
+
+void CryptoProviderRU::selectKeyStore(KeyStoreType type, std::string_view id, bool createNew)
 {
     bs::Logger log("CryptoProviderRU::selectKeyStore");
     std::lock_guard lock(m_mutex);
     log.info("type:" + std::to_string(static_cast<std::int32_t>(type)));
     log.info(id);
+    std::shared_ptr<KeyStore> store;
     {
         std::lock_guard stateLock(m_stateMutex);
         if (id != m_currentKeyStoreId) {
             m_currentKeyAlias.clear();
         }
         m_currentKeyStoreId.clear();
+        auto found = m_keyStores.find(std::string(id));
+        if (found != m_keyStores.end() && found->second->type() == type) {
+            store = found->second;
+        }
     }
-    switch (type) {
-    case KeyStoreType::HardwareDevice:
-    case KeyStoreType::VelToken:
-    case KeyStoreType::CryptoProContainer:
-        // Device scanning and CSP containers are not part of this build.
-        throw FunctionNotImplemented();
-    default:
-        break;
+    if (!store) {
+        store = initCurrentKeyStore(type, id, createNew);
     }
-    KeyStoreNotSelected error;
-    log.error(error.what());
-    throw error;
-}
-
-void CryptoProviderRU::clearKeyStoreCache()
-{
-    bs::Logger log("CryptoProviderRU::clearCurrentKeyStoreCache");
-    clearKeyCache();
-    try {
-        std::lock_guard lock(m_mutex);
-        currentKeyStore();
-    } catch (const std::exception& e) {
-        log.error(e.what());
+    if (type != KeyStoreType::CryptoProContainer) {
+        std::lock_guard stateLock(m_stateMutex);
+        m_currentKeyStoreId = id;
+        return;
+    }
+    // A container may have got a new name when it was made.
+    const std::string storeId = store->id();
+    std::string firstAlias;
+    if (!createNew) {
+        const KeyStore::Keys keys = store->getKeysList();
+        if (!keys.empty()) {
+            firstAlias = keys.begin()->first;
+        }
+    }
+    std::lock_guard stateLock(m_stateMutex);
+    m_currentKeyStoreId = storeId;
+    m_keyStores.emplace(storeId, store);
+    if (!firstAlias.empty()) {
+        m_currentKeyAlias = firstAlias;
     }
 }
 
 void CryptoProviderRU::forgetKeyStore()
 {
     std::lock_guard lock(m_mutex);
-    setSelection({}, {});
+    std::lock_guard stateLock(m_stateMutex);
+    m_currentKeyStoreId.clear();
+    m_currentKeyAlias.clear();
 }
 
 std::string CryptoProviderRU::getKeyStoreId()
@@ -143,9 +264,24 @@ std::string CryptoProviderRU::getKeyStoreId()
 KeyStoreInfo CryptoProviderRU::getKeyStoreInfo()
 {
     std::lock_guard lock(m_mutex);
-    currentKeyStore();
-    throw FunctionNotImplemented();
+    const auto store = currentKeyStore();
+    KeyStoreInfo info;
+    info.type = static_cast<std::int32_t>(store->type());
+    info.id = store->id();
+    info.loginRequired = !store->isPinSet();
+    info.userPinChanged = store->hasPinCode() && !store->isUserPinDefault();
+    info.cryptoType = store->cryptoType();
+    info.cryptoName = std::string(crypto::getName(info.cryptoType));
+    if (const auto device = std::dynamic_pointer_cast<HardwareDevice>(store)) {
+        info.chipType = crypto::makeChipTypeInfo(device->chipType(), device->package());
+        info.shortName = device->shortName();
+        info.userPinLocked = device->isUserPinBlocked();
+        info.adminPinLocked = device->isAdminPinBlocked();
+    }
+    return info;
 }
+
+// ---- PIN and seeding ----------------------------------------------------------
 
 void CryptoProviderRU::setPin(std::wstring_view pin)
 {
@@ -153,8 +289,7 @@ void CryptoProviderRU::setPin(std::wstring_view pin)
     if (pin.empty()) {
         throw PinLengthRange();
     }
-    currentKeyStore();
-    throw FunctionNotImplemented();
+    currentKeyStore()->setPin(pin);
 }
 
 void CryptoProviderRU::changePin(std::wstring_view newPin)
@@ -163,34 +298,74 @@ void CryptoProviderRU::changePin(std::wstring_view newPin)
     if (newPin.empty()) {
         throw PinLengthRange();
     }
-    currentKeyStore();
-    throw FunctionNotImplemented();
+    currentKeyStore()->changePin(newPin);
 }
 
 bool CryptoProviderRU::needInitRND()
 {
-    currentKeyStore();
-    throw FunctionNotImplemented();
+    return currentKeyStore()->needInitRND();
 }
 
-void CryptoProviderRU::initRND(InitRndCallback)
+void CryptoProviderRU::initRND(InitRndCallback callback)
 {
-    currentKeyStore();
-    throw FunctionNotImplemented();
+    currentKeyStore()->initRND(callback);
 }
 
-void CryptoProviderRU::createNewKey(const KeyInfo&, std::wstring_view)
+// ---- keys -----------------------------------------------------------------------
+
+void CryptoProviderRU::checkNewAlias(const std::string& alias)
+{
+    provider::checkAliasSymbols(alias);
+    try {
+        currentKeyStore()->findKeyByAlias(alias, true);
+    } catch (const KeyNotFound&) {
+        return;
+    }
+    logAndThrow(bs::Logger("CryptoProviderRU::checkNewAlias"), KeyAliasAlreadyExist(alias));
+}
+
+void CryptoProviderRU::createNewKey(const KeyInfo& keyInfo, std::wstring_view password)
 {
     bs::Logger log("CryptoProviderRU::createNewKey");
     std::lock_guard lock(m_mutex);
-    throw FunctionNotImplemented();
+    const AlgorithmId algorithm = findSignAlgorithmId(ObjectIdentifier(keyInfo.signAlgorithmOid));
+    checkGost3410Params(algorithm, keyInfo.algParamsOid);
+    const std::string alias = bs::trim(keyInfo.alias);
+    checkNewAlias(alias);
+    const auto store = currentKeyStore();
+    if (algorithm.isRsa()) {
+        store->createNewRsaKey(alias, keyInfo.systemId, password, keyInfo.rsaKeyBits);
+    } else {
+        store->createNewKey(alias, keyInfo.systemId, algorithm, keyInfo.algParamsOid, keyInfo.cryptoType, password);
+    }
+    try {
+        store->findKeyByAlias(alias, true);
+        setCurrentKeyAlias(alias);
+        return;
+    } catch (const KeyNotFound&) {
+        // A store that renamed itself while making the key (a new container).
+    }
+    const KeyStore::Keys keys = store->getKeysList();
+    if (keys.size() != 1) {
+        return;
+    }
+    const std::string storeId = store->id();
+    std::lock_guard stateLock(m_stateMutex);
+    m_keyStores.erase(m_currentKeyStoreId);
+    m_currentKeyStoreId = storeId;
+    m_keyStores.emplace(storeId, store);
+    m_currentKeyAlias = keys.begin()->first;
 }
 
 std::vector<KeyInfo> CryptoProviderRU::getKeys()
 {
     std::lock_guard lock(m_mutex);
-    currentKeyStore();
-    throw FunctionNotImplemented();
+    const auto store = currentKeyStore();
+    std::vector<KeyInfo> result;
+    for (const auto& [alias, key] : store->getKeysList()) {
+        result.push_back(keyInfoOf(store, key));
+    }
+    return result;
 }
 
 KeyInfo CryptoProviderRU::setKey(std::string_view alias)
@@ -199,44 +374,54 @@ KeyInfo CryptoProviderRU::setKey(std::string_view alias)
     std::lock_guard lock(m_mutex);
     const std::string trimmed = bs::trim(alias);
     if (trimmed.empty()) {
-        EmptyKeyAlias error;
-        log.error(error.what());
-        throw error;
+        logAndThrow(log, EmptyKeyAlias());
     }
-    currentKeyStore();
-    throw FunctionNotImplemented();
-}
-
-void CryptoProviderRU::clearKeyCache()
-{
-    // Every failure (no store, no key) is swallowed; there is no key cache to
-    // drop before a key store has been opened.
-    try {
-        std::lock_guard lock(m_mutex);
-        requireKey();
-    } catch (const std::exception&) {
-    }
+    const auto store = currentKeyStore();
+    const auto key = store->findKeyByAlias(trimmed, true);
+    setCurrentKeyAlias(trimmed);
+    log.info("m_currentKeyAlias=" + trimmed);
+    return keyInfoOf(store, key);
 }
 
 void CryptoProviderRU::forgetKey()
 {
     std::lock_guard lock(m_mutex);
-    std::lock_guard stateLock(m_stateMutex);
-    m_currentKeyAlias.clear();
+    setCurrentKeyAlias({});
 }
 
 KeyInfo CryptoProviderRU::getKeyInfo()
 {
     std::lock_guard lock(m_mutex);
-    requireKey();
-    throw FunctionNotImplemented();
+    const auto store = currentKeyStore();
+    return keyInfoOf(store, currentKey());
 }
 
-void CryptoProviderRU::setKeyPassword(std::wstring_view)
+void CryptoProviderRU::setKeyPassword(std::wstring_view password)
 {
     std::lock_guard lock(m_mutex);
-    requireKey();
-    throw FunctionNotImplemented();
+    const auto store = currentKeyStore();
+    store->setKeyPassword(currentKey(), password);
+}
+
+void CryptoProviderRU::changeKeyPassword(std::wstring_view newPassword)
+{
+    bs::Logger log("CryptoProviderRU::changeKeyPassword");
+    std::lock_guard lock(m_mutex);
+    const auto key = currentKey();
+    requireChangeable(*key, log);
+    currentKeyStore()->changeKeyPass(key, newPassword);
+}
+
+void CryptoProviderRU::changeKeyAlias(std::string_view newAlias)
+{
+    bs::Logger log("CryptoProviderRU::changeKeyAlias");
+    std::lock_guard lock(m_mutex);
+    const auto key = currentKey();
+    requireChangeable(*key, log);
+    const std::string alias = bs::trim(newAlias);
+    checkNewAlias(alias);
+    currentKeyStore()->changeKeyAlias(key, alias);
+    setCurrentKeyAlias(alias);
 }
 
 void CryptoProviderRU::setKeyExternalId(std::uint64_t externalId)
@@ -244,166 +429,76 @@ void CryptoProviderRU::setKeyExternalId(std::uint64_t externalId)
     bs::Logger log("CryptoProviderRU::setKeyExternalId");
     std::lock_guard lock(m_mutex);
     if (externalId == 0) {
-        EmptyExtKeyId error;
-        log.error(error.what());
-        throw error;
+        logAndThrow(log, EmptyExtKeyId());
     }
-    requireKey();
-    throw FunctionNotImplemented();
-}
-
-void CryptoProviderRU::changeKeyAlias(std::string_view)
-{
-    std::lock_guard lock(m_mutex);
-    requireKey();
-    throw FunctionNotImplemented();
-}
-
-void CryptoProviderRU::changeKeyPassword(std::wstring_view)
-{
-    std::lock_guard lock(m_mutex);
-    requireKey();
-    throw FunctionNotImplemented();
+    const auto key = currentKey();
+    requireChangeable(*key, log);
+    if (key->externalId() != 0) {
+        logAndThrow(log, KeyIdAlreadySet());
+    }
+    const auto store = currentKeyStore();
+    try {
+        store->findKeyById(externalId, true);
+    } catch (const KeyNotFound&) {
+        store->setKeyExternalId(key, externalId);
+        return;
+    }
+    logAndThrow(log, KeyIdAlreadyExist(externalId));
 }
 
 void CryptoProviderRU::deleteKey()
 {
-    currentKeyStore();
-    std::lock_guard lock(m_mutex);
-    requireKey();
-    throw FunctionNotImplemented();
+    bs::Logger log("CryptoProviderRU::deleteKey");
+    const auto store = currentKeyStore();
+    {
+        std::lock_guard lock(m_mutex);
+        const auto key = currentKey();
+        requireChangeable(*key, log);
+        store->deleteKey(key);
+    }
+    // A container without its key is gone; other stores keep the selection,
+    // so the next key operation reports the key as not found.
+    if (provider::isCspContainer(*store)) {
+        clearKeyStoreCache();
+        forgetKeyStore();
+    }
 }
 
-std::vector<bytes> CryptoProviderRU::rawSign(const std::vector<bytes>&, bool, const std::vector<AlgorithmId>&)
+// ---- caches ---------------------------------------------------------------------
+
+void CryptoProviderRU::clearKeyCache()
 {
-    bs::Logger log("CryptoProviderRU::rawSign");
-    requireKey();
-    throw FunctionNotImplemented();
+    try {
+        std::lock_guard lock(m_mutex);
+        currentKeyStore()->forgetKey(currentKey());
+    } catch (const std::exception&) {
+        // Nothing selected, or the key is gone: nothing cached to drop.
+    }
 }
 
-std::vector<bytes> CryptoProviderRU::cmsSign(const std::vector<DataForSign>&, bool)
+void CryptoProviderRU::clearKeyStoreCache()
 {
-    bs::Logger log("CryptoProviderRU::cmsSign");
-    currentKeyStore();
-    requireKey();
-    throw FunctionNotImplemented();
+    bs::Logger log("CryptoProviderRU::clearCurrentKeyStoreCache");
+    clearKeyCache();
+    try {
+        std::lock_guard lock(m_mutex);
+        currentKeyStore()->clearCache();
+    } catch (const std::exception& e) {
+        log.error(e.what());
+    }
 }
 
-PublicKey CryptoProviderRU::getPublicKey(bool)
+void CryptoProviderRU::clearCache()
 {
-    bs::Logger log("CryptoProviderRU::getPublicKey");
-    requireKey();
-    throw FunctionNotImplemented();
-}
-
-SubjectPublicKeyInfo CryptoProviderRU::getSubjectPublicKeyInfo()
-{
-    bs::Logger log("CryptoProviderRU::getSubjectPublicKeyInfo");
-    requireKey();
-    throw FunctionNotImplemented();
-}
-
-bool CryptoProviderRU::verifyRawSign(const bytes&, const bytes&, const PublicKey&, std::string_view,
-                                     std::string_view, std::string_view, bool)
-{
-    bs::Logger log("CryptoProviderRU::verifyRawSign");
-    throw FunctionNotImplemented();
-}
-
-bool CryptoProviderRU::verifyDetachedSign(const bytes&, const bytes&, std::string_view, bool,
-                                          const PublicKey&, std::string_view)
-{
-    bs::Logger log("CryptoProviderRU::verifyDetachedSign");
-    throw FunctionNotImplemented();
-}
-
-bool CryptoProviderRU::verifyAttachedSign(const bytes&, std::string_view, bool, const PublicKey&,
-                                          std::string_view)
-{
-    bs::Logger log("CryptoProviderRU::verifyAttachedSign");
-    throw FunctionNotImplemented();
-}
-
-X509 CryptoProviderRU::createSelfSignedCertificate(const bytes&, std::uint64_t, const ValidityPeriod&)
-{
-    bs::Logger log("CryptoProviderRU::createSelfSignedCertificate");
-    throw FunctionNotImplemented();
-}
-
-bytes CryptoProviderRU::importCertificate(const bytes&, CertType type)
-{
-    bs::Logger log("CryptoProviderRU::importCertificate " + std::to_string(static_cast<unsigned>(type)));
-    currentKeyStore();
-    throw FunctionNotImplemented();
-}
-
-void CryptoProviderRU::deleteCertificate(const bytes&, CertType)
-{
-    bs::Logger log("CryptoProviderRU::deleteCertificate");
-    currentKeyStore();
-    throw FunctionNotImplemented();
-}
-
-std::vector<X509> CryptoProviderRU::certificates(CertType)
-{
-    bs::Logger log("CryptoProviderRU::certificateList");
-    currentKeyStore();
-    throw FunctionNotImplemented();
-}
-
-KeyInfo CryptoProviderRU::setKeyByCertificate(const bytes&)
-{
-    bs::Logger log("CryptoProviderRU::setKeyByCertificate");
-    std::lock_guard lock(m_mutex);
-    currentKeyStore();
-    throw FunctionNotImplemented();
-}
-
-X509 CryptoProviderRU::getCertificate()
-{
-    bs::Logger log("CryptoProviderRU::getCertificate");
-    requireKey();
-    throw FunctionNotImplemented();
-}
-
-bytes CryptoProviderRU::createPkcs10(const SubjectDN&, Extensions&, bool, const AlgorithmId&)
-{
-    bs::Logger log("CryptoProviderRU::createPkcs10");
-    requireKey();
-    throw FunctionNotImplemented();
-}
-
-bytes CryptoProviderRU::pkcs10Sign(const bytes&, bool, const AlgorithmId&)
-{
-    bs::Logger log("CryptoProviderRU::pkcs10Sign");
-    requireKey();
-    throw FunctionNotImplemented();
-}
-
-bool CryptoProviderRU::verifyPkcs10Sign(const bytes&, std::string_view)
-{
-    bs::Logger log("CryptoProviderRU::verifyPkcs10Sign");
-    throw FunctionNotImplemented();
-}
-
-bytes CryptoProviderRU::confirm(const bytes&, const std::vector<Pkcs9Attribute>&)
-{
-    bs::Logger log("CryptoProviderRU::confirm");
-    // Only the confirmation token signs confirmations, and no key store is
-    // selected yet.
-    currentKeyStore();
-    throw FunctionNotImplemented();
-}
-
-void CryptoProviderRU::initDigestEngine(std::string_view)
-{
-    throw FunctionNotImplemented();
-}
-
-std::shared_ptr<DigestEngine> CryptoProviderRU::digestEngine()
-{
-    std::lock_guard lock(m_stateMutex);
-    return m_digestEngine;
+    clearKeyCache();
+    try {
+        std::lock_guard lock(m_mutex);
+        for (const auto& [id, store] : cachedKeyStores()) {
+            store->clearCache();
+        }
+    } catch (const std::exception&) {
+        // The walk stops at the first store that fails.
+    }
 }
 
 std::shared_ptr<ICryptoProvider> getCryptoProvider()

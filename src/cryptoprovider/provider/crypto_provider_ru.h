@@ -1,5 +1,7 @@
 // The provider of the Russian crypto means: tokens through PKCS#11, the
-// confirmation token through PC/SC and containers of the CSP.
+// confirmation token through PC/SC and containers of the CSP. It keeps every
+// key store it has met (by id), the selected store and key, and the digest
+// in progress; every operation works on the selected store and key.
 #pragma once
 
 #include <map>
@@ -7,9 +9,13 @@
 #include <mutex>
 #include <string>
 
+#include "base/logger.h"
 #include "cryptoprovider/provider/crypto_provider.h"
 
+class HardwareDevice;
+class KeyRecord;
 class KeyStore;
+class VerifySignEngine;
 
 class CryptoProviderRU : public ICryptoProvider
 {
@@ -70,23 +76,43 @@ class CryptoProviderRU : public ICryptoProvider
     std::shared_ptr<DigestEngine> digestEngine() override;
 
   private:
-    // The selected store; KeyStoreNotSelected when none is.
-    std::shared_ptr<KeyStore> currentKeyStore();
-    // Checks that a key is selected (KeyNotSelected) on a selected store.
-    std::shared_ptr<KeyStore> requireKey();
+    using KeyStores = std::map<std::string, std::shared_ptr<KeyStore>>;
 
+    // The selected store; KeyStoreNotSelected (logged) when none is.
+    std::shared_ptr<KeyStore> currentKeyStore();
+    // The selected key of the selected store: KeyNotSelected (logged)
+    // without one, KeyNotFound when the store no longer has it.
+    std::shared_ptr<KeyRecord> currentKey();
+    // The caller's view of a key; KeyNotFound for a null key.
+    static KeyInfo keyInfoOf(const std::shared_ptr<KeyStore>& store, const std::shared_ptr<KeyRecord>& key);
+    // A trimmed alias a new or renamed key may take: valid symbols and not
+    // used by another key of the selected store (KeyAliasAlreadyExist).
+    void checkNewAlias(const std::string& alias);
+    // Opens (or finds by listing) the store to select; see selectKeyStore.
+    std::shared_ptr<KeyStore> initCurrentKeyStore(KeyStoreType type, std::string_view id, bool createNew);
+    // The verifier of a crypto type: a token of that type (which the call
+    // selects as this session's store) or the software verifier.
+    std::shared_ptr<VerifySignEngine> verifySignEngine(std::string_view cryptoType);
+    // The first cached device of the crypto type, after one fresh listing
+    // of the readers when none is cached; DeviceNotFound otherwise.
+    std::shared_ptr<HardwareDevice> getAnyHardwareDevice(std::string_view cryptoType);
+    // Throws AccessDenied (logged) for a key the store does not let change.
+    static void requireChangeable(const KeyRecord& key, const bs::Logger& log);
+
+    KeyStores cachedKeyStores() const;
     std::string currentKeyStoreId() const;
     std::string currentKeyAlias() const;
-    void setSelection(std::string storeId, std::string keyAlias);
+    void setCurrentKeyAlias(std::string alias);
 
     // Process-wide: key-store selection, PIN changes, key listing and key
-    // changes of every provider run one at a time.
+    // changes of every provider run one at a time. Not recursive: operations
+    // that hold it call only the private helpers above, which never take it.
     static std::mutex m_mutex;
 
     // Guards the members below, which Java threads sharing a session may
-    // read and write at the same time.
+    // read and write at the same time. Never held while a key store works.
     mutable std::mutex m_stateMutex;
-    std::map<std::string, std::shared_ptr<KeyStore>> m_keyStores;
+    KeyStores m_keyStores;
     std::string m_currentKeyStoreId;
     std::string m_currentKeyAlias;
     std::shared_ptr<DigestEngine> m_digestEngine;

@@ -7,6 +7,10 @@
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/core/hardware_device.h"
 #include "cryptoprovider/core/verify_sign_engine.h"
+#include "cryptoprovider/pkcs11/module_paths.h"
+#include "cryptoprovider/pkcs11/token_engines.h"
+#include "cryptoprovider/pkcs11/token_probes.h"
+#include "cryptoprovider/provider/backend_hooks.h"
 
 namespace
 {
@@ -25,13 +29,24 @@ bool isRutoken(std::string_view cryptoType)
 
 } // namespace
 
-// The token-module and CSP engines arrive with their back ends; until then
-// their crypto types are answered like any crypto type without an engine.
-
 std::shared_ptr<DigestEngine> getDigestEngine(std::string_view cryptoType)
 {
     bs::Logger log("getDigestEngine");
     log.info(cryptoType);
+    if (cryptoType == "angara") {
+        return std::make_shared<pkcs11::DigestAngara>();
+    }
+    if (isRutoken(cryptoType)) {
+        return std::make_shared<pkcs11::DigestPkcs11>(pkcs11::pkcs11Rutoken(), pkcs11::findRutokenEcp(),
+                                                      pkcs11::SessionMode::Public);
+    }
+    if (cryptoType == "jacarta_2") {
+        return std::make_shared<pkcs11::DigestPkcs11>(pkcs11::pkcs11jcPKCS11(), pkcs11::findCryptoTokenEP2(),
+                                                      pkcs11::SessionMode::Public);
+    }
+    if (provider::isCspCryptoType(cryptoType)) {
+        return provider::cspDigestEngine(cryptoType);
+    }
     notImplemented(log);
 }
 
@@ -39,6 +54,12 @@ std::shared_ptr<VerifySignEngine> getVerifySignEngineSoftware(std::string_view c
 {
     bs::Logger log("getVerifySignEngineSoftware");
     log.info(cryptoType);
+    if (cryptoType == "angara") {
+        return std::make_shared<pkcs11::VerifySignAngara>();
+    }
+    if (provider::isCspCryptoType(cryptoType)) {
+        return provider::cspVerifySignEngine(cryptoType);
+    }
     notImplemented(log);
 }
 
@@ -52,8 +73,13 @@ std::shared_ptr<VerifySignEngine> getVerifySignEngineHardware(const std::shared_
     }
     const std::string cryptoType = device->cryptoType();
     std::shared_ptr<DigestEngine> digestEngine;
-    if (cryptoType == "angara" || isRutoken(cryptoType)) {
+    if (cryptoType == "angara") {
         digestEngine = getDigestEngine("angara");
+    } else if (isRutoken(cryptoType)) {
+        // The Angara module's digest when that module is at hand, else the
+        // token's own: a Rutoken verifies on a machine without the Angara
+        // module too.
+        digestEngine = device->digestEngine();
     } else if (cryptoType == "jacarta_2") {
         digestEngine = getDigestEngine("jacarta_2");
     } else {
