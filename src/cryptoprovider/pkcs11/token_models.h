@@ -52,10 +52,10 @@ class RuToken2 : public Pkcs11Token
     int pinTries() override;
     // The text in Windows-1251.
     bytes makePasswordHash(std::wstring_view text) override;
-    std::map<std::uint8_t, std::string_view> getGost3410AlgParams() const override;
+    std::map<std::uint8_t, std::string_view> getGost3410AlgParams() override;
     // 2012-256 → CKM_GOSTR3410, 2012-512 → the 512-bit vendor mechanism,
     // RSA → CKM_RSA_PKCS; anything else UnsupportedAlgorithm.
-    CK_MECHANISM_TYPE signAlgorithm(const AlgorithmId& algorithm) const override;
+    CK_MECHANISM_TYPE signAlgorithm(const AlgorithmId& algorithm) override;
     // The Angara module's digest engine when it can be created, else the
     // token itself (a public session on this token's slot).
     std::shared_ptr<DigestEngine> digestEngine() override;
@@ -125,9 +125,9 @@ class MSKeyKAngara : public Pkcs11Token
     int pinTries() override;
     // The text in UTF-8.
     bytes makePasswordHash(std::wstring_view text) override;
-    std::map<std::uint8_t, std::string_view> getGost3410AlgParams() const override;
+    std::map<std::uint8_t, std::string_view> getGost3410AlgParams() override;
     // 2012-256 and 2012-512; anything else UnsupportedAlgorithm.
-    CK_MECHANISM_TYPE signAlgorithm(const AlgorithmId& algorithm) const override;
+    CK_MECHANISM_TYPE signAlgorithm(const AlgorithmId& algorithm) override;
     // The make's own default user PIN (8 digits, never shown to users).
     std::wstring defaultUserPin() const override;
     // DigestAngara.
@@ -158,9 +158,9 @@ class CryptoTokenEP2 : public Pkcs11Token
     int pinTries() override;
     // The text in UTF-8.
     bytes makePasswordHash(std::wstring_view text) override;
-    std::map<std::uint8_t, std::string_view> getGost3410AlgParams() const override;
+    std::map<std::uint8_t, std::string_view> getGost3410AlgParams() override;
     // 2012-256 only; anything else UnsupportedAlgorithm.
-    CK_MECHANISM_TYPE signAlgorithm(const AlgorithmId& algorithm) const override;
+    CK_MECHANISM_TYPE signAlgorithm(const AlgorithmId& algorithm) override;
     // DigestPkcs11 on this token.
     std::shared_ptr<DigestEngine> digestEngine() override;
     // UnsupportedAlgorithm for an algorithm the make does not sign with;
