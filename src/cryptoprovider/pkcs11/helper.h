@@ -82,7 +82,8 @@ class Helper
     Helper(const std::shared_ptr<Pkcs11>& module, CK_SLOT_ID slot, SessionMode mode, const bytes& pin);
     // The same on the slot of the token with `serial` (Pkcs11::findtSlot,
     // DeviceNotFound).
-    Helper(const std::shared_ptr<Pkcs11>& module, std::string_view serial, SessionMode mode, const bytes& pin);
+    Helper(const std::shared_ptr<Pkcs11>& module, std::string_view serial, SessionMode mode,
+           const bytes& pin);
     // Logs out (Admin, User) and closes the session, errors ignored.
     ~Helper();
     Helper(const Helper&) = delete;
@@ -139,7 +140,8 @@ class Helper
     void verifyKeyPassword(CK_OBJECT_HANDLE privateKey, const bytes& passwordHash, bool countFailure) const;
     // Stores a new password hash and try limit in the key's container
     // (a fresh container when the label holds none), failures reset.
-    void changeKeyPassword(CK_OBJECT_HANDLE privateKey, const bytes& passwordHash, std::uint8_t maxTries) const;
+    void changeKeyPassword(CK_OBJECT_HANDLE privateKey, const bytes& passwordHash,
+                           std::uint8_t maxTries) const;
 
     // Signs `data` (a digest for GOST, a DigestInfo for CKM_RSA_PKCS). GOST
     // signatures come back r||s (the token's s||r with the halves
@@ -155,16 +157,16 @@ class Helper
                     const ObjectIdentifier& paramSet, const std::vector<CK_ATTRIBUTE>& extra = {}) const;
     // Verifies with a session object made from `keyTemplate`, destroyed in
     // every case.
-    bool verifyRsaSign(const bytes& data, const bytes& signature, const std::vector<CK_ATTRIBUTE>& keyTemplate,
-                       const CK_MECHANISM& mechanism) const;
+    bool verifyRsaSign(const bytes& data, const bytes& signature,
+                       const std::vector<CK_ATTRIBUTE>& keyTemplate, const CK_MECHANISM& mechanism) const;
 
     // Token certificates of a category; unreadable ones are skipped.
     std::vector<X509> certificateList(CertType type) const;
     // Replaces the certificates of `id` (token or session objects after
     // `onToken`) with this one; retried without CKA_CERTIFICATE_CATEGORY when
     // the token refuses it. Returns the new object.
-    CK_OBJECT_HANDLE importCertificate(const bytes& id, std::string_view label, const bytes& der, CertType type,
-                                       bool onToken) const;
+    CK_OBJECT_HANDLE importCertificate(const bytes& id, std::string_view label, const bytes& der,
+                                       CertType type, bool onToken) const;
     // Each certificate (DER or PEM) as a session object with id = its serial
     // and label = its subject; the handles in order.
     std::vector<CK_OBJECT_HANDLE> importCertificateChain(const std::vector<bytes>& certificates,

@@ -91,18 +91,17 @@ class Pkcs11 : public DynamicLibrary
     // CKR_FUNCTION_FAILED, CKR_DEVICE_MEMORY and the vendor value 0x80009108
     // mean the token has no room: CardIsFull. Other failures through
     // ENSURE_SUCCESS.
-    std::pair<CK_OBJECT_HANDLE, CK_OBJECT_HANDLE> generateKeyPair(CK_SESSION_HANDLE session,
-                                                                  CK_MECHANISM_TYPE mechanism,
-                                                                  std::vector<CK_ATTRIBUTE>& publicTemplate,
-                                                                  std::vector<CK_ATTRIBUTE>& privateTemplate) const;
+    std::pair<CK_OBJECT_HANDLE, CK_OBJECT_HANDLE>
+    generateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_TYPE mechanism,
+                    std::vector<CK_ATTRIBUTE>& publicTemplate,
+                    std::vector<CK_ATTRIBUTE>& privateTemplate) const;
 
     // C_SignInit (mechanism without parameter) and C_Sign; the signature as
     // the token gives it.
     bytes sign(CK_SESSION_HANDLE session, CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE key,
                const bytes& data) const;
     // C_VerifyInit and C_Verify: true when valid, false for
-    // CKR_SIGNATURE_INVALID (and CKR_SIGNATURE_LEN_RANGE), other failures
-    // through ENSURE_SUCCESS.
+    // CKR_SIGNATURE_INVALID, other failures through ENSURE_SUCCESS.
     bool verify(CK_SESSION_HANDLE session, const CK_MECHANISM& mechanism, CK_OBJECT_HANDLE key,
                 const bytes& data, const bytes& signature) const;
 

@@ -1,0 +1,325 @@
+#include "cryptoprovider/pkcs11/module.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <mutex>
+
+#include "base/conv.h"
+#include "base/logger.h"
+#include "base/strings.h"
+#include "cryptoprovider/core/errors.h"
+
+namespace pkcs11
+{
+
+namespace
+{
+
+// Value some modules return when the token has no room for another key.
+constexpr CK_RV VENDOR_NO_ROOM = 0x80009108UL;
+// Value reported for a device that does not work as it should.
+constexpr CK_RV INVALID_DEVICE = 0x1B6UL;
+
+} // namespace
+
+void ENSURE_SUCCESS(CK_RV rv)
+{
+    if (rv == CKR_OK)
+        return;
+    bs::Logger("pkcs11::ENSURE_SUCCESS").error(conv::int_to_hex(rv, 4, true));
+    switch (rv) {
+    case CKR_CANCEL:
+    case CKR_FUNCTION_CANCELED:
+        throw FunctionCanceled();
+    case CKR_FUNCTION_NOT_SUPPORTED:
+        throw FunctionNotImplemented();
+    case CKR_PIN_LEN_RANGE:
+        throw PinLengthRange();
+    case CKR_PIN_LOCKED:
+        throw PinBlocked();
+    case CKR_TOKEN_NOT_PRESENT:
+        throw DeviceNotFound();
+    case INVALID_DEVICE:
+        throw InvalidDevice();
+    default:
+        throw Exception(static_cast<std::uint32_t>(rv));
+    }
+}
+
+} // namespace pkcs11
+
+namespace
+{
+
+using pkcs11::ENSURE_SUCCESS;
+
+// Which loaded libraries (by function list) our module objects use, and
+// whether one of them initialised the library: C_Initialize runs for the
+// first of them, C_Finalize after the last, and never under another user of
+// the process that initialised the library itself.
+struct Initialisation {
+    int users = 0;
+    bool ours = false;
+};
+std::mutex g_initMutex;
+std::map<CK_FUNCTION_LIST*, Initialisation> g_initialisations;
+
+CK_RV initialise(CK_FUNCTION_LIST* functions)
+{
+    // Java calls in from any thread: the module is told to use OS locking;
+    // a module that cannot is initialised without arguments.
+    CK_C_INITIALIZE_ARGS args{};
+    args.flags = CKF_OS_LOCKING_OK;
+    CK_RV rv = functions->C_Initialize(&args);
+    if (rv == CKR_CANT_LOCK || rv == CKR_ARGUMENTS_BAD)
+        rv = functions->C_Initialize(nullptr);
+    return rv;
+}
+
+std::mutex g_cacheMutex;
+std::map<std::string, std::shared_ptr<Pkcs11>> g_instances;
+
+} // namespace
+
+std::shared_ptr<Pkcs11> Pkcs11::instance(const std::string& path, bool useCached)
+{
+    std::lock_guard lock(g_cacheMutex);
+    auto found = g_instances.find(path);
+    if (found != g_instances.end()) {
+        if (useCached)
+            return found->second;
+        // Released before the new module loads: when nobody else holds it the
+        // library is finalised and initialised afresh.
+        g_instances.erase(found);
+    }
+    auto module = std::make_shared<Pkcs11>(path);
+    g_instances[path] = module;
+    return module;
+}
+
+Pkcs11::Pkcs11(std::string_view path)
+try : DynamicLibrary(path) {
+    bs::Logger log("Pkcs11::Pkcs11");
+    log.info(std::string(path));
+    log.info("C_GetFunctionList");
+    const auto getFunctionList = function<CK_C_GetFunctionList>("C_GetFunctionList");
+    ENSURE_SUCCESS(getFunctionList(&m_functions));
+    if (m_functions == nullptr || m_functions->C_Initialize == nullptr)
+        ENSURE_SUCCESS(CKR_GENERAL_ERROR);
+
+    log.info("C_Initialize");
+    std::lock_guard lock(g_initMutex);
+    Initialisation& state = g_initialisations[m_functions];
+    if (state.users == 0) {
+        const CK_RV rv = initialise(m_functions);
+        if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+            g_initialisations.erase(m_functions);
+            ENSURE_SUCCESS(rv);
+        }
+        state.ours = rv == CKR_OK;
+    }
+    ++state.users;
+    m_initialised = true;
+} catch (const std::exception& error) {
+    bs::Logger("Pkcs11::Pkcs11").error(error.what());
+    throw Pkcs11LoadError(path);
+}
+
+Pkcs11::~Pkcs11()
+{
+    if (!m_initialised)
+        return;
+    std::lock_guard lock(g_initMutex);
+    auto found = g_initialisations.find(m_functions);
+    if (found == g_initialisations.end() || --found->second.users > 0)
+        return;
+    if (found->second.ours)
+        m_functions->C_Finalize(nullptr);
+    g_initialisations.erase(found);
+}
+
+std::vector<CK_SLOT_ID> Pkcs11::slotList(bool tokenPresent) const
+{
+    bs::Logger log("Pkcs11::slotList");
+    const CK_BBOOL present = tokenPresent ? CK_TRUE : CK_FALSE;
+    for (;;) {
+        CK_ULONG count = 0;
+        ENSURE_SUCCESS(m_functions->C_GetSlotList(present, nullptr, &count));
+        std::vector<CK_SLOT_ID> slots(count);
+        const CK_RV rv = m_functions->C_GetSlotList(present, slots.data(), &count);
+        if (rv == CKR_BUFFER_TOO_SMALL)
+            continue; // a reader came between the two calls
+        ENSURE_SUCCESS(rv);
+        slots.resize(std::min<std::size_t>(count, slots.size()));
+        return slots;
+    }
+}
+
+std::vector<CK_MECHANISM_TYPE> Pkcs11::getMechanismList(CK_SLOT_ID slot) const
+{
+    bs::Logger log("Pkcs11::getMechanismList");
+    CK_ULONG count = 0;
+    ENSURE_SUCCESS(m_functions->C_GetMechanismList(slot, nullptr, &count));
+    std::vector<CK_MECHANISM_TYPE> mechanisms(count);
+    ENSURE_SUCCESS(m_functions->C_GetMechanismList(slot, mechanisms.data(), &count));
+    mechanisms.resize(std::min<std::size_t>(count, mechanisms.size()));
+    for (CK_MECHANISM_TYPE mechanism : mechanisms)
+        log.debug(conv::int_to_hex(mechanism, 4, true));
+    return mechanisms;
+}
+
+CK_TOKEN_INFO Pkcs11::tokenInfo(CK_SLOT_ID slot) const
+{
+    CK_TOKEN_INFO info{};
+    ENSURE_SUCCESS(m_functions->C_GetTokenInfo(slot, &info));
+    return info;
+}
+
+CK_SLOT_INFO Pkcs11::slotInfo(CK_SLOT_ID slot) const
+{
+    CK_SLOT_INFO info{};
+    ENSURE_SUCCESS(m_functions->C_GetSlotInfo(slot, &info));
+    return info;
+}
+
+CK_SLOT_ID Pkcs11::findtSlot(std::string_view serial) const
+{
+    bs::Logger log("Pkcs11::findtSlot");
+    for (CK_SLOT_ID slot : slotList(true)) {
+        CK_TOKEN_INFO info{};
+        if (m_functions->C_GetTokenInfo(slot, &info) != CKR_OK)
+            continue; // pulled out since the slot list was read
+        std::string current = bs::trim(
+            std::string_view(reinterpret_cast<const char*>(info.serialNumber), sizeof info.serialNumber));
+        std::transform(current.begin(), current.end(), current.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        current = bs::addLeadingZeros(current, serial.size());
+        log.debug("serialNumber: " + std::string(serial));
+        log.debug("currentSerial: " + current);
+        if (current == serial)
+            return slot;
+    }
+    log.error("device not found");
+    throw DeviceNotFound(std::string(serial));
+}
+
+void Pkcs11::checkPinLength(CK_SLOT_ID slot, const bytes& pin) const
+{
+    const CK_TOKEN_INFO info = tokenInfo(slot);
+    if (pin.size() < info.ulMinPinLen || pin.size() > info.ulMaxPinLen) {
+        PinLengthRange error;
+        bs::Logger("Pkcs11::checkPinLength").error(error.what());
+        throw error;
+    }
+}
+
+CK_OBJECT_HANDLE Pkcs11::createObject(CK_SESSION_HANDLE session,
+                                      const std::vector<CK_ATTRIBUTE>& pattern) const
+{
+    bs::Logger log("Pkcs11::createObject");
+    CK_OBJECT_HANDLE object = 0;
+    ENSURE_SUCCESS(m_functions->C_CreateObject(session, const_cast<CK_ATTRIBUTE*>(pattern.data()),
+                                               pattern.size(), &object));
+    return object;
+}
+
+void Pkcs11::deleteObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object) const
+{
+    bs::Logger log("Pkcs11::deleteObject");
+    ENSURE_SUCCESS(m_functions->C_DestroyObject(session, object));
+}
+
+std::vector<CK_OBJECT_HANDLE> Pkcs11::findObjects(CK_SESSION_HANDLE session,
+                                                  const std::vector<CK_ATTRIBUTE>& pattern) const
+{
+    bs::Logger log("Pkcs11::findObjects");
+    ENSURE_SUCCESS(
+        m_functions->C_FindObjectsInit(session, const_cast<CK_ATTRIBUTE*>(pattern.data()), pattern.size()));
+    std::vector<CK_OBJECT_HANDLE> objects(pkcs11::MAX_FOUND_OBJECTS);
+    CK_ULONG count = 0;
+    const CK_RV rv = m_functions->C_FindObjects(session, objects.data(), objects.size(), &count);
+    const CK_RV finalRv = m_functions->C_FindObjectsFinal(session); // always ends the search
+    ENSURE_SUCCESS(rv);
+    ENSURE_SUCCESS(finalRv);
+    objects.resize(std::min<std::size_t>(count, objects.size()));
+    return objects;
+}
+
+bytes Pkcs11::getAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) const
+{
+    bs::Logger log("Pkcs11::getAttributeValue");
+    CK_ATTRIBUTE attribute{type, nullptr, 0};
+    ENSURE_SUCCESS(m_functions->C_GetAttributeValue(session, object, &attribute, 1));
+    bytes value(attribute.ulValueLen);
+    attribute.pValue = value.data();
+    ENSURE_SUCCESS(m_functions->C_GetAttributeValue(session, object, &attribute, 1));
+    value.resize(std::min<std::size_t>(attribute.ulValueLen, value.size()));
+    return value;
+}
+
+void Pkcs11::setAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, const bytes& value,
+                          CK_ATTRIBUTE_TYPE type) const
+{
+    bs::Logger log("Pkcs11::writeAttribute");
+    CK_ATTRIBUTE attribute{type, const_cast<std::uint8_t*>(value.data()), value.size()};
+    ENSURE_SUCCESS(m_functions->C_SetAttributeValue(session, object, &attribute, 1));
+}
+
+std::pair<CK_OBJECT_HANDLE, CK_OBJECT_HANDLE>
+Pkcs11::generateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_TYPE mechanism,
+                        std::vector<CK_ATTRIBUTE>& publicTemplate,
+                        std::vector<CK_ATTRIBUTE>& privateTemplate) const
+{
+    bs::Logger log("Pkcs11::generateKeyPair");
+    CK_MECHANISM generation{mechanism, nullptr, 0};
+    CK_OBJECT_HANDLE publicKey = 0;
+    CK_OBJECT_HANDLE privateKey = 0;
+    const CK_RV rv = m_functions->C_GenerateKeyPair(session, &generation, publicTemplate.data(),
+                                                    publicTemplate.size(), privateTemplate.data(),
+                                                    privateTemplate.size(), &publicKey, &privateKey);
+    switch (rv) {
+    case CKR_HOST_MEMORY:
+    case CKR_GENERAL_ERROR:
+    case CKR_FUNCTION_FAILED:
+    case CKR_DEVICE_MEMORY:
+    case pkcs11::VENDOR_NO_ROOM: {
+        CardIsFull error;
+        log.error(error.what());
+        throw error;
+    }
+    default:
+        ENSURE_SUCCESS(rv);
+    }
+    return {publicKey, privateKey};
+}
+
+bytes Pkcs11::sign(CK_SESSION_HANDLE session, CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE key,
+                   const bytes& data) const
+{
+    bs::Logger log("Pkcs11::sign");
+    CK_MECHANISM signing{mechanism, nullptr, 0};
+    ENSURE_SUCCESS(m_functions->C_SignInit(session, &signing, key));
+    auto* input = const_cast<std::uint8_t*>(data.data());
+    CK_ULONG length = 0;
+    ENSURE_SUCCESS(m_functions->C_Sign(session, input, data.size(), nullptr, &length));
+    bytes signature(length);
+    ENSURE_SUCCESS(m_functions->C_Sign(session, input, data.size(), signature.data(), &length));
+    signature.resize(std::min<std::size_t>(length, signature.size()));
+    return signature;
+}
+
+bool Pkcs11::verify(CK_SESSION_HANDLE session, const CK_MECHANISM& mechanism, CK_OBJECT_HANDLE key,
+                    const bytes& data, const bytes& signature) const
+{
+    bs::Logger log("Pkcs11::verify");
+    ENSURE_SUCCESS(m_functions->C_VerifyInit(session, const_cast<CK_MECHANISM*>(&mechanism), key));
+    const CK_RV rv = m_functions->C_Verify(session, const_cast<std::uint8_t*>(data.data()), data.size(),
+                                           const_cast<std::uint8_t*>(signature.data()), signature.size());
+    if (rv == CKR_SIGNATURE_INVALID) {
+        log.error(pkcs11::returnValueName(static_cast<std::uint32_t>(rv)));
+        return false;
+    }
+    ENSURE_SUCCESS(rv);
+    return true;
+}
