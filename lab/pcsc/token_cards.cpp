@@ -70,10 +70,20 @@ class RutokenCard : public TokenCard
 
   private:
     // Chip data: byte 1 tells the model, byte 4 the chip family, byte 5 the
-    // chip generation (2 for every ECP model the library knows).
+    // chip generation (2 for every ECP model the library knows). The device
+    // fact card.chip-data (hex) replaces the bytes, e.g. to show a chip no
+    // model has; 6F00 when it is not hexadecimal.
     bytes chipData(const CardCommand& cmd) const
     {
         bytes data{0x00, m_chipModel, 0x00, 0x00, 24, 2, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+        const std::string replacement = device().get("card.chip-data");
+        if (!replacement.empty()) {
+            try {
+                data = labdev::fromHex(replacement);
+            } catch (const std::invalid_argument&) {
+                return swOnly(0x6F00);
+            }
+        }
         if (cmd.le >= 0 && cmd.le < static_cast<int>(data.size())) {
             data.resize(static_cast<std::size_t>(cmd.le));
         }

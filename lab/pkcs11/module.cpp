@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -158,6 +159,8 @@ bool isBoolType(CK_ULONG t)
     case CKA_NEVER_EXTRACTABLE:
     case CKA_ALWAYS_SENSITIVE:
     case CKA_TRUSTED:
+    case CKA_WRAP_WITH_TRUSTED:
+    case CKA_ALWAYS_AUTHENTICATE:
         return true;
     default:
         return false;
@@ -167,7 +170,7 @@ bool isBoolType(CK_ULONG t)
 bool isUlongType(CK_ULONG t)
 {
     return t == CKA_CLASS || t == CKA_KEY_TYPE || t == CKA_CERTIFICATE_TYPE ||
-           t == CKA_CERTIFICATE_CATEGORY || t == CKA_MODULUS_BITS;
+           t == CKA_CERTIFICATE_CATEGORY || t == CKA_MODULUS_BITS || t == CKA_KEY_GEN_MECHANISM;
 }
 
 bool isSensitiveType(CK_ULONG t)
@@ -551,8 +554,12 @@ void logCall(const fs::path& dir, const char* function, const std::string& detai
     ::close(fd);
 }
 
+// Runs one exported call under the module lock: fault injection first, then
+// the body; every outcome is logged. `finished` sees the return value of the
+// call, injected or not, while the lock is still held.
 template <class Body>
-CK_RV call(const char* function, const std::string& detail, Body&& body, bool needsInit = true)
+CK_RV call(const char* function, const std::string& detail, Body&& body, bool needsInit = true,
+           const std::function<void(CK_RV)>& finished = {})
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     const fs::path dir = stateDir();
@@ -577,8 +584,28 @@ CK_RV call(const char* function, const std::string& detail, Body&& body, bool ne
     } catch (const std::exception&) {
         rv = CKR_DEVICE_ERROR;
     }
+    if (finished)
+        finished(rv);
     logCall(dir, function, detail, rv, injected);
     return rv;
+}
+
+// One step of a session's sign, verify or digest operation (C_Sign,
+// C_SignUpdate, C_Digest, ...). As the standard has it, a step that fails
+// with anything but CKR_BUFFER_TOO_SMALL ends the operation, whether the
+// failure is the token's own, a refusal of an unsupported step or an
+// injected fault; a successful step ends it only where its body says so.
+template <class Body>
+CK_RV operationStep(const char* function, CK_SESSION_HANDLE h, Operation Session::*operation,
+                    const std::string& detail, Body&& body)
+{
+    return call(function, detail, std::forward<Body>(body), true, [h, operation](CK_RV rv) {
+        if (rv == CKR_OK || rv == CKR_BUFFER_TOO_SMALL)
+            return;
+        auto it = g.sessions.find(h);
+        if (it != g.sessions.end())
+            it->second.*operation = Operation{};
+    });
 }
 
 std::string slotDetail(CK_SLOT_ID slot)
@@ -710,6 +737,12 @@ CK_ULONG tokenFlags(const Device& d)
     return flags;
 }
 
+// The attributes a new object has when its template leaves them out: the
+// standard's defaults, and the lab's choices where the standard leaves them
+// to the token (private keys sensitive, not extractable, able to sign).
+// Keys made outside the token were never "always sensitive" nor "never
+// extractable", and their generating mechanism is unknown; key generation
+// sets these itself.
 Attributes withDefaults(Attributes a, CK_OBJECT_CLASS cls)
 {
     a.emplace(CKA_TOKEN, FALSE_BYTES);
@@ -718,18 +751,36 @@ Attributes withDefaults(Attributes a, CK_OBJECT_CLASS cls)
     a.emplace(CKA_LABEL, Bytes{});
     if (cls == CKO_CERTIFICATE)
         a.emplace(CKA_CERTIFICATE_TYPE, ulongBytes(CKC_X_509));
-    if (cls == CKO_PUBLIC_KEY || cls == CKO_PRIVATE_KEY || cls == CKO_SECRET_KEY) {
-        a.emplace(CKA_ID, Bytes{});
-        a.emplace(CKA_LOCAL, FALSE_BYTES);
-        a.emplace(CKA_DERIVE, FALSE_BYTES);
+    if (cls != CKO_PUBLIC_KEY && cls != CKO_PRIVATE_KEY && cls != CKO_SECRET_KEY)
+        return a;
+    for (CK_ATTRIBUTE_TYPE t : {CKA_ID, CKA_START_DATE, CKA_END_DATE})
+        a.emplace(t, Bytes{});
+    a.emplace(CKA_DERIVE, FALSE_BYTES);
+    a.emplace(CKA_LOCAL, FALSE_BYTES);
+    a.emplace(CKA_KEY_GEN_MECHANISM, ulongBytes(CK_UNAVAILABLE_INFORMATION));
+    if (cls != CKO_SECRET_KEY)
+        a.emplace(CKA_SUBJECT, Bytes{});
+    if (cls != CKO_PRIVATE_KEY)
+        for (CK_ATTRIBUTE_TYPE t : {CKA_ENCRYPT, CKA_WRAP, CKA_TRUSTED})
+            a.emplace(t, FALSE_BYTES);
+    if (cls == CKO_PUBLIC_KEY) {
+        a.emplace(CKA_VERIFY, TRUE_BYTES);
+        a.emplace(CKA_VERIFY_RECOVER, FALSE_BYTES);
     }
-    if (cls == CKO_PRIVATE_KEY) {
+    if (cls != CKO_PUBLIC_KEY) {
         a.emplace(CKA_SENSITIVE, TRUE_BYTES);
         a.emplace(CKA_EXTRACTABLE, FALSE_BYTES);
-        a.emplace(CKA_SIGN, TRUE_BYTES);
+        a.emplace(CKA_SIGN, cls == CKO_PRIVATE_KEY ? TRUE_BYTES : FALSE_BYTES);
+        for (CK_ATTRIBUTE_TYPE t :
+             {CKA_DECRYPT, CKA_UNWRAP, CKA_WRAP_WITH_TRUSTED, CKA_ALWAYS_SENSITIVE, CKA_NEVER_EXTRACTABLE})
+            a.emplace(t, FALSE_BYTES);
     }
-    if (cls == CKO_PUBLIC_KEY)
-        a.emplace(CKA_VERIFY, TRUE_BYTES);
+    if (cls == CKO_PRIVATE_KEY) {
+        a.emplace(CKA_SIGN_RECOVER, FALSE_BYTES);
+        a.emplace(CKA_ALWAYS_AUTHENTICATE, FALSE_BYTES);
+    }
+    if (cls == CKO_SECRET_KEY)
+        a.emplace(CKA_VERIFY, FALSE_BYTES);
     return a;
 }
 
@@ -1045,6 +1096,8 @@ LAB_EXPORT CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR, C
         Device d = slotDevice(slotID);
         if (!d.getBool(labdev::fact::PRESENT, true))
             fail(CKR_TOKEN_NOT_PRESENT);
+        if (!(flags & CKF_RW_SESSION) && loginOf(d.serial()) == CKU_SO)
+            fail(CKR_SESSION_READ_WRITE_SO_EXISTS);
         Session s;
         s.slot = slotID;
         s.serial = d.serial();
@@ -1115,6 +1168,11 @@ LAB_EXPORT CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_U
             fail(CKR_USER_ALREADY_LOGGED_IN);
         if (current != ~0UL)
             fail(CKR_USER_ANOTHER_ALREADY_LOGGED_IN);
+        // The security officer works in read-write sessions only.
+        if (userType == CKU_SO && std::any_of(g.sessions.begin(), g.sessions.end(), [&](const auto& other) {
+                return other.second.serial == s.serial && !isRw(other.second);
+            }))
+            fail(CKR_SESSION_READ_ONLY_EXISTS);
         CK_RV rv = CKR_OK;
         updateDevice(s, [&](Device& d) {
             if (userType == CKU_USER && !d.getBool(labdev::fact::USER_PIN_INITIALIZED, true))
@@ -1243,7 +1301,8 @@ LAB_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDL
                         fail(CKR_ARGUMENTS_BAD);
                     Session& s = session(hSession);
                     FoundObject o = findObject(s, hObject);
-                    const bool secret = ulongAttr(o.attributes, CKA_CLASS) == CKO_PRIVATE_KEY &&
+                    const auto cls = ulongAttr(o.attributes, CKA_CLASS);
+                    const bool secret = (cls == CKO_PRIVATE_KEY || cls == CKO_SECRET_KEY) &&
                                         (boolAttr(o.attributes, CKA_SENSITIVE, true) ||
                                          !boolAttr(o.attributes, CKA_EXTRACTABLE, false));
                     CK_RV rv = CKR_OK;
@@ -1291,6 +1350,7 @@ LAB_EXPORT CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDL
                         case CKA_KEY_TYPE:
                         case CKA_CERTIFICATE_TYPE:
                         case CKA_LOCAL:
+                        case CKA_KEY_GEN_MECHANISM:
                         case CKA_ALWAYS_SENSITIVE:
                         case CKA_NEVER_EXTRACTABLE:
                         case CKA_MODULUS:
@@ -1439,10 +1499,10 @@ LAB_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR 
         checkRejected(device, priv);
         pub[CKA_CLASS] = ulongBytes(CKO_PUBLIC_KEY);
         priv[CKA_CLASS] = ulongBytes(CKO_PRIVATE_KEY);
-        pub[CKA_LOCAL] = TRUE_BYTES;
-        priv[CKA_LOCAL] = TRUE_BYTES;
-        priv[CKA_ALWAYS_SENSITIVE] = TRUE_BYTES;
-        priv[CKA_NEVER_EXTRACTABLE] = TRUE_BYTES;
+        pub[CKA_LOCAL] = priv[CKA_LOCAL] = TRUE_BYTES;
+        pub[CKA_KEY_GEN_MECHANISM] = priv[CKA_KEY_GEN_MECHANISM] = ulongBytes(mech);
+        priv[CKA_ALWAYS_SENSITIVE] = boolAttr(priv, CKA_SENSITIVE, true) ? TRUE_BYTES : FALSE_BYTES;
+        priv[CKA_NEVER_EXTRACTABLE] = boolAttr(priv, CKA_EXTRACTABLE, false) ? FALSE_BYTES : TRUE_BYTES;
 
         if (mech == CKM_RSA_PKCS_KEY_PAIR_GEN) {
             auto bits = ulongAttr(pub, CKA_MODULUS_BITS);
@@ -1559,61 +1619,50 @@ LAB_EXPORT CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechan
 LAB_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                         CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen)
 {
-    return call("C_Sign", sessionDetail(hSession) + " length=" + std::to_string(ulDataLen), [&]() -> CK_RV {
+    const std::string detail = sessionDetail(hSession) + " length=" + std::to_string(ulDataLen);
+    return operationStep("C_Sign", hSession, &Session::sign, detail, [&]() -> CK_RV {
         Session& s = session(hSession);
         if (!s.sign.active)
             fail(CKR_OPERATION_NOT_INITIALIZED);
         if ((ulDataLen && !pData) || !pulSignatureLen)
             fail(CKR_ARGUMENTS_BAD);
         Bytes data = ulDataLen ? Bytes(pData, pData + ulDataLen) : Bytes{};
-        try {
-            FoundObject key = findObject(s, s.sign.key);
-            std::size_t length;
-            std::optional<GostCurve> curve;
-            if (s.sign.mechanism == CKM_RSA_PKCS) {
-                RsaKeyPair k = rsaPrivate(key.attributes);
-                auto n = k.n;
-                while (!n.empty() && n.front() == 0)
-                    n.erase(n.begin());
-                length = n.size();
-                if (data.size() + 11 > length)
-                    fail(CKR_DATA_LEN_RANGE);
-                if (!pSignature) {
-                    *pulSignatureLen = length;
-                    return CKR_OK;
-                }
-                auto sig = rsaSign(k, data);
-                if (!sig)
-                    fail(CKR_DATA_LEN_RANGE);
-                if (deliver(*sig, pSignature, pulSignatureLen))
-                    s.sign.active = false;
+        FoundObject key = findObject(s, s.sign.key);
+        Bytes signature;
+        if (s.sign.mechanism == CKM_RSA_PKCS) {
+            RsaKeyPair k = rsaPrivate(key.attributes);
+            auto n = k.n;
+            while (!n.empty() && n.front() == 0)
+                n.erase(n.begin());
+            if (data.size() + 11 > n.size())
+                fail(CKR_DATA_LEN_RANGE);
+            if (!pSignature) {
+                *pulSignatureLen = n.size();
                 return CKR_OK;
             }
-            curve = keyCurve(key.attributes);
+            auto sig = rsaSign(k, data);
+            if (!sig)
+                fail(CKR_DATA_LEN_RANGE);
+            signature = std::move(*sig);
+        } else {
+            std::optional<GostCurve> curve = keyCurve(key.attributes);
             if (!curve)
                 fail(CKR_KEY_TYPE_INCONSISTENT);
-            length = 2 * curve->size;
             if (data.size() != curve->size)
                 fail(CKR_DATA_LEN_RANGE);
-            if (!pulSignatureLen)
-                fail(CKR_ARGUMENTS_BAD);
             if (!pSignature) {
-                *pulSignatureLen = length;
+                *pulSignatureLen = 2 * curve->size;
                 return CKR_OK;
             }
-            if (*pulSignatureLen < length) {
-                *pulSignatureLen = length;
+            if (*pulSignatureLen < 2 * curve->size) {
+                *pulSignatureLen = 2 * curve->size;
                 return CKR_BUFFER_TOO_SMALL;
             }
-            Bytes sig = gostSign(*curve, key.attributes.at(CKA_VALUE), data);
-            deliver(sig, pSignature, pulSignatureLen);
-            s.sign.active = false;
-            return CKR_OK;
-        } catch (const Fail& f) {
-            if (f.rv != CKR_BUFFER_TOO_SMALL)
-                s.sign.active = false;
-            throw;
+            signature = gostSign(*curve, key.attributes.at(CKA_VALUE), data);
         }
+        deliver(signature, pSignature, pulSignatureLen);
+        s.sign = Operation{};
+        return CKR_OK;
     });
 }
 
@@ -1640,11 +1689,12 @@ LAB_EXPORT CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMech
 LAB_EXPORT CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                           CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen)
 {
-    return call("C_Verify", sessionDetail(hSession) + " length=" + std::to_string(ulDataLen), [&]() -> CK_RV {
+    const std::string detail = sessionDetail(hSession) + " length=" + std::to_string(ulDataLen);
+    return operationStep("C_Verify", hSession, &Session::verify, detail, [&]() -> CK_RV {
         Session& s = session(hSession);
         if (!s.verify.active)
             fail(CKR_OPERATION_NOT_INITIALIZED);
-        s.verify.active = false;
+        s.verify.active = false; // whatever the outcome
         if ((ulDataLen && !pData) || (ulSignatureLen && !pSignature))
             fail(CKR_ARGUMENTS_BAD);
         Bytes data = ulDataLen ? Bytes(pData, pData + ulDataLen) : Bytes{};
@@ -1724,7 +1774,8 @@ CK_RV finishDigest(Session& s, const Bytes& data, CK_BYTE_PTR pDigest, CK_ULONG_
 LAB_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                           CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen)
 {
-    return call("C_Digest", sessionDetail(hSession) + " length=" + std::to_string(ulDataLen), [&]() -> CK_RV {
+    const std::string detail = sessionDetail(hSession) + " length=" + std::to_string(ulDataLen);
+    return operationStep("C_Digest", hSession, &Session::digest, detail, [&]() -> CK_RV {
         Session& s = session(hSession);
         if (ulDataLen && !pData)
             fail(CKR_ARGUMENTS_BAD);
@@ -1737,25 +1788,26 @@ LAB_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULON
 
 LAB_EXPORT CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen)
 {
-    return call("C_DigestUpdate", sessionDetail(hSession) + " length=" + std::to_string(ulPartLen),
-                [&]() -> CK_RV {
-                    Session& s = session(hSession);
-                    if (!s.digest.active)
-                        fail(CKR_OPERATION_NOT_INITIALIZED);
-                    if (ulPartLen && !pPart)
-                        fail(CKR_ARGUMENTS_BAD);
-                    if (ulPartLen)
-                        s.digest.data.insert(s.digest.data.end(), pPart, pPart + ulPartLen);
-                    return CKR_OK;
-                });
+    const std::string detail = sessionDetail(hSession) + " length=" + std::to_string(ulPartLen);
+    return operationStep("C_DigestUpdate", hSession, &Session::digest, detail, [&]() -> CK_RV {
+        Session& s = session(hSession);
+        if (!s.digest.active)
+            fail(CKR_OPERATION_NOT_INITIALIZED);
+        if (ulPartLen && !pPart)
+            fail(CKR_ARGUMENTS_BAD);
+        if (ulPartLen)
+            s.digest.data.insert(s.digest.data.end(), pPart, pPart + ulPartLen);
+        return CKR_OK;
+    });
 }
 
 LAB_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen)
 {
-    return call("C_DigestFinal", sessionDetail(hSession), [&]() -> CK_RV {
-        Session& s = session(hSession);
-        return finishDigest(s, s.digest.data, pDigest, pulDigestLen);
-    });
+    return operationStep("C_DigestFinal", hSession, &Session::digest, sessionDetail(hSession),
+                         [&]() -> CK_RV {
+                             Session& s = session(hSession);
+                             return finishDigest(s, s.digest.data, pDigest, pulDigestLen);
+                         });
 }
 
 // ---------------------------------------------------------------- random
@@ -1790,7 +1842,26 @@ CK_RV unsupported(const char* function)
 {
     return call(function, "", []() -> CK_RV { return CKR_FUNCTION_NOT_SUPPORTED; });
 }
+
+// A step the tokens do not offer within an operation they do: the refusal
+// ends the operation, so the caller can start it again.
+CK_RV refusedStep(const char* function, CK_SESSION_HANDLE h, Operation Session::*operation)
+{
+    return operationStep(function, h, operation, sessionDetail(h),
+                         []() -> CK_RV { return CKR_FUNCTION_NOT_SUPPORTED; });
+}
 } // namespace
+
+#define LAB_REFUSED_STEP(name, operation, ...)                                                               \
+    LAB_EXPORT CK_RV name(CK_SESSION_HANDLE hSession, __VA_ARGS__)                                           \
+    {                                                                                                        \
+        return refusedStep(#name, hSession, &Session::operation);                                            \
+    }
+LAB_REFUSED_STEP(C_DigestKey, digest, CK_OBJECT_HANDLE)
+LAB_REFUSED_STEP(C_SignUpdate, sign, CK_BYTE_PTR, CK_ULONG)
+LAB_REFUSED_STEP(C_SignFinal, sign, CK_BYTE_PTR, CK_ULONG_PTR)
+LAB_REFUSED_STEP(C_VerifyUpdate, verify, CK_BYTE_PTR, CK_ULONG)
+LAB_REFUSED_STEP(C_VerifyFinal, verify, CK_BYTE_PTR, CK_ULONG)
 
 #define LAB_UNSUPPORTED(name, params)                                                                        \
     LAB_EXPORT CK_RV name params                                                                             \
@@ -1812,13 +1883,8 @@ LAB_UNSUPPORTED(C_DecryptInit, (CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_H
 LAB_UNSUPPORTED(C_Decrypt, (CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR))
 LAB_UNSUPPORTED(C_DecryptUpdate, (CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR))
 LAB_UNSUPPORTED(C_DecryptFinal, (CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR))
-LAB_UNSUPPORTED(C_DigestKey, (CK_SESSION_HANDLE, CK_OBJECT_HANDLE))
-LAB_UNSUPPORTED(C_SignUpdate, (CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG))
-LAB_UNSUPPORTED(C_SignFinal, (CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR))
 LAB_UNSUPPORTED(C_SignRecoverInit, (CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE))
 LAB_UNSUPPORTED(C_SignRecover, (CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR))
-LAB_UNSUPPORTED(C_VerifyUpdate, (CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG))
-LAB_UNSUPPORTED(C_VerifyFinal, (CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG))
 LAB_UNSUPPORTED(C_VerifyRecoverInit, (CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE))
 LAB_UNSUPPORTED(C_VerifyRecover, (CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR))
 LAB_UNSUPPORTED(C_DigestEncryptUpdate, (CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR))

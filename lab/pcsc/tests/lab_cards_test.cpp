@@ -82,6 +82,16 @@ TEST(RutokenCard, ChipDataTellsTheModel)
     EXPECT_EQ(chip[4], 24);
     EXPECT_EQ(chip[5], 2);
 
+    // A device fact makes the card show a chip no model has, until it is cleared.
+    const Bytes unknown{0x00, 0x35, 0x00, 0x00, 0x19, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07};
+    devices.update("0A1B2C3D",
+                   [](labdev::Device& d) { d.set("card.chip-data", "003500001903000000000007"); });
+    EXPECT_EQ(provider.executeCommand(apdu::Command(0x00, 0xCA, 0x01, 0x89, short{0x0C}), false).getData(),
+              unknown);
+    devices.update("0A1B2C3D", [](labdev::Device& d) { d.set("card.chip-data", ""); });
+    EXPECT_EQ(provider.executeCommand(apdu::Command(0x00, 0xCA, 0x01, 0x89, short{0x0C}), false).getData(),
+              chip);
+
     // A second token of a later model, in the reader's free slot.
     lab("add-token rutoken-ecp-3 0B1C2D3E");
     SCardProvider later(RUTOKEN_SPARE);

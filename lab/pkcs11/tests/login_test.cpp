@@ -82,8 +82,28 @@ TEST_F(LoginTest, SetPinChecksTheOldPinAndTheNewLength)
     EXPECT_EQ(device("0A1B2C3D").get("user-pin"), "11111111");
 
     // A read-only session cannot change PINs.
+    ASSERT_EQ(m->C_Logout(h), CKR_OK);
     CK_SESSION_HANDLE ro = session(m, 0, false);
     EXPECT_EQ(m->C_SetPIN(ro, nullptr, 0, nullptr, 0), CKR_SESSION_READ_ONLY);
+}
+
+TEST_F(LoginTest, SecurityOfficerWorksInReadWriteSessionsOnly)
+{
+    Module& m = open("rtpkcs11ecp");
+    CK_SESSION_HANDLE rw = session(m, 0), ro = session(m, 0, false);
+    // Refused before the PIN is looked at: no try is spent.
+    EXPECT_EQ(login(m, rw, "00000000", CKU_SO), CKR_SESSION_READ_ONLY_EXISTS);
+    EXPECT_EQ(device("0A1B2C3D").getInt("so-tries-left"), 10);
+    ASSERT_EQ(m->C_CloseSession(ro), CKR_OK);
+    ASSERT_EQ(login(m, rw, "87654321", CKU_SO), CKR_OK);
+    CK_SESSION_HANDLE h = 0;
+    EXPECT_EQ(m->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &h),
+              CKR_SESSION_READ_WRITE_SO_EXISTS);
+    EXPECT_EQ(m->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h), CKR_OK);
+    // The user may log in with read-only sessions open.
+    ASSERT_EQ(m->C_Logout(rw), CKR_OK);
+    ro = session(m, 0, false);
+    EXPECT_EQ(login(m, rw, "12345678"), CKR_OK);
 }
 
 TEST_F(LoginTest, LoginIsSharedBySessionsAndEndsWithTheLast)

@@ -182,6 +182,23 @@ class TokenTest : public ::testing::Test
         return out;
     }
 
+    // A GOST token key pair with CKA_ID 01 01, the private key allowed to derive.
+    static CK_RV generate(Module& m, CK_SESSION_HANDLE h, CK_MECHANISM_TYPE mech, const std::string& paramSet,
+                          CK_OBJECT_HANDLE& pub, CK_OBJECT_HANDLE& priv)
+    {
+        Bytes id{1, 1}, params = gostsoft::derOid(paramSet);
+        CK_ULONG pubClass = CKO_PUBLIC_KEY, privClass = CKO_PRIVATE_KEY;
+        std::vector<CK_ATTRIBUTE> pubT = {attr(CKA_TOKEN, YES), attr(CKA_ID, id), attr(CKA_CLASS, pubClass),
+                                          attr(CKA_VERIFY, YES), attr(CKA_GOSTR3410_PARAMS, params)};
+        std::vector<CK_ATTRIBUTE> privT = {attr(CKA_TOKEN, YES),       attr(CKA_ID, id),
+                                           attr(CKA_CLASS, privClass), attr(CKA_PRIVATE, YES),
+                                           attr(CKA_SIGN, YES),        attr(CKA_GOSTR3410_PARAMS, params),
+                                           attr(CKA_DERIVE, YES)};
+        CK_MECHANISM mechanism{mech, nullptr, 0};
+        return m->C_GenerateKeyPair(h, &mechanism, pubT.data(), pubT.size(), privT.data(), privT.size(), &pub,
+                                    &priv);
+    }
+
     gostsoft::TempDir m_dir;
     std::vector<Module*> m_initialised;
 };
