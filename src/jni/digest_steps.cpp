@@ -1,5 +1,6 @@
 #include "jni/digest_steps.h"
 
+#include "cryptoprovider/core/digest_engine.h"
 #include "cryptoprovider/core/errors.h"
 
 namespace jni
@@ -8,35 +9,30 @@ namespace jni
 namespace
 {
 
-void requireEngine(const std::shared_ptr<DigestEngine>& engine)
+DigestEngine& requireEngine(const std::shared_ptr<DigestEngine>& engine)
 {
     if (!engine) {
         throw DigestContextNotInitialized();
     }
+    return *engine;
 }
 
 } // namespace
 
-// No digest engine exists in this build (the provider's initDigestEngine
-// answers FunctionNotImplemented), so a non-null engine cannot reach these
-// steps yet; they become engine->init / update / doFinal with the engines.
-
-void digestInit(const std::shared_ptr<DigestEngine>& engine, const AlgorithmId&, std::string_view)
+void digestInit(const std::shared_ptr<DigestEngine>& engine, const AlgorithmId& algorithm,
+                std::string_view paramSet)
 {
-    requireEngine(engine);
-    throw FunctionNotImplemented();
+    requireEngine(engine).init(algorithm, paramSet);
 }
 
-void digestUpdate(const std::shared_ptr<DigestEngine>& engine, const bytes&)
+void digestUpdate(const std::shared_ptr<DigestEngine>& engine, const bytes& data)
 {
-    requireEngine(engine);
-    throw FunctionNotImplemented();
+    requireEngine(engine).update(data);
 }
 
-bytes digestFinal(const std::shared_ptr<DigestEngine>& engine, Endian)
+bytes digestFinal(const std::shared_ptr<DigestEngine>& engine, Endian endian)
 {
-    requireEngine(engine);
-    throw FunctionNotImplemented();
+    return requireEngine(engine).doFinal(endian);
 }
 
 } // namespace jni

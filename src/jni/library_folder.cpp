@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "cryptoprovider/pkcs11/module_paths.h"
+
 namespace jni
 {
 
@@ -13,8 +15,13 @@ std::string folder;
 
 void setLibraryFolder(const std::string& value)
 {
-    std::lock_guard lock(folderMutex);
-    folder = value;
+    {
+        std::lock_guard lock(folderMutex);
+        folder = value;
+    }
+    pkcs11::setMsKeyAngaraPkcs11Path(value);
+    pkcs11::setRutokenPkcs11EcpPath(value);
+    pkcs11::setJaCartaPkcs11Path(value);
 }
 
 std::string libraryFolder()

@@ -6,6 +6,10 @@
 namespace jni
 {
 
+// Remembers the folder and makes it the location of the Rutoken, MS_KEY K
+// Angara and JaCarta modules (on Linux the JaCarta module is looked for in
+// the same folder; an empty folder gives the JaCarta module its default
+// folder back and leaves the other two to the loader's search).
 void setLibraryFolder(const std::string& folder);
 // "" until set.
 std::string libraryFolder();

@@ -8,8 +8,10 @@
 
 #include "base/strings.h"
 #include "cryptoprovider/core/errors.h"
+#include "jni/enum_conv.h"
 #include "jni/errors.h"
 #include "jni/keystore_selection.h"
+#include "jni/random_generator.h"
 #include "jni/secret.h"
 #include "jni/session_call.h"
 #include "jni/verify_route.h"
@@ -32,14 +34,24 @@ std::uint64_t parseExternalId(const std::string& text)
     return std::stoull(text, nullptr, 10); // std::out_of_range above 2^64 - 1
 }
 
-KeyStoreType keyStoreType(jint type)
+// A kind of key store to select; no store of an unknown kind can be selected.
+KeyStoreType keyStoreTypeToSelect(jint type)
 {
-    return static_cast<KeyStoreType>(type);
+    const auto known = conv::to_keyStoreType(type);
+    if (!known) {
+        throw KeyStoreNotSelected();
+    }
+    return *known;
 }
 
-CertType certType(jint type)
+// A kind of key store to list; unknown kinds have no listing.
+KeyStoreType keyStoreTypeToList(jint type)
 {
-    return static_cast<CertType>(static_cast<std::uint32_t>(type));
+    const auto known = conv::to_keyStoreType(type);
+    if (!known) {
+        throw FunctionNotImplemented();
+    }
+    return *known;
 }
 
 // The result a provider call made for its one input, as a Java byte array; a
@@ -102,7 +114,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_getKeyStoreList(JNI
                                                                              jint type)
 {
     return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        return conv::stringsVector_to_jobjectArray(env, provider.keyStoreList(keyStoreType(type))).release();
+        return conv::stringsVector_to_jobjectArray(env, provider.keyStoreList(keyStoreTypeToList(type))).release();
     });
 }
 
@@ -110,7 +122,7 @@ JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_setKeystore(JNIEnv* env,
                                                                     jstring keyStoreId, jboolean createNew)
 {
     return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        jni::selectKeyStore(provider, keyStoreType(type), conv::to_string(env, keyStoreId),
+        jni::selectKeyStore(provider, keyStoreTypeToSelect(type), conv::to_string(env, keyStoreId),
                             createNew == JNI_TRUE);
         return conv::keyStoreInfo_to_jobject(env, provider.getKeyStoreInfo()).release();
     });
@@ -230,11 +242,10 @@ JNIEXPORT void JNICALL Java_com_ormid_signer_Session_createNewKey(JNIEnv* env, j
 }
 
 JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_sendKeyPressEvent(JNIEnv* env, jclass, jstring s,
-                                                                          jint)
+                                                                          jint key)
 {
-    return withSession(env, s, [&](Session&, ICryptoProvider&) -> jobject {
-        // Key-press seeding of the random generator comes with its own module.
-        throw FunctionNotImplemented();
+    return withSession(env, s, [&](Session& session, ICryptoProvider&) {
+        return conv::keyPressResult_to_jobject(env, jni::sendKeyPressEvent(session.provider, key)).release();
     });
 }
 
@@ -335,7 +346,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_listCertificates(JN
                                                                               jint type)
 {
     return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        return conv::certificates_to_jobjectArray(env, provider.certificates(certType(type))).release();
+        return conv::certificates_to_jobjectArray(env, provider.certificates(conv::to_certType(type))).release();
     });
 }
 
@@ -355,7 +366,7 @@ JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_importCertificate(JNI
 {
     return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
         const bytes id =
-            provider.importCertificate(conv::jbyteArray_to_BinaryData(env, certificate), certType(type));
+            provider.importCertificate(conv::jbyteArray_to_BinaryData(env, certificate), conv::to_certType(type));
         return conv::binaryData_to_jbyteArray(env, id).release();
     });
 }
@@ -364,7 +375,7 @@ JNIEXPORT void JNICALL Java_com_ormid_signer_Session_deleteCertificate(JNIEnv* e
                                                                        jbyteArray certificateId, jint type)
 {
     withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        provider.deleteCertificate(conv::jbyteArray_to_BinaryData(env, certificateId), certType(type));
+        provider.deleteCertificate(conv::jbyteArray_to_BinaryData(env, certificateId), conv::to_certType(type));
     });
 }
 

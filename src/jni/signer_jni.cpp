@@ -4,7 +4,6 @@
 #include <mutex>
 #include <string>
 
-#include "base/logger.h"
 #include "jni/errors.h"
 #include "jni/frame.h"
 #include "jni/java_conv.h"
@@ -31,11 +30,8 @@ JNIEXPORT void JNICALL Java_com_ormid_signer_Signer_setLanguage(JNIEnv* env, jcl
 JNIEXPORT void JNICALL Java_com_ormid_signer_Signer_setLoadLibraryFolder(JNIEnv* env, jclass, jstring path)
 {
     jni::guarded(env, [&] {
-        const std::string folder = conv::to_string(env, path);
-        bs::Logger log("Signer::setLoadLibraryFolder");
-        log.info("setMsKeyAngaraPkcs11Path=" + folder);
-        log.info("setRutokenPkcs11EcpPath=" + folder);
-        jni::setLibraryFolder(folder);
+        // The module location setters log the path themselves.
+        jni::setLibraryFolder(conv::to_string(env, path));
     });
 }
 
