@@ -3,8 +3,8 @@
 # -Xcheck:jni and fails when the JVM reports any JNI warning.
 # usage: run_java_tests.sh <java> <test classpath> <libORMIDSignerJni.so> <probe library> <openssl gost config>
 set -uo pipefail
+source "$(dirname "$0")/junit_jni.sh"
 java=$1 classpath=$2 library=$3 probe=$4 gostConf=$5
-launcher=/usr/share/java/junit-platform-console-standalone.jar
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -22,13 +22,5 @@ for v in v1 v3; do
   fi
 done
 
-"$java" -Xcheck:jni -Dormid.signer.library="$library" -Dormid.signer.probe="$probe" \
-  -Dormid.signer.testcerts="$work" -jar "$launcher" --disable-banner --fail-if-no-tests \
-  --class-path "$classpath" --scan-class-path --details=tree >"$work/out.log" 2>&1
-rc=$?
-cat "$work/out.log"
-if grep -n 'WARNING' "$work/out.log" >&2; then
-  echo "JNI warnings reported by -Xcheck:jni" >&2
-  exit 1
-fi
-exit $rc
+run_junit_jni "$java" "$classpath" "$work" -Dormid.signer.library="$library" -Dormid.signer.probe="$probe" \
+  -Dormid.signer.testcerts="$work"

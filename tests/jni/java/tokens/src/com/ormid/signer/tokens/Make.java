@@ -1,0 +1,83 @@
+package com.ormid.signer.tokens;
+
+import java.util.ArrayList;
+import java.util.List;
+
+/** The token makes of the lab's default layout, with what the library should report for each. */
+enum Make {
+    RUTOKEN("rutoken_2", "0169552957", "0A1B2C3D", "12345678", true, "RUTOKEN_ECP_2-401", "401", "Рутокен ЭЦП 2.0",
+            List.of(Kind.A, Kind.B, Kind.C), List.of(Kind.A512, Kind.B512)),
+    ANGARA("angara", "MSK00000001", "MSK00000001", "11111111", true, "MSKEY_K-202", "202", "MS_KEY K – АНГАРА",
+           List.of(Kind.A, Kind.B, Kind.C, Kind.TC26_A), List.of(Kind.A512, Kind.B512, Kind.C512)),
+    JACARTA("jacarta_2", "JC2000000001", "JC2000000001", "12345678", false, "JACARTA_GOST-303", "303", "JaCarta ГОСТ - Криптотокен 2",
+            List.of(Kind.A), List.of());
+
+    /** Crypto type id. */
+    final String id;
+    /** Key store id the library gives the lab token. */
+    final String storeId;
+    /** Serial of the lab device (lab-device). */
+    final String labSerial;
+    /** The user PIN the token has from the factory (the library's default for the make). */
+    final String pin;
+    /** Whether the make tells that the user PIN was never changed (JaCarta does not). */
+    final boolean tellsDefaultPin;
+    final String chipType;
+    final String version;
+    final String shortName;
+    /** Parameter sets the make creates and signs with, 256-bit and 512-bit keys. */
+    final List<Kind> kinds256;
+    final List<Kind> kinds512;
+
+    Make(String id, String storeId, String labSerial, String pin, boolean tellsDefaultPin, String chipType, String version, String shortName,
+         List<Kind> kinds256, List<Kind> kinds512) {
+        this.id = id;
+        this.storeId = storeId;
+        this.labSerial = labSerial;
+        this.pin = pin;
+        this.tellsDefaultPin = tellsDefaultPin;
+        this.chipType = chipType;
+        this.version = version;
+        this.shortName = shortName;
+        this.kinds256 = kinds256;
+        this.kinds512 = kinds512;
+    }
+
+    List<Kind> kinds() {
+        List<Kind> all = new ArrayList<>(kinds256);
+        all.addAll(kinds512);
+        return all;
+    }
+
+    /** GOST R 34.10-2012 key kinds: signature algorithm and parameter set. */
+    enum Kind {
+        A("1.2.643.2.2.35.1", 256),
+        B("1.2.643.2.2.35.2", 256),
+        C("1.2.643.2.2.35.3", 256),
+        TC26_A("1.2.643.7.1.2.1.1.1", 256),
+        XA("1.2.643.2.2.36.0", 256),
+        A512("1.2.643.7.1.2.1.2.1", 512),
+        B512("1.2.643.7.1.2.1.2.2", 512),
+        C512("1.2.643.7.1.2.1.2.3", 512);
+
+        static final String GOST_2012_256 = "1.2.643.7.1.1.1.1";
+        static final String GOST_2012_512 = "1.2.643.7.1.1.1.2";
+
+        final String paramSet;
+        final int bits;
+
+        Kind(String paramSet, int bits) {
+            this.paramSet = paramSet;
+            this.bits = bits;
+        }
+
+        String signAlgorithm() {
+            return bits == 256 ? GOST_2012_256 : GOST_2012_512;
+        }
+
+        /** openssl's digest name for the key's hash. */
+        String opensslDigest() {
+            return bits == 256 ? "md_gost12_256" : "md_gost12_512";
+        }
+    }
+}

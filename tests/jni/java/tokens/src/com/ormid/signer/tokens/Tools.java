@@ -1,0 +1,121 @@
+package com.ormid.signer.tokens;
+
+import static java.nio.charset.StandardCharsets.UTF_8;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+
+import java.io.IOException;
+import java.io.UncheckedIOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.atomic.AtomicLong;
+
+/** Runs the independent tools (openssl with the gost engine, the lab's device tool) and handles files. */
+final class Tools {
+    private static final AtomicLong counter = new AtomicLong();
+
+    private Tools() {}
+
+    record Result(int exit, byte[] out, String err) {
+        boolean ok() {
+            return exit == 0;
+        }
+
+        String text() {
+            return new String(out, UTF_8) + err;
+        }
+    }
+
+    static Result run(List<String> command, Map<String, String> env) {
+        try {
+            ProcessBuilder builder = new ProcessBuilder(command);
+            builder.environment().putAll(env);
+            Path err = Files.createTempFile(work(), "err", ".txt");
+            builder.redirectError(err.toFile());
+            Process process = builder.start();
+            process.getOutputStream().close();
+            byte[] out = process.getInputStream().readAllBytes();
+            int exit = process.waitFor();
+            String errText = Files.readString(err);
+            Files.delete(err);
+            return new Result(exit, out, errText);
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            throw new IllegalStateException(e);
+        }
+    }
+
+    /** openssl with the gost engine loaded. */
+    static Result openssl(String... args) {
+        List<String> command = new ArrayList<>(List.of("openssl"));
+        command.addAll(Arrays.asList(args));
+        return run(command, Map.of("OPENSSL_CONF", System.getProperty("ormid.test.gostconf")));
+    }
+
+    /** openssl that must succeed; returns its standard output. */
+    static byte[] opensslOk(String... args) {
+        Result result = openssl(args);
+        assertEquals(0, result.exit(), () -> "openssl " + String.join(" ", args) + ": " + result.text());
+        return result.out();
+    }
+
+    static Path work() {
+        return Path.of(System.getProperty("ormid.test.work"));
+    }
+
+    /** A new file in the work directory holding the bytes. */
+    static Path file(String name, byte[] content) {
+        try {
+            return Files.write(work().resolve(counter.incrementAndGet() + "-" + name), content);
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
+    static byte[] read(Path path) {
+        try {
+            return Files.readAllBytes(path);
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
+    /** A GOST signature A‖B as B‖A (the two signature orders in use). */
+    static byte[] swapHalves(byte[] signature) {
+        int half = signature.length / 2;
+        byte[] swapped = new byte[signature.length];
+        System.arraycopy(signature, half, swapped, 0, half);
+        System.arraycopy(signature, 0, swapped, half, half);
+        return swapped;
+    }
+
+    /** A copy with one byte changed. */
+    static byte[] tampered(byte[] data, int index) {
+        byte[] copy = data.clone();
+        copy[index] ^= 0x01;
+        return copy;
+    }
+
+    /** Position of the first occurrence of needle in haystack, -1 when absent. */
+    static int indexOf(byte[] haystack, byte[] needle) {
+        outer:
+        for (int i = 0; i + needle.length <= haystack.length; ++i) {
+            for (int j = 0; j < needle.length; ++j) {
+                if (haystack[i + j] != needle[j]) {
+                    continue outer;
+                }
+            }
+            return i;
+        }
+        return -1;
+    }
+
+    static long unique() {
+        return counter.incrementAndGet();
+    }
+}
