@@ -5,7 +5,7 @@ const char* labtoken::moduleFamily()
     return "rutoken";
 }
 
-LAB_EXPORT CK_RV C_EX_GetTokenInfoExtended(CK_SLOT_ID slot, LAB_TOKEN_INFO_EXTENDED* info)
+LAB_EXPORT CK_RV C_EX_GetTokenInfoExtended(CK_SLOT_ID slot, pkcs11::TokenInfoExtended* info)
 {
     return labtoken::getTokenInfoExtended(slot, info);
 }

@@ -863,12 +863,12 @@ CK_KEY_TYPE keyTypeFor(CK_MECHANISM_TYPE m)
 
 } // namespace
 
-CK_RV getTokenInfoExtended(CK_SLOT_ID slot, LAB_TOKEN_INFO_EXTENDED* info)
+CK_RV getTokenInfoExtended(CK_SLOT_ID slot, pkcs11::TokenInfoExtended* info)
 {
     return call("C_EX_GetTokenInfoExtended", slotDetail(slot), [&]() -> CK_RV {
         if (!info)
             fail(CKR_ARGUMENTS_BAD);
-        if (info->ulSizeofThisStructure != sizeof(LAB_TOKEN_INFO_EXTENDED))
+        if (info->ulSizeofThisStructure != sizeof(pkcs11::TokenInfoExtended))
             fail(CKR_ARGUMENTS_BAD);
         Device d = slotDevice(slot);
         if (!d.getBool(labdev::fact::PRESENT, true))
@@ -878,7 +878,7 @@ CK_RV getTokenInfoExtended(CK_SLOT_ID slot, LAB_TOKEN_INFO_EXTENDED* info)
         info->ulTokenType = 1;
         info->ulProtocolNumber = 1;
         info->ulMicrocodeNumber = modelOf(d).chipModel;
-        info->flags = d.getBool(labdev::fact::USER_PIN_DEFAULT, false) ? 0 : LAB_TOKEN_FLAGS_USER_PIN_CHANGED;
+        info->flags = d.getBool(labdev::fact::USER_PIN_DEFAULT, false) ? 0 : pkcs11::TOKEN_FLAGS_USER_PIN_CHANGED;
         info->ulMaxAdminPinLen = info->ulMaxUserPinLen = d.getInt(labdev::fact::MAX_PIN_LEN, 32);
         info->ulMinAdminPinLen = info->ulMinUserPinLen = d.getInt(labdev::fact::MIN_PIN_LEN, 4);
         info->ulMaxAdminRetryCount = d.getInt(labdev::fact::SO_TRIES_MAX, 10);
@@ -897,7 +897,7 @@ CK_RV getTokenInfoExtended(CK_SLOT_ID slot, LAB_TOKEN_INFO_EXTENDED* info)
         }
         info->ulTotalMemory = 65536;
         info->ulFreeMemory = 65536 - std::min<std::size_t>(d.objects.size() * 512, 65536);
-        info->ulTokenClass = LAB_TOKEN_CLASS_ECP;
+        info->ulTokenClass = pkcs11::TOKEN_CLASS_ECP;
         return CKR_OK;
     });
 }
@@ -1910,7 +1910,7 @@ LAB_EXPORT CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList);
 namespace
 {
 #define LAB_LIST_ENTRY(name, params) name,
-CK_FUNCTION_LIST g_functionList = {{2, 20}, LAB_PKCS11_FUNCTIONS(LAB_LIST_ENTRY)};
+CK_FUNCTION_LIST g_functionList = {{2, 20}, ORMID_PKCS11_FUNCTIONS(LAB_LIST_ENTRY)};
 #undef LAB_LIST_ENTRY
 } // namespace
 

@@ -2,7 +2,7 @@
 // vendor behaviours chosen by the family each module is built for).
 #pragma once
 
-#include "pkcs11_types.h"
+#include "cryptoprovider/pkcs11/pkcs11_types.h"
 
 #define LAB_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -11,5 +11,5 @@ namespace labtoken
 // "rutoken", "angara" or "jacarta": defined once in each module.
 const char* moduleFamily();
 // Fills the Rutoken extended token information.
-CK_RV getTokenInfoExtended(CK_SLOT_ID slot, LAB_TOKEN_INFO_EXTENDED* info);
+CK_RV getTokenInfoExtended(CK_SLOT_ID slot, pkcs11::TokenInfoExtended* info);
 } // namespace labtoken

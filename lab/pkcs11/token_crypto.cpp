@@ -6,7 +6,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "pkcs11_types.h"
+#include "cryptoprovider/pkcs11/pkcs11_types.h"
 
 namespace labtoken
 {

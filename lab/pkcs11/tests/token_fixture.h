@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "device/device.h"
-#include "pkcs11_types.h"
+#include "cryptoprovider/pkcs11/pkcs11_types.h"
 #include "support/gost_soft.h"
 
 namespace labtest

@@ -88,17 +88,17 @@ TEST_F(TokenInfoTest, RutokenExtendedInformation)
 {
     addDevice("rutoken-ecp-2", "0A1B2C3D", "Aktiv Rutoken ECP 00 00");
     Module& m = open("rtpkcs11ecp");
-    auto getExtended = reinterpret_cast<LAB_C_EX_GetTokenInfoExtended>(m.symbol("C_EX_GetTokenInfoExtended"));
+    auto getExtended = reinterpret_cast<CK_C_EX_GetTokenInfoExtended>(m.symbol("C_EX_GetTokenInfoExtended"));
     ASSERT_NE(getExtended, nullptr);
     EXPECT_EQ(module("pkcs11-angara").symbol("C_EX_GetTokenInfoExtended"), nullptr);
 
-    LAB_TOKEN_INFO_EXTENDED ext{};
+    pkcs11::TokenInfoExtended ext{};
     ext.ulSizeofThisStructure = 200;
     EXPECT_EQ(getExtended(0, &ext), CKR_ARGUMENTS_BAD);
     ext.ulSizeofThisStructure = 240;
     ASSERT_EQ(getExtended(0, &ext), CKR_OK);
-    EXPECT_EQ(ext.ulTokenClass, LAB_TOKEN_CLASS_ECP);
-    EXPECT_EQ(ext.flags & LAB_TOKEN_FLAGS_USER_PIN_CHANGED, 0u);
+    EXPECT_EQ(ext.ulTokenClass, pkcs11::TOKEN_CLASS_ECP);
+    EXPECT_EQ(ext.flags & pkcs11::TOKEN_FLAGS_USER_PIN_CHANGED, 0u);
     const CK_BYTE serial[] = {0x0A, 0x1B, 0x2C, 0x3D};
     EXPECT_EQ(0, std::memcmp(ext.serialNumber, serial, 4));
     EXPECT_EQ(ext.ulUserRetryCountLeft, 10u);
@@ -111,7 +111,7 @@ TEST_F(TokenInfoTest, RutokenExtendedInformation)
                           reinterpret_cast<CK_UTF8CHAR_PTR>(newPin.data()), newPin.size()),
               CKR_OK);
     ASSERT_EQ(getExtended(0, &ext), CKR_OK);
-    EXPECT_EQ(ext.flags & LAB_TOKEN_FLAGS_USER_PIN_CHANGED, LAB_TOKEN_FLAGS_USER_PIN_CHANGED);
+    EXPECT_EQ(ext.flags & pkcs11::TOKEN_FLAGS_USER_PIN_CHANGED, pkcs11::TOKEN_FLAGS_USER_PIN_CHANGED);
     EXPECT_EQ(device("0A1B2C3D").get("user-pin"), newPin);
 }
 
