@@ -128,6 +128,21 @@ std::optional<X509> readCertificate(const Pkcs11& module, CK_SESSION_HANDLE sess
     }
 }
 
+// Every certificate object on the token that reads and parses.
+std::vector<X509> tokenCertificates(const Helper& helper)
+{
+    const std::vector<CK_OBJECT_HANDLE> found = helper.findObjects({
+        attribute(CKA_TOKEN, TRUE_VALUE),
+        attribute(CKA_CLASS, CERTIFICATE_VALUE),
+    });
+    std::vector<X509> certificates;
+    for (CK_OBJECT_HANDLE object : found) {
+        if (std::optional<X509> certificate = readCertificate(*helper.get(), helper.session(), object, false))
+            certificates.push_back(std::move(*certificate));
+    }
+    return certificates;
+}
+
 // Destroys a session object when the scope ends, errors ignored.
 class ObjectGuard
 {
@@ -302,14 +317,9 @@ CK_OBJECT_HANDLE Helper::findPrivateKey(const PublicKey& key) const
 CK_OBJECT_HANDLE Helper::findPrivateKey(const bytes& issuer, const bytes& serial) const
 {
     bs::Logger log("pkcs11::Helper::findPrivateKey");
-    const std::vector<CK_OBJECT_HANDLE> certificates = findObjects({
-        attribute(CKA_TOKEN, TRUE_VALUE),
-        attribute(CKA_CLASS, CERTIFICATE_VALUE),
-    });
-    for (CK_OBJECT_HANDLE object : certificates) {
-        const std::optional<X509> certificate = readCertificate(module(), session(), object, false);
-        if (certificate && certificate->serial() == serial && certificate->issuer() == issuer)
-            return findPrivateKey(certificate->publicKey(Endian::Big));
+    for (const X509& certificate : tokenCertificates(*this)) {
+        if (certificate.serial() == serial && certificate.issuer() == issuer)
+            return findPrivateKey(certificate.publicKey(Endian::Big));
     }
     keyNotFound(log);
 }
@@ -549,18 +559,11 @@ void Helper::deleteCertificate(const bytes& id, CertType type) const
 bytes Helper::findCertificateByPublicKey(const bytes& publicKey) const
 {
     bs::Logger log("pkcs11::Helper::findCertificateByPublicKey");
-    const std::vector<CK_OBJECT_HANDLE> found = findObjects({
-        attribute(CKA_TOKEN, TRUE_VALUE),
-        attribute(CKA_CLASS, CERTIFICATE_VALUE),
-    });
-    for (CK_OBJECT_HANDLE object : found) {
-        const std::optional<X509> certificate = readCertificate(module(), session(), object, false);
-        if (!certificate)
-            continue;
+    for (const X509& certificate : tokenCertificates(*this)) {
         try {
-            const PublicKey key = certificate->publicKey(Endian::Big);
+            const PublicKey key = certificate.publicKey(Endian::Big);
             if (key.isGost() && key.gostKey() == publicKey)
-                return certificate->data();
+                return certificate.data();
         } catch (const std::exception&) {
             // a certificate of an algorithm we do not read
         }
