@@ -53,7 +53,7 @@ TEST_F(KeystoreSelectionTest, OtherFailuresPassUnchanged)
     CryptoProviderRU provider;
     EXPECT_THROW(jni::selectKeyStore(provider, static_cast<KeyStoreType>(99), "x", false),
                  KeyStoreNotSelected);
-    EXPECT_THROW(jni::selectKeyStore(provider, KeyStoreType::HardwareDevice, "x", true),
+    EXPECT_THROW(jni::selectKeyStore(provider, KeyStoreType::CryptoProContainer, "x", true),
                  FunctionNotImplemented);
 }
 

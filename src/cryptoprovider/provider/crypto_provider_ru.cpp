@@ -38,6 +38,13 @@ CryptoProviderRU::KeyStores CryptoProviderRU::cachedKeyStores() const
     return m_keyStores;
 }
 
+void CryptoProviderRU::cacheKeyStore(const std::shared_ptr<KeyStore>& store)
+{
+    const std::string id = store->id();
+    std::lock_guard lock(m_stateMutex);
+    m_keyStores.emplace(id, store);
+}
+
 std::string CryptoProviderRU::currentKeyStoreId() const
 {
     std::lock_guard lock(m_stateMutex);
@@ -169,13 +176,12 @@ std::vector<std::string> CryptoProviderRU::keyStoreList(KeyStoreType type)
         }
     }
     std::vector<std::string> ids;
+    for (const auto& store : stores) {
+        ids.push_back(store->id());
+        cacheKeyStore(store);
+    }
     {
         std::lock_guard lock(m_stateMutex);
-        for (const auto& store : stores) {
-            ids.push_back(store->id());
-            // A store met before keeps its object, and with it its cached PIN.
-            m_keyStores.emplace(ids.back(), store);
-        }
         std::erase_if(m_keyStores, [&](const auto& entry) {
             return entry.second->type() == type && std::find(ids.begin(), ids.end(), entry.first) == ids.end();
         });
@@ -240,9 +246,9 @@ void CryptoProviderRU::selectKeyStore(KeyStoreType type, std::string_view id, bo
             firstAlias = keys.begin()->first;
         }
     }
+    cacheKeyStore(store);
     std::lock_guard stateLock(m_stateMutex);
     m_currentKeyStoreId = storeId;
-    m_keyStores.emplace(storeId, store);
     if (!firstAlias.empty()) {
         m_currentKeyAlias = firstAlias;
     }

@@ -75,6 +75,11 @@ class CryptoProviderRU : public ICryptoProvider
     void initDigestEngine(std::string_view cryptoType) override;
     std::shared_ptr<DigestEngine> digestEngine() override;
 
+  protected:
+    // Keeps `store` under its id unless a store with that id is cached
+    // already (a cached store keeps its object, and with it its cached PIN).
+    void cacheKeyStore(const std::shared_ptr<KeyStore>& store);
+
   private:
     using KeyStores = std::map<std::string, std::shared_ptr<KeyStore>>;
 
