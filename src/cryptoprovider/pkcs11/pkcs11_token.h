@@ -50,8 +50,8 @@ class Pkcs11Token : public HardwareDevice
 
     // Loads the module at once, so a missing library fails here
     // (Pkcs11LoadError).
-    Pkcs11Token(std::string_view name, std::string_view cryptoType, std::string_view chipType, PACKAGE package,
-                std::string modulePath);
+    Pkcs11Token(std::string_view name, std::string_view cryptoType, std::string_view chipType,
+                PACKAGE package, std::string modulePath);
     ~Pkcs11Token() override;
 
     // --- Model hooks ---
@@ -110,7 +110,9 @@ class Pkcs11Token : public HardwareDevice
     // The listed key whose CKA_ID equals the id; KeyNotFound when none.
     std::shared_ptr<KeyRecord> findKeyByCertificate(const bytes& certificateId, bool useList) override;
     X509 findCertificateByKey(const std::shared_ptr<KeyRecord>& key) override;
-    // CKA_VALUE of the key's public key object: X then Y, each little-endian.
+    // The key's public value X then Y, each coordinate big-endian (the
+    // token's CKA_VALUE holds them little-endian, as a certificate does;
+    // KeyStore::publicKey turns them back for certificates and requests).
     bytes getPublicKey(const std::shared_ptr<KeyRecord>& key) override;
     std::vector<X509> certificateList(CertType type) override;
     void updateKeysInfo() override;
@@ -137,6 +139,8 @@ class Pkcs11Token : public HardwareDevice
     // PIN was tried (the flag is cleared), else handlePinError().
     void login(std::wstring_view pin);
     void logout();
+    // Logs the process out of the token through a session without login.
+    void endStaleLogin(const std::shared_ptr<Pkcs11>& module);
     // InvalidPassword with pinTries() when tries are left, else PinBlocked.
     [[noreturn]] void handlePinError();
 
@@ -148,6 +152,12 @@ class Pkcs11Token : public HardwareDevice
     std::uint8_t findMinFreeId(CK_OBJECT_CLASS objectClass, std::uint8_t start);
     // Key numbers (getKeyIdByCertId of CKA_ID) of the token objects of a class.
     std::vector<std::uint8_t> keyFilesIds(CK_OBJECT_CLASS objectClass);
+    // Finishes a new key pair: password hash, record, fresh key list, cached
+    // password; returns the listed key. Any failure removes the pair again
+    // before it propagates, so no key without record is left behind.
+    std::shared_ptr<KeyRecord> completeNewKey(const pkcs11::Helper::KeyPair& pair,
+                                              const std::shared_ptr<pkcs11::KeyRecord>& record,
+                                              std::wstring_view password);
     // Replaces the payload of the container in the private key's label with
     // the version-1 record; the password data stays.
     void writeKeyRecord(const std::shared_ptr<pkcs11::KeyRecord>& record);
@@ -167,7 +177,8 @@ class Pkcs11Token : public HardwareDevice
     attributesWithDigest(const AlgorithmId& algorithm, const std::vector<pkcs9::Attributes>& attributesList,
                          bool kalvaMode);
     std::vector<Pkcs7> groupSign(const std::shared_ptr<KeyRecord>& key,
-                                 const std::vector<std::pair<pkcs9::Attributes, bytes>>& pairs, bool kalvaMode);
+                                 const std::vector<std::pair<pkcs9::Attributes, bytes>>& pairs,
+                                 bool kalvaMode);
 
     bytes getPublicKeyImpl(const std::shared_ptr<KeyRecord>& key);
     RsaPublicKey getRsaPublicKeyImpl(const std::shared_ptr<KeyRecord>& key);
