@@ -55,8 +55,9 @@ TEST_F(ProviderLab, AvailableCryptoNamesEachMakeOnceSortedAndFiltered)
     EXPECT_EQ(getAvailableCrypto({"ovt", "rutoken_2", "cryptopro"}), std::vector<std::string>{"rutoken_2"});
     EXPECT_TRUE(getAvailableCrypto({"rutoken_3"}).empty());
 
-    // A second token of the same model adds no entry.
-    labscript::run("add-token", " rutoken-ecp-2 0B2C3D4E");
+    // A second token of the same model adds no entry. (Its PIN was changed
+    // from the default, so the next test can see a PIN cached on the store.)
+    labscript::run("add-token", " rutoken-ecp-2 0B2C3D4E user-pin-default=0");
     EXPECT_EQ(getAvailableCrypto({}), all);
 }
 
@@ -70,20 +71,25 @@ TEST_F(ProviderLab, ListingFollowsTheReadersAndKeepsKnownStores)
     EXPECT_EQ(ids.size(), 4u); // and MS_KEY K; the confirmation and unknown cards are no tokens
     EXPECT_TRUE(provider.keyStoreList(KeyStoreType::VelToken).empty());
 
-    // A PIN cached on the store object survives a new listing: the object is kept.
+    // A token that still has its default PIN needs no login.
     provider.selectKeyStore(KeyStoreType::HardwareDevice, RUTOKEN_ID, false);
     const KeyStoreInfo info = provider.getKeyStoreInfo();
     EXPECT_EQ(info.id, RUTOKEN_ID);
     EXPECT_EQ(info.cryptoType, "rutoken_2");
     EXPECT_EQ(info.chipType, "RUTOKEN_ECP_2-401");
-    EXPECT_TRUE(info.loginRequired);
+    EXPECT_FALSE(info.loginRequired);
+    EXPECT_FALSE(info.userPinChanged);
+
+    // A PIN cached on the store object survives a new listing: the object is kept.
+    provider.selectKeyStore(KeyStoreType::HardwareDevice, SECOND_RUTOKEN_ID, false);
+    EXPECT_TRUE(provider.getKeyStoreInfo().loginRequired);
+    EXPECT_TRUE(provider.getKeyStoreInfo().userPinChanged);
     provider.setPin(L"12345678");
     EXPECT_FALSE(provider.getKeyStoreInfo().loginRequired);
     provider.keyStoreList(KeyStoreType::HardwareDevice);
     EXPECT_FALSE(provider.getKeyStoreInfo().loginRequired);
 
     // A token pulled out leaves the cache at the next listing.
-    provider.selectKeyStore(KeyStoreType::HardwareDevice, SECOND_RUTOKEN_ID, false);
     labscript::run("remove", " 'Aktiv Rutoken ECP 00 01'");
     EXPECT_FALSE(contains(provider.keyStoreList(KeyStoreType::HardwareDevice), SECOND_RUTOKEN_ID));
     EXPECT_EQ(codeOf([&] { provider.getKeyStoreInfo(); }), "CP-008005");
@@ -129,7 +135,7 @@ class OpensslMessages : public ProviderLab
     bytes sign(const bytes& content, bool attached)
     {
         gostsoft::writeFile(signer.dir.file("in.bin"), content);
-        const auto made = gostsoft::openssl("cms -sign -binary -in " + signer.dir.file("in.bin") + " -signer " +
+        const auto made = gostsoft::openssl("cms -sign -cades -binary -in " + signer.dir.file("in.bin") + " -signer " +
                                             signer.certPem + " -inkey " + signer.keyPem + " -outform DER -out " +
                                             signer.dir.file("out.p7s") + (attached ? " -nodetach" : ""));
         EXPECT_EQ(made.status, 0) << made.output;
