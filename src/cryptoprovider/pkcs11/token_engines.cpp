@@ -33,16 +33,18 @@ TokenDigest::TokenDigest(std::shared_ptr<Pkcs11> module, CK_SLOT_ID slot)
 void TokenDigest::init(const AlgorithmId& digestAlgorithm, std::string_view paramsOid)
 {
     bs::Logger log("DigestPkcs11::init");
+    m_active = nullptr;
     if (digestAlgorithm == GOST_R_3411_1994 && paramsOid == gost3411::paramSet(true)) {
         FunctionNotImplemented error;
         log.error(error.what());
         throw error;
     }
     CK_MECHANISM mechanism{pkcs11::digestAlgorithm(digestAlgorithm), nullptr, 0};
-    // A hash left unfinished keeps its session busy: start in a fresh one.
-    Session& session = sessionForHash(m_active != nullptr);
-    m_active = nullptr;
+    // A session still holding an unfinished hash is replaced.
+    Session& session = sessionForHash(m_busy);
+    m_busy = false;
     ENSURE_SUCCESS(m_module->get()->C_DigestInit(session.handle(), &mechanism));
+    m_busy = true;
     m_active = &session;
     m_gost = digestAlgorithm.isGost();
 }
@@ -56,7 +58,11 @@ void TokenDigest::update(const bytes& data)
     log.debug("session.handle: " + std::to_string(m_active->handle()));
     // The module does not write through the pointer; the API lacks const.
     auto* input = const_cast<CK_BYTE*>(data.data());
-    ENSURE_SUCCESS(m_module->get()->C_DigestUpdate(m_active->handle(), input, ulongOf(data.size())));
+    const CK_RV rv = m_module->get()->C_DigestUpdate(m_active->handle(), input, ulongOf(data.size()));
+    if (rv != CKR_OK) {
+        m_active = nullptr; // a failed update ends the hash
+        ENSURE_SUCCESS(rv);
+    }
 }
 
 bytes TokenDigest::doFinal(Endian endian)
@@ -65,20 +71,13 @@ bytes TokenDigest::doFinal(Endian endian)
     if (!m_active) {
         throw DigestContextNotInitialized();
     }
-    Session* session = std::exchange(m_active, nullptr);
+    const CK_SESSION_HANDLE session = std::exchange(m_active, nullptr)->handle();
     CK_ULONG length = 0;
-    CK_RV rv = m_module->get()->C_DigestFinal(session->handle(), nullptr, &length);
-    if (rv != CKR_OK) {
-        // The operation may still be held by the token: the next hash starts
-        // in a fresh session.
-        m_active = session;
-        sessionForHash(true);
-        m_active = nullptr;
-        ENSURE_SUCCESS(rv);
-    }
+    ENSURE_SUCCESS(m_module->get()->C_DigestFinal(session, nullptr, &length));
     log.debug("digestLen=" + std::to_string(length));
     bytes digest(length, 0);
-    ENSURE_SUCCESS(m_module->get()->C_DigestFinal(session->handle(), digest.data(), &length));
+    ENSURE_SUCCESS(m_module->get()->C_DigestFinal(session, digest.data(), &length));
+    m_busy = false;
     digest.resize(length);
     if (m_gost && endian == Endian::Little) {
         std::reverse(digest.begin(), digest.end());

@@ -53,7 +53,8 @@ class TokenDigest : public DigestEngine
   private:
     std::shared_ptr<Pkcs11> m_module;
     CK_SLOT_ID m_slot;
-    Session* m_active = nullptr; // the session of the running hash, or none
+    Session* m_active = nullptr; // the session of the hash callers may feed, or none
+    bool m_busy = false;         // the last session used may still hold an unfinished hash
     bool m_gost = false;
 };
 

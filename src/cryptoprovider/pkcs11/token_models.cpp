@@ -26,6 +26,17 @@ constexpr std::string_view RSA_PARAMS_OID = "1.2.840.113549.1.1.1";
 constexpr std::string_view JACARTA_MODEL = "JaCarta GOST 2.0";
 constexpr int UNKNOWN_PIN_TRIES = 16;
 
+// The chip text of a token model ("RUTOKEN_ECP_2").
+std::string_view modelChipType(std::string_view cryptoType)
+{
+    for (const auto& [id, chip] : crypto::CHIP_TYPE) {
+        if (id == cryptoType) {
+            return chip;
+        }
+    }
+    throw UnknownCryptoType();
+}
+
 // A fixed-width, space-padded text field of a PKCS#11 structure.
 template <std::size_t N> std::string fieldText(const CK_UTF8CHAR (&field)[N])
 {
@@ -118,7 +129,7 @@ std::string rutokenSerialFromStoreId(std::string_view storeId)
 RuToken2::RuToken2(std::string_view readerName) : RuToken2(readerName, "rutoken_2", 401) {}
 
 RuToken2::RuToken2(std::string_view readerName, std::string_view cryptoType, PACKAGE package)
-    : Pkcs11Token(readerName, cryptoType, crypto::getChipTypeByCrypto(cryptoType), package,
+    : Pkcs11Token(readerName, cryptoType, modelChipType(cryptoType), package,
                   pkcs11::pkcs11Rutoken())
 {
     bs::Logger log("RuToken2::RuToken2");
@@ -301,7 +312,7 @@ RuToken3220::RuToken3220(std::string_view readerName) : RuToken2(readerName, "ru
 // ---- MSKeyKAngara ----
 
 MSKeyKAngara::MSKeyKAngara(std::string_view readerName)
-    : Pkcs11Token(readerName, "angara", crypto::getChipTypeByCrypto("angara"), 202, pkcs11::pkcs11Mskey())
+    : Pkcs11Token(readerName, "angara", modelChipType("angara"), 202, pkcs11::pkcs11Mskey())
 {
     const CK_TOKEN_INFO info = tokenInfo();
     m_serial = upperTrimmedSerial(info);
@@ -392,7 +403,7 @@ void MSKeyKAngara::verifyPassword(const std::shared_ptr<KeyRecord>& key, std::ws
 // ---- CryptoTokenEP2 ----
 
 CryptoTokenEP2::CryptoTokenEP2(std::string_view readerName)
-    : Pkcs11Token(readerName, "jacarta_2", crypto::getChipTypeByCrypto("jacarta_2"), 303,
+    : Pkcs11Token(readerName, "jacarta_2", modelChipType("jacarta_2"), 303,
                   pkcs11::pkcs11jcPKCS11())
 {
     bs::Logger log("CryptoTokenEP2::CryptoTokenEP2()");

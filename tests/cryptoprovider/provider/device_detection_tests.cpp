@@ -91,11 +91,13 @@ TEST_F(DeviceDetection, EachLabReaderGivesItsMake)
 
 TEST_F(DeviceDetection, ReaderNamesAreMatchedInAnyLetterCase)
 {
-    // A reader of that name does not exist: reaching for its card shows the
-    // name was taken for a Rutoken (an unknown device would not be asked).
+    // No reader of these names exists: PC/SC not finding the reader shows
+    // the name was taken for a Rutoken's (any other name is an unknown
+    // device without asking PC/SC).
     for (const char* name : {"AKTIV RUTOKEN ECP 00 00", "aktiv rutoken ecp 00 00", "Lab aKtIv RuToKeN eCp"}) {
-        EXPECT_THROW(getHardwareDevice(name, atrOf(UNKNOWN_READER)), ScardException) << name;
+        EXPECT_THROW(getHardwareDevice(name, atrOf(UNKNOWN_READER)), DeviceNotFound) << name;
     }
+    EXPECT_THROW(getHardwareDevice("Aktiv Rutoken lite 00 00", atrOf(UNKNOWN_READER)), UnknownDevice);
 }
 
 TEST_F(DeviceDetection, RutokenModelsByTheirChipData)
