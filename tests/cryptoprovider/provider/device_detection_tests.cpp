@@ -53,7 +53,7 @@ TEST(RutokenChipData, NamesTheModelOrIsRefused)
     const bytes refused[] = {
         {0x00, 60, 0x00, 0x00, 24, 1},    // generation 1
         {0x00, 60, 0x00, 0x00, 25, 2},    // unknown chip family
-        {0x00, 60, 0x00, 0x00, 0x18, 0x02}, // 0x18 is 24 written as hex digits, not the number
+        {0x00, 60, 0x00, 0x00, 0x24, 0x02}, // the digits 24 taken as hex are not the number 24
         {0x00, 60, 0x00, 0x00, 24},       // too short
         {},
     };

@@ -216,8 +216,7 @@ gostsoft::Bytes rsaSpki(const RsaPublicKey& key)
     }
     const Bytes exponent = key.exponentData();
     const Bytes rsaKey = derElement(0x30, derConcat({derElement(0x02, modulus), derElement(0x02, exponent)}));
-    Bytes bitString{0x00};
-    bitString.insert(bitString.end(), rsaKey.begin(), rsaKey.end());
+    const Bytes bitString = derConcat({Bytes{0x00}, rsaKey}); // no unused bits
     return derElement(0x30, derConcat({derElement(0x30, derConcat({derOid("1.2.840.113549.1.1.1"), {0x05, 0x00}})),
                                        derElement(0x03, bitString)}));
 }
