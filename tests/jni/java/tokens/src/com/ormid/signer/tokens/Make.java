@@ -6,11 +6,11 @@ import java.util.List;
 /** The token makes of the lab's default layout, with what the library should report for each. */
 enum Make {
     RUTOKEN("rutoken_2", "0169552957", "0A1B2C3D", "12345678", true, "RUTOKEN_ECP_2-401", "401", "Рутокен ЭЦП 2.0",
-            List.of(Kind.A, Kind.B, Kind.C), List.of(Kind.A512, Kind.B512)),
+            List.of(Kind.A, Kind.B, Kind.C, Kind.XA, Kind.XB), List.of(Kind.A512, Kind.B512)),
     ANGARA("angara", "MSK00000001", "MSK00000001", "11111111", true, "MSKEY_K-202", "202", "MS_KEY K – АНГАРА",
-           List.of(Kind.A, Kind.B, Kind.C, Kind.TC26_A), List.of(Kind.A512, Kind.B512, Kind.C512)),
+           List.of(Kind.A, Kind.B, Kind.C, Kind.XA, Kind.XB, Kind.TC26_A), List.of(Kind.A512, Kind.B512, Kind.C512)),
     JACARTA("jacarta_2", "JC2000000001", "JC2000000001", "12345678", false, "JACARTA_GOST-303", "303", "JaCarta ГОСТ - Криптотокен 2",
-            List.of(Kind.A), List.of());
+            List.of(Kind.A, Kind.XA), List.of());
 
     /** Crypto type id. */
     final String id;
@@ -49,30 +49,60 @@ enum Make {
         return all;
     }
 
-    /** GOST R 34.10-2012 key kinds: signature algorithm and parameter set. */
+    /**
+     * GOST R 34.10-2012 key kinds: signature algorithm and parameter set. The exchange sets XA and XB name the
+     * curves of A and C, and a key asked for with them is kept with those.
+     */
     enum Kind {
         A("1.2.643.2.2.35.1", 256),
         B("1.2.643.2.2.35.2", 256),
         C("1.2.643.2.2.35.3", 256),
+        XA("1.2.643.2.2.36.0", "1.2.643.2.2.35.1"),
+        XB("1.2.643.2.2.36.1", "1.2.643.2.2.35.3"),
         TC26_A("1.2.643.7.1.2.1.1.1", 256),
-        XA("1.2.643.2.2.36.0", 256),
         A512("1.2.643.7.1.2.1.2.1", 512),
         B512("1.2.643.7.1.2.1.2.2", 512),
         C512("1.2.643.7.1.2.1.2.3", 512);
 
         static final String GOST_2012_256 = "1.2.643.7.1.1.1.1";
         static final String GOST_2012_512 = "1.2.643.7.1.1.1.2";
+        /** The same algorithms named with their hash, as key records may name them. */
+        static final String GOST_2012_256_WITH_DIGEST = "1.2.643.7.1.1.3.2";
+        static final String GOST_2012_512_WITH_DIGEST = "1.2.643.7.1.1.3.3";
 
         final String paramSet;
+        /** The parameter set the key is kept with. */
+        final String storedParamSet;
         final int bits;
 
         Kind(String paramSet, int bits) {
             this.paramSet = paramSet;
+            this.storedParamSet = paramSet;
             this.bits = bits;
+        }
+
+        Kind(String paramSet, String storedParamSet) {
+            this.paramSet = paramSet;
+            this.storedParamSet = storedParamSet;
+            this.bits = 256;
         }
 
         String signAlgorithm() {
             return bits == 256 ? GOST_2012_256 : GOST_2012_512;
+        }
+
+        /**
+         * Whether Bouncy Castle (1.72, the Debian package) reads a certificate key of this kind: it cannot read the
+         * key parameters without a hash set that openssl writes for TC26 256 A and 512 C keys.
+         */
+        boolean bouncyCastleReadsKey() {
+            return this != TC26_A && this != C512;
+        }
+
+        /** Whether a key's reported signature algorithm is this kind's. */
+        boolean isSignAlgorithm(String oid) {
+            return oid.equals(signAlgorithm())
+                   || oid.equals(bits == 256 ? GOST_2012_256_WITH_DIGEST : GOST_2012_512_WITH_DIGEST);
         }
 
         /** openssl's digest name for the key's hash. */

@@ -13,6 +13,7 @@ final class Texts {
     static final String PASSWORD_REQUIRED = "Требуется ввод пароля";
     static final String KEY_ID_ALREADY_SET = "Идентификатор ключа ЭП уже установлен";
     static final String WRONG_KEY_FOR_CERTIFICATE = "Закрытый ключ не соответствует открытому ключу в сертификате";
+    static final String INVALID_ALIAS = "Имя ключа ЭП содержит недопустимый символ";
     static final String NOT_IMPLEMENTED = "Функция не реализована";
 
     private Texts() {}
