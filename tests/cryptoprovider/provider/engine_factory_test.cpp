@@ -12,7 +12,7 @@ namespace
 
 TEST(EngineFactory, CryptoTypesWithoutAnEngine)
 {
-    for (const char* cryptoType : {"", "std", "ovt", "microsoft", "rutoken", "Angara"}) {
+    for (const char* cryptoType : {"", "std", "ovt", "microsoft", "rutoken", "Angara", "cryptopro", "signalcom"}) {
         EXPECT_THROW(getDigestEngine(cryptoType), FunctionNotImplemented) << cryptoType;
         EXPECT_THROW(getVerifySignEngineSoftware(cryptoType), FunctionNotImplemented) << cryptoType;
     }
