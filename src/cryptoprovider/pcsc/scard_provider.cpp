@@ -11,16 +11,6 @@ namespace
 
 constexpr DWORD RECEIVE_BUFFER = 255;
 
-std::int32_t asResult(LONG rv)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(rv));
-}
-
-bool sameResult(std::int32_t result, LONG code)
-{
-    return static_cast<std::uint32_t>(result) == static_cast<std::uint32_t>(code);
-}
-
 } // namespace
 
 SCardProvider::SCardProvider(std::string_view reader)
@@ -30,71 +20,38 @@ SCardProvider::SCardProvider(std::string_view reader)
     }
 }
 
-SCardProvider::~SCardProvider()
-{
-    disconnect();
-}
+SCardProvider::~SCardProvider() = default;
 
 void SCardProvider::establishContext()
 {
-    if (m_context != 0) {
-        return;
+    if (!m_context.valid()) {
+        m_context = pcsc::Context::establish();
     }
-    bs::Logger log("SCardProvider::establishContext");
-    SCARDCONTEXT context = 0;
-    const LONG rv = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context);
-    log.debug("SCardEstablishContext=" + std::to_string(rv));
-    checkResult(asResult(rv));
-    m_context = context;
 }
 
 void SCardProvider::connect(std::string_view reader)
 {
-    bs::Logger log("SCardProvider::connect");
     disconnect();
     establishContext();
-    const std::string name(reader);
-    log.debug("SCardConnect: " + name);
-    SCARDHANDLE card = 0;
-    DWORD protocol = 0;
-    const LONG rv = SCardConnect(m_context, name.c_str(), SCARD_SHARE_SHARED,
-                                 SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
-    checkResult(asResult(rv));
-    m_card = card;
-    if (protocol == SCARD_PROTOCOL_T0) {
-        m_pci = SCARD_PCI_T0;
-    } else if (protocol == SCARD_PROTOCOL_T1) {
-        m_pci = SCARD_PCI_T1;
-    } else {
-        log.error("unknown protocol " + std::to_string(protocol));
-        disconnect();
-        throw ScardException(0, cp::localization.get("CP-020001"));
-    }
+    m_card = pcsc::Card::connect(m_context, reader);
 }
 
 void SCardProvider::disconnect() noexcept
 {
-    if (m_card != 0) {
-        SCardDisconnect(m_card, SCARD_LEAVE_CARD);
-        m_card = 0;
-        m_pci = nullptr;
-    }
-    if (m_context != 0) {
-        SCardReleaseContext(m_context);
-        m_context = 0;
-    }
+    m_card.reset();
+    m_context.reset();
 }
 
 void SCardProvider::beginTransaction()
 {
     bs::Logger log("SCardProvider::beginTransaction");
-    checkResult(asResult(SCardBeginTransaction(m_card)));
+    checkResult(pcsc::asResult(SCardBeginTransaction(m_card.handle())));
 }
 
 void SCardProvider::endTransaction() noexcept
 {
-    if (m_card != 0) {
-        SCardEndTransaction(m_card, SCARD_LEAVE_CARD);
+    if (m_card.connected()) {
+        SCardEndTransaction(m_card.handle(), SCARD_LEAVE_CARD);
     }
 }
 
@@ -103,17 +60,17 @@ std::vector<std::string> SCardProvider::listReaders()
     bs::Logger log("SCardProvider::listReaders");
     establishContext();
     DWORD size = 0;
-    LONG rv = SCardListReaders(m_context, nullptr, nullptr, &size);
+    LONG rv = SCardListReaders(m_context.handle(), nullptr, nullptr, &size);
     std::vector<char> buffer;
     if (rv == SCARD_S_SUCCESS) {
         buffer.assign(size + 1, '\0'); // one spare NUL ends the list whatever PC/SC wrote
-        rv = SCardListReaders(m_context, nullptr, buffer.data(), &size);
+        rv = SCardListReaders(m_context.handle(), nullptr, buffer.data(), &size);
     }
     if (rv == SCARD_E_NO_READERS_AVAILABLE) {
         log.debug("SCARD_E_NO_READERS_AVAILABLE");
         return {};
     }
-    checkResult(asResult(rv));
+    checkResult(pcsc::asResult(rv));
     std::vector<std::string> readers;
     const std::size_t end = std::min<std::size_t>(size, buffer.size() - 1);
     std::size_t pos = 0;
@@ -134,7 +91,7 @@ SCardProvider::ReaderState SCardProvider::getStatus(std::string_view reader)
     SCARD_READERSTATE state{};
     state.szReader = name.c_str();
     state.dwCurrentState = SCARD_STATE_UNAWARE;
-    checkResult(asResult(SCardGetStatusChange(m_context, 0, &state, 1)));
+    checkResult(pcsc::asResult(SCardGetStatusChange(m_context.handle(), 0, &state, 1)));
     ReaderState result;
     result.eventState = static_cast<std::uint32_t>(state.dwEventState);
     const std::size_t atrLength = std::min<std::size_t>(state.cbAtr, sizeof state.rgbAtr);
@@ -148,11 +105,11 @@ apdu::Response SCardProvider::transmit(const std::vector<unsigned char>& request
     bs::Logger log("SCardProvider::transmit");
     std::vector<unsigned char> received(RECEIVE_BUFFER);
     DWORD length = RECEIVE_BUFFER;
-    const LONG rv = SCardTransmit(m_card, m_pci ? m_pci : SCARD_PCI_T1, request.data(),
+    const LONG rv = SCardTransmit(m_card.handle(), m_card.pci() ? m_card.pci() : SCARD_PCI_T1, request.data(),
                                   static_cast<DWORD>(request.size()), nullptr, received.data(), &length);
     log.debug("SCardTransmit=" + std::to_string(rv));
     if (!silent) {
-        checkResult(asResult(rv));
+        checkResult(pcsc::asResult(rv));
     }
     // A failed call leaves no answer: never trust the length it reports.
     received.resize(rv == SCARD_S_SUCCESS ? std::min<DWORD>(length, RECEIVE_BUFFER) : 0);
@@ -176,29 +133,14 @@ apdu::Response SCardProvider::executeCommand(const apdu::Command& command, bool 
 
 void SCardProvider::freeMemory(void* memory) noexcept
 {
-    if (memory != nullptr && m_context != 0) {
-        SCardFreeMemory(m_context, memory);
+    if (memory != nullptr && m_context.valid()) {
+        SCardFreeMemory(m_context.handle(), memory);
     }
 }
 
 void SCardProvider::checkResult(std::int32_t result)
 {
-    if (result == 0) {
-        return;
-    }
-    bs::Logger log("SCardProvider::checkResult");
-    log.debug("SCardProvider::checkResult=" + std::to_string(result));
-    if (sameResult(result, SCARD_E_INVALID_HANDLE) || sameResult(result, SCARD_E_UNKNOWN_READER) ||
-        sameResult(result, SCARD_E_READER_UNAVAILABLE) || sameResult(result, SCARD_W_REMOVED_CARD)) {
-        throw DeviceNotFound();
-    }
-    if (sameResult(result, SCARD_E_NO_SERVICE)) {
-        throw ScardNoService();
-    }
-    const auto code = static_cast<std::uint32_t>(result);
-    const std::string text = pcsc_stringify_error(static_cast<LONG>(code));
-    log.error(text);
-    throw ScardException(code, text);
+    pcsc::checkResult(result);
 }
 
 std::string SCardProvider::stringifyState(std::uint32_t state)

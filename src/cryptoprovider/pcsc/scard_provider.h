@@ -1,4 +1,5 @@
-// PC/SC access: one context and at most one card connection per provider.
+// PC/SC access: one context and at most one card connection per provider,
+// each held by its owner (scard_handles.h).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <winscard.h>
 
 #include "cryptoprovider/pcsc/apdu.h"
+#include "cryptoprovider/pcsc/scard_handles.h"
 
 class SCardProvider
 {
@@ -30,7 +32,7 @@ class SCardProvider
     void connect(std::string_view reader);
     // Leaves the card and releases the context; results are ignored.
     void disconnect() noexcept;
-    bool isConnected() const noexcept { return m_card != 0; }
+    bool isConnected() const noexcept { return m_card.connected(); }
 
     void beginTransaction();
     void endTransaction() noexcept;
@@ -57,9 +59,9 @@ class SCardProvider
   private:
     void establishContext();
 
-    SCARDCONTEXT m_context = 0;
-    SCARDHANDLE m_card = 0;
-    const SCARD_IO_REQUEST* m_pci = nullptr;
+    // Declared in this order so the card is left before the context goes.
+    pcsc::Context m_context;
+    pcsc::Card m_card;
 };
 
 // Holds a PC/SC transaction on a connected provider for its lifetime.
