@@ -15,6 +15,20 @@ void padCopy(CK_UTF8CHAR* field, std::size_t size, const std::string& text)
     std::memset(field, ' ', size);
     std::memcpy(field, text.data(), std::min(size, text.size()));
 }
+
+// Two-call size pattern of the slot and mechanism lists: a null list asks
+// for the count; a short one gets the count and CKR_BUFFER_TOO_SMALL.
+CK_RV deliverList(const std::vector<CK_ULONG>& items, CK_ULONG* out, CK_ULONG_PTR count)
+{
+    if (out && *count < items.size()) {
+        *count = items.size();
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    if (out)
+        std::copy(items.begin(), items.end(), out);
+    *count = items.size();
+    return CKR_OK;
+}
 } // namespace
 
 CK_RV getTokenInfoExtended(CK_SLOT_ID slot, pkcs11::TokenInfoExtended* info)
@@ -111,17 +125,7 @@ LAB_EXPORT CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList, 
         for (const auto& [id, d] : familyDevices())
             if (!tokenPresent || d.getBool(labdev::fact::PRESENT, true))
                 slots.push_back(id);
-        if (!pSlotList) {
-            *pulCount = slots.size();
-            return CKR_OK;
-        }
-        if (*pulCount < slots.size()) {
-            *pulCount = slots.size();
-            return CKR_BUFFER_TOO_SMALL;
-        }
-        std::copy(slots.begin(), slots.end(), pSlotList);
-        *pulCount = slots.size();
-        return CKR_OK;
+        return deliverList(slots, pSlotList, pulCount);
     });
 }
 
@@ -185,18 +189,7 @@ LAB_EXPORT CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMe
         if (!pulCount)
             fail(CKR_ARGUMENTS_BAD);
         slotDevice(slotID);
-        auto list = mechanisms();
-        if (!pMechanismList) {
-            *pulCount = list.size();
-            return CKR_OK;
-        }
-        if (*pulCount < list.size()) {
-            *pulCount = list.size();
-            return CKR_BUFFER_TOO_SMALL;
-        }
-        std::copy(list.begin(), list.end(), pMechanismList);
-        *pulCount = list.size();
-        return CKR_OK;
+        return deliverList(mechanisms(), pMechanismList, pulCount);
     });
 }
 
