@@ -198,7 +198,8 @@ class SignerSessionTest {
             assertEquals(Texts.KEYSTORE_NOT_SELECTED_RU,
                          errorOf(() -> Session.createNewKey(s, "key", 65537, "1.2.643.7.1.1.1.1", "", "pw")));
             assertEquals(Texts.KEYSTORE_NOT_SELECTED_RU, errorOf(() -> Session.listKeys(s)));
-            assertEquals(Texts.KEY_NOT_SELECTED_RU, errorOf(() -> Session.getKeyInfo(s)));
+            // The store is asked for before the key.
+            assertEquals(Texts.KEYSTORE_NOT_SELECTED_RU, errorOf(() -> Session.getKeyInfo(s)));
             Session.forgetKey(s);
             Session.forgetKeystore(s);
             assertEquals("", Session.getKeystoreId(s));
@@ -213,7 +214,7 @@ class SignerSessionTest {
         try {
             assertEquals(Texts.DIGEST_NOT_INITIALIZED_RU, errorOf(() -> Session.updateDigest(s, new byte[] {1})));
             assertEquals(Texts.DIGEST_NOT_INITIALIZED_RU, errorOf(() -> Session.finalizeDigest(s)));
-            assertEquals(Texts.KEY_NOT_SELECTED_RU, errorOf(() -> Session.initDigestByCurrentKey(s)));
+            assertEquals(Texts.KEYSTORE_NOT_SELECTED_RU, errorOf(() -> Session.initDigestByCurrentKey(s)));
         } finally {
             Signer.closeSession(s);
         }
