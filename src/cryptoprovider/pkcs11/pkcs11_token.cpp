@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -351,7 +352,22 @@ bytes Pkcs11Token::passwordHash(std::wstring_view password)
 
 void Pkcs11Token::changePassword(CK_OBJECT_HANDLE privateKey, std::wstring_view password)
 {
-    pkcs11Helper().changeKeyPassword(privateKey, passwordHash(password), KEY_PASSWORD_TRIES);
+    updateContainer(privateKey, [&](MetaInfoContainer& container) {
+        container.setPassHash(passwordHash(password));
+        container.setMaxTries(KEY_PASSWORD_TRIES);
+        container.setFailedTries(0);
+    });
+}
+
+void Pkcs11Token::updateContainer(CK_OBJECT_HANDLE privateKey,
+                                  const std::function<void(MetaInfoContainer&)>& change)
+{
+    const pkcs11::Helper& helper = pkcs11Helper();
+    // A label that cannot be read fails here instead of counting as "no
+    // container": a fresh container would drop the record or the password.
+    MetaInfoContainer container(text(helper.readAttribute(privateKey, CKA_LABEL)), true);
+    change(container);
+    helper.writeAttribute(privateKey, octets(container.base64()), CKA_LABEL);
 }
 
 void Pkcs11Token::changePassword(const std::shared_ptr<KeyRecord>& key, std::wstring_view password)
@@ -395,13 +411,9 @@ void Pkcs11Token::setKeyPassword(const std::shared_ptr<KeyRecord>& key, std::wst
 void Pkcs11Token::writeKeyRecord(const std::shared_ptr<pkcs11::KeyRecord>& record)
 {
     bs::Logger log("Pkcs11Token::writeKeyRecord");
-    const pkcs11::Helper& helper = pkcs11Helper();
-    const CK_OBJECT_HANDLE privateKey = privateKeyHandle(record);
-    // A label that cannot be read fails here: a fresh container would drop
-    // the key's password.
-    MetaInfoContainer container(text(helper.readAttribute(privateKey, CKA_LABEL)), true);
-    container.setPayload(record->data(FORMAT_VERSION::V1));
-    helper.writeAttribute(privateKey, octets(container.base64()), CKA_LABEL);
+    const bytes data = record->data(FORMAT_VERSION::V1);
+    updateContainer(privateKeyHandle(record),
+                    [&](MetaInfoContainer& container) { container.setPayload(data); });
 }
 
 std::shared_ptr<KeyRecord> Pkcs11Token::createNewKey(std::string_view alias, std::uint16_t systemId,
