@@ -161,8 +161,8 @@ bool verifyRsaDigest(const Helper& helper, const bytes& digest, const bytes& sig
     const bytes keyType = ulongValue(CKK_RSA);
     const bytes exponent = publicKey.exponentData();
     const std::vector<CK_ATTRIBUTE> keyTemplate{
-        attribute(CKA_CLASS, PUBLIC_KEY_VALUE),  attribute(CKA_KEY_TYPE, keyType),
-        attribute(CKA_TOKEN, FALSE_VALUE),       attribute(CKA_VERIFY, TRUE_VALUE),
+        attribute(CKA_CLASS, PUBLIC_KEY_VALUE),    attribute(CKA_KEY_TYPE, keyType),
+        attribute(CKA_TOKEN, FALSE_VALUE),         attribute(CKA_VERIFY, TRUE_VALUE),
         attribute(CKA_MODULUS, publicKey.modulus), attribute(CKA_PUBLIC_EXPONENT, exponent),
     };
     const CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};

@@ -87,6 +87,25 @@ bytes hashOf(bytes passwordBytes)
     return hash;
 }
 
+// Hashes `data` with the token's digest engine and has the token verify the
+// signature with a temporary public-key object, without logging in.
+bool verifyOnToken(Pkcs11Token& token, pkcs11::SessionMode mode, const bytes& data, const bytes& signature,
+                   const bytes& publicKey, const AlgorithmId& signAlgorithm, std::string_view paramsOid,
+                   bool kalvaMode, const std::vector<CK_ATTRIBUTE>& extra = {})
+{
+    const bytes hash =
+        token.digest(data, getDigestAlgorithm(signAlgorithm), Endian::Big, gost3411::paramSet(kalvaMode));
+    const pkcs11::Helper helper(Pkcs11::instance(token.modulePath(), true), token.pkcs11Serial(), mode, {});
+    return helper.verifySign(hash, signature, publicKey, ObjectIdentifier(paramsOid), extra);
+}
+
+// A digest engine hashing on the token itself.
+std::shared_ptr<DigestEngine> digestOnToken(const Pkcs11Token& token)
+{
+    const CK_SLOT_ID slot = Pkcs11::instance(token.modulePath(), true)->findtSlot(token.pkcs11Serial());
+    return std::make_shared<pkcs11::DigestPkcs11>(token.modulePath(), slot, pkcs11::SessionMode::Public);
+}
+
 } // namespace
 
 // ---- serials and store ids ----
@@ -129,8 +148,7 @@ std::string rutokenSerialFromStoreId(std::string_view storeId)
 RuToken2::RuToken2(std::string_view readerName) : RuToken2(readerName, "rutoken_2", 401) {}
 
 RuToken2::RuToken2(std::string_view readerName, std::string_view cryptoType, PACKAGE package)
-    : Pkcs11Token(readerName, cryptoType, modelChipType(cryptoType), package,
-                  pkcs11::pkcs11Rutoken())
+    : Pkcs11Token(readerName, cryptoType, modelChipType(cryptoType), package, pkcs11::pkcs11Rutoken())
 {
     bs::Logger log("RuToken2::RuToken2");
     const CK_TOKEN_INFO info = tokenInfo();
@@ -142,14 +160,14 @@ RuToken2::RuToken2(std::string_view readerName, std::string_view cryptoType, PAC
     // Whether the user PIN was ever changed is only in the vendor's
     // extended information; the slot is matched by the 4-byte serial.
     const auto module = Pkcs11::instance(modulePath(), true);
-    const auto getInfoExtended =
-        module->function<CK_C_EX_GetTokenInfoExtended>("C_EX_GetTokenInfoExtended");
+    const auto getInfoExtended = module->function<CK_C_EX_GetTokenInfoExtended>("C_EX_GetTokenInfoExtended");
     for (const CK_SLOT_ID slot : module->slotList(true)) {
         pkcs11::TokenInfoExtended extended{};
         extended.ulSizeofThisStructure = sizeof(extended);
         const CK_RV rv = getInfoExtended(slot, &extended);
         if (rv != CKR_OK) {
-            log.warning("C_EX_GetTokenInfoExtended slot " + std::to_string(slot) + " rv=" + std::to_string(rv));
+            log.warning("C_EX_GetTokenInfoExtended slot " + std::to_string(slot) +
+                        " rv=" + std::to_string(rv));
             continue;
         }
         const bytes serial(extended.serialNumber, extended.serialNumber + 4);
@@ -190,8 +208,8 @@ bytes RuToken2::makePasswordHash(std::wstring_view text)
 std::map<std::uint8_t, std::string_view> RuToken2::getGost3410AlgParams()
 {
     return {
-        {0x10, RSA_PARAMS_OID},          {0x20, "1.2.643.2.2.35.1"},    {0x30, "1.2.643.2.2.35.2"},
-        {0x40, "1.2.643.2.2.35.3"},      {0x50, "1.2.643.7.1.2.1.2.1"}, {0x60, "1.2.643.7.1.2.1.2.2"},
+        {0x10, RSA_PARAMS_OID},     {0x20, "1.2.643.2.2.35.1"},    {0x30, "1.2.643.2.2.35.2"},
+        {0x40, "1.2.643.2.2.35.3"}, {0x50, "1.2.643.7.1.2.1.2.1"}, {0x60, "1.2.643.7.1.2.1.2.2"},
     };
 }
 
@@ -218,18 +236,15 @@ std::shared_ptr<DigestEngine> RuToken2::digestEngine()
     } catch (const std::exception& error) {
         log.info(std::string("no Angara digest: ") + error.what());
     }
-    const CK_SLOT_ID slot = Pkcs11::instance(modulePath(), true)->findtSlot(pkcs11Serial());
-    return std::make_shared<pkcs11::DigestPkcs11>(modulePath(), slot, pkcs11::SessionMode::Public);
+    return digestOnToken(*this);
 }
 
 bool RuToken2::verifySign(const bytes& data, const bytes& signature, const bytes& publicKey,
                           const AlgorithmId& signAlgorithm, std::string_view paramsOid, bool kalvaMode)
 {
     bs::Logger log("RuToken2::verifySign");
-    const bytes hash =
-        digest(data, getDigestAlgorithm(signAlgorithm), Endian::Big, gost3411::paramSet(kalvaMode));
-    pkcs11::Helper helper(Pkcs11::instance(modulePath(), true), pkcs11Serial(), pkcs11::SessionMode::Public, {});
-    return helper.verifySign(hash, signature, publicKey, ObjectIdentifier(paramsOid));
+    return verifyOnToken(*this, pkcs11::SessionMode::Public, data, signature, publicKey, signAlgorithm,
+                         paramsOid, kalvaMode);
 }
 
 std::shared_ptr<KeyRecord> RuToken2::createNewRsaKey(std::string_view alias, std::uint16_t systemId,
@@ -300,7 +315,8 @@ bool RuToken2::verifyRsaSign(const bytes& data, const bytes& signature, const Rs
 {
     bs::Logger log("RuToken2::verifyRsaSign");
     const bytes hash = digest(data, digestAlgorithm, Endian::Big, gost3411::paramSet(false));
-    pkcs11::Helper helper(Pkcs11::instance(modulePath(), true), pkcs11Serial(), pkcs11::SessionMode::Public, {});
+    pkcs11::Helper helper(Pkcs11::instance(modulePath(), true), pkcs11Serial(), pkcs11::SessionMode::Public,
+                          {});
     return pkcs11::verifyRsaDigest(helper, hash, signature, publicKey, digestAlgorithm);
 }
 
@@ -373,11 +389,9 @@ bool MSKeyKAngara::verifySign(const bytes& data, const bytes& signature, const b
                               const AlgorithmId& signAlgorithm, std::string_view paramsOid, bool kalvaMode)
 {
     bs::Logger log("MSKeyKAngara::verifySign");
-    const bytes hash =
-        digest(data, getDigestAlgorithm(signAlgorithm), Endian::Big, gost3411::paramSet(kalvaMode));
-    // This token's own slot: slot 0 may hold no token at all.
-    pkcs11::Helper helper(Pkcs11::instance(modulePath(), true), pkcs11Serial(), pkcs11::SessionMode::Rescan, {});
-    return helper.verifySign(hash, signature, publicKey, ObjectIdentifier(paramsOid));
+    // On this token's own slot: slot 0 may hold no token at all.
+    return verifyOnToken(*this, pkcs11::SessionMode::Rescan, data, signature, publicKey, signAlgorithm,
+                         paramsOid, kalvaMode);
 }
 
 void MSKeyKAngara::verifyPassword(const std::shared_ptr<KeyRecord>& key, std::wstring_view password)
@@ -403,8 +417,7 @@ void MSKeyKAngara::verifyPassword(const std::shared_ptr<KeyRecord>& key, std::ws
 // ---- CryptoTokenEP2 ----
 
 CryptoTokenEP2::CryptoTokenEP2(std::string_view readerName)
-    : Pkcs11Token(readerName, "jacarta_2", modelChipType("jacarta_2"), 303,
-                  pkcs11::pkcs11jcPKCS11())
+    : Pkcs11Token(readerName, "jacarta_2", modelChipType("jacarta_2"), 303, pkcs11::pkcs11jcPKCS11())
 {
     bs::Logger log("CryptoTokenEP2::CryptoTokenEP2()");
     log.info(std::string(readerName));
@@ -490,8 +503,7 @@ CK_MECHANISM_TYPE CryptoTokenEP2::signAlgorithm(const AlgorithmId& algorithm)
 
 std::shared_ptr<DigestEngine> CryptoTokenEP2::digestEngine()
 {
-    const CK_SLOT_ID slot = Pkcs11::instance(modulePath(), true)->findtSlot(pkcs11Serial());
-    return std::make_shared<pkcs11::DigestPkcs11>(modulePath(), slot, pkcs11::SessionMode::Public);
+    return digestOnToken(*this);
 }
 
 bool CryptoTokenEP2::verifySign(const bytes& data, const bytes& signature, const bytes& publicKey,
@@ -502,10 +514,8 @@ bool CryptoTokenEP2::verifySign(const bytes& data, const bytes& signature, const
         log.error("Unsupported algorithm");
         throw UnsupportedAlgorithm(signAlgorithm.name());
     }
-    const bytes hash =
-        digest(data, getDigestAlgorithm(signAlgorithm), Endian::Big, gost3411::paramSet(kalvaMode));
-    pkcs11::Helper helper(Pkcs11::instance(modulePath(), true), pkcs11Serial(), pkcs11::SessionMode::Admin, {});
     const std::vector<CK_ATTRIBUTE> extra{pkcs11::attribute(CKA_TOKEN, pkcs11::TRUE_VALUE),
                                           pkcs11::attribute(CKA_PRIVATE, pkcs11::FALSE_VALUE)};
-    return helper.verifySign(hash, signature, publicKey, ObjectIdentifier(paramsOid), extra);
+    return verifyOnToken(*this, pkcs11::SessionMode::Admin, data, signature, publicKey, signAlgorithm,
+                         paramsOid, kalvaMode, extra);
 }

@@ -16,11 +16,11 @@ namespace provider
 
 // Rutoken models told apart by their chip data.
 enum class RutokenModel {
-    Ecp2,     // RuToken2 (and any chip byte not listed below)
-    Ecp2100,  // 54
-    Ecp3000,  // 59
-    Ecp3,     // 60
-    Ecp3220,  // 65
+    Ecp2,    // RuToken2 (and any chip byte not listed below)
+    Ecp2100, // 54
+    Ecp3000, // 59
+    Ecp3,    // 60
+    Ecp3220, // 65
 };
 
 // Reads the answer to the chip-data command (00 CA 01 89): at least 6

@@ -6,12 +6,12 @@
 #include <string>
 #include <typeinfo>
 
+#include "../pkcs11/models/lab_tokens.h"
 #include "cryptoprovider/core/crypto_types.h"
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pcsc/scard_provider.h"
 #include "cryptoprovider/pkcs11/token_models.h"
 #include "cryptoprovider/provider/device_detection.h"
-#include "../pkcs11/models/lab_tokens.h"
 
 namespace
 {
@@ -43,18 +43,19 @@ TEST(RutokenChipData, NamesTheModelOrIsRefused)
         unsigned char model, family, generation;
         RutokenModel expected;
     } known[] = {
-        {52, 24, 2, RutokenModel::Ecp2},    {54, 24, 2, RutokenModel::Ecp2100}, {59, 23, 2, RutokenModel::Ecp3000},
-        {60, 24, 2, RutokenModel::Ecp3},    {65, 27, 2, RutokenModel::Ecp3220}, {99, 30, 2, RutokenModel::Ecp2},
+        {52, 24, 2, RutokenModel::Ecp2},    {54, 24, 2, RutokenModel::Ecp2100},
+        {59, 23, 2, RutokenModel::Ecp3000}, {60, 24, 2, RutokenModel::Ecp3},
+        {65, 27, 2, RutokenModel::Ecp3220}, {99, 30, 2, RutokenModel::Ecp2},
     };
     for (const auto& c : known) {
         const bytes data{0x00, c.model, 0x00, 0x00, c.family, c.generation, 0x00};
         EXPECT_EQ(provider::rutokenModel(data), c.expected) << int(c.model) << " " << int(c.family);
     }
     const bytes refused[] = {
-        {0x00, 60, 0x00, 0x00, 24, 1},    // generation 1
-        {0x00, 60, 0x00, 0x00, 25, 2},    // unknown chip family
+        {0x00, 60, 0x00, 0x00, 24, 1},      // generation 1
+        {0x00, 60, 0x00, 0x00, 25, 2},      // unknown chip family
         {0x00, 60, 0x00, 0x00, 0x24, 0x02}, // the digits 24 taken as hex are not the number 24
-        {0x00, 60, 0x00, 0x00, 24},       // too short
+        {0x00, 60, 0x00, 0x00, 24},         // too short
         {},
     };
     for (const bytes& data : refused) {
@@ -140,7 +141,10 @@ TEST_F(DeviceDetection, OpenedDevicesAreFoundByCryptoType)
     const auto rutoken = getHardwareDevice(RUTOKEN_READER, atrOf(RUTOKEN_READER));
     const auto mskey = getHardwareDevice(MSKEY_READER, atrOf(MSKEY_READER));
     const std::map<std::string, std::shared_ptr<KeyStore>> stores{
-        {"a", nullptr}, {"b", mskey}, {"c", rutoken}, {"d", getHardwareDevice(MSKEY_READER, atrOf(MSKEY_READER))}};
+        {"a", nullptr},
+        {"b", mskey},
+        {"c", rutoken},
+        {"d", getHardwareDevice(MSKEY_READER, atrOf(MSKEY_READER))}};
     EXPECT_EQ(findHwDeviceByCryptoType("rutoken_2", stores), rutoken);
     EXPECT_EQ(findHwDeviceByCryptoType("angara", stores), mskey);
     EXPECT_THROW(findHwDeviceByCryptoType("jacarta_2", stores), DeviceNotFound);

@@ -61,8 +61,8 @@ std::vector<NamedEngine> engines()
          }},
         {"JaCarta",
          [] {
-             return std::make_shared<pkcs11::DigestPkcs11>(pkcs11::pkcs11jcPKCS11(), pkcs11::findCryptoTokenEP2(),
-                                                           pkcs11::SessionMode::Rescan);
+             return std::make_shared<pkcs11::DigestPkcs11>(
+                 pkcs11::pkcs11jcPKCS11(), pkcs11::findCryptoTokenEP2(), pkcs11::SessionMode::Rescan);
          }},
         {"Angara", [] { return std::make_shared<pkcs11::DigestAngara>(); }},
     };
@@ -192,7 +192,8 @@ TEST_F(TokenEngines, IndependentSignaturesVerifyOnEachMake)
             SCOPED_TRACE(device->cryptoType());
             VerifySignHwDevice engine(device->digestEngine(), device);
             if (device->cryptoType() == "jacarta_2" && key.is512()) {
-                EXPECT_THROW(verifies(engine, data, signature, publicKey, c.algorithm, params), UnsupportedAlgorithm);
+                EXPECT_THROW(verifies(engine, data, signature, publicKey, c.algorithm, params),
+                             UnsupportedAlgorithm);
                 continue;
             }
             EXPECT_TRUE(verifies(engine, data, signature, publicKey, c.algorithm, params));

@@ -46,8 +46,8 @@ const Make MAKES[] = {
      "rutoken_2", "RUTOKEN_ECP_2-401"},
     {"MS_KEY K", [] { return std::make_shared<MSKeyKAngara>(MSKEY_READER); }, MSKEY_SERIAL, MSKEY_SERIAL,
      "angara", "MSKEY_K-202"},
-    {"JaCarta", [] { return std::make_shared<CryptoTokenEP2>(JACARTA_READER); }, JACARTA_SERIAL, JACARTA_SERIAL,
-     "jacarta_2", "JACARTA_GOST-303"},
+    {"JaCarta", [] { return std::make_shared<CryptoTokenEP2>(JACARTA_READER); }, JACARTA_SERIAL,
+     JACARTA_SERIAL, "jacarta_2", "JACARTA_GOST-303"},
 };
 
 class TokenModels : public ::testing::Test
@@ -217,8 +217,9 @@ gostsoft::Bytes rsaSpki(const RsaPublicKey& key)
     const Bytes exponent = key.exponentData();
     const Bytes rsaKey = derElement(0x30, derConcat({derElement(0x02, modulus), derElement(0x02, exponent)}));
     const Bytes bitString = derConcat({Bytes{0x00}, rsaKey}); // no unused bits
-    return derElement(0x30, derConcat({derElement(0x30, derConcat({derOid("1.2.840.113549.1.1.1"), {0x05, 0x00}})),
-                                       derElement(0x03, bitString)}));
+    return derElement(0x30,
+                      derConcat({derElement(0x30, derConcat({derOid("1.2.840.113549.1.1.1"), {0x05, 0x00}})),
+                                 derElement(0x03, bitString)}));
 }
 
 TEST_F(TokenModels, RutokenRsaKeysOfValidSizesSignAsOpenSslVerifies)
@@ -248,9 +249,9 @@ TEST_F(TokenModels, RutokenRsaKeysOfValidSizesSignAsOpenSslVerifies)
     } checks[] = {{"sha256", signatures[0]}, {"sha1", signatures[1]}};
     for (const auto& check : checks) {
         gostsoft::writeFile(dir.file("sig"), check.signature);
-        const auto result = gostsoft::run("openssl dgst -" + std::string(check.digest) + " -verify " +
-                                          dir.file("key.pem") + " -signature " + dir.file("sig") + " " +
-                                          dir.file("data"));
+        const auto result =
+            gostsoft::run("openssl dgst -" + std::string(check.digest) + " -verify " + dir.file("key.pem") +
+                          " -signature " + dir.file("sig") + " " + dir.file("data"));
         EXPECT_EQ(result.status, 0) << check.digest << ": " << result.output;
     }
 
@@ -266,9 +267,10 @@ TEST_F(TokenModels, RutokenRsaKeysOfValidSizesSignAsOpenSslVerifies)
 // another encoding would have stored it.
 void storePasswordHash(const std::shared_ptr<KeyRecord>& key, const bytes& passwordBytes)
 {
-    pkcs11::Helper helper(Pkcs11::instance(pkcs11::pkcs11Mskey(), true), MSKEY_SERIAL, pkcs11::SessionMode::User,
-                          bytes{'1', '2', '3', '4', '5', '6', '7', '8'});
-    const CK_OBJECT_HANDLE privateKey = helper.findKeyObject(pkcs11::key(key)->keyId(), pkcs11::PRIVATE_KEY_VALUE);
+    pkcs11::Helper helper(Pkcs11::instance(pkcs11::pkcs11Mskey(), true), MSKEY_SERIAL,
+                          pkcs11::SessionMode::User, bytes{'1', '2', '3', '4', '5', '6', '7', '8'});
+    const CK_OBJECT_HANDLE privateKey =
+        helper.findKeyObject(pkcs11::key(key)->keyId(), pkcs11::PRIVATE_KEY_VALUE);
     helper.changeKeyPassword(privateKey, icrypto::gost3411Digest(passwordBytes), 16);
 }
 
