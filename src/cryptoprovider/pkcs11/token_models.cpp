@@ -51,8 +51,26 @@ std::string upperTrimmedSerial(const CK_TOKEN_INFO& info)
     return serial;
 }
 
-[[noreturn]] void unsupported(const bs::Logger& log, const AlgorithmId& algorithm)
+// What a make signs with besides GOST R 34.10-2012 256-bit keys.
+struct SignCapabilities {
+    bool gost512;
+    bool rsa;
+};
+
+// The signing mechanism of an algorithm the make supports; anything else is
+// UnsupportedAlgorithm, logged under `logName`.
+CK_MECHANISM_TYPE signMechanism(const AlgorithmId& algorithm, SignCapabilities can, std::string_view logName)
 {
+    if (isGost34102012_256(algorithm)) {
+        return CKM_GOSTR3410;
+    }
+    if (can.gost512 && isGost34102012_512(algorithm)) {
+        return CKM_GOSTR3410_512;
+    }
+    if (can.rsa && algorithm == RSA_ENCRYPTION) {
+        return CKM_RSA_PKCS;
+    }
+    bs::Logger log(logName);
     UnsupportedAlgorithm error(algorithm.name());
     log.error(error.what());
     throw error;
@@ -215,17 +233,7 @@ std::map<std::uint8_t, std::string_view> RuToken2::getGost3410AlgParams()
 
 CK_MECHANISM_TYPE RuToken2::signAlgorithm(const AlgorithmId& algorithm)
 {
-    bs::Logger log("RuToken2::signAlgorithm");
-    if (isGost34102012_256(algorithm)) {
-        return CKM_GOSTR3410;
-    }
-    if (isGost34102012_512(algorithm)) {
-        return CKM_GOSTR3410_512;
-    }
-    if (algorithm == RSA_ENCRYPTION) {
-        return CKM_RSA_PKCS;
-    }
-    unsupported(log, algorithm);
+    return signMechanism(algorithm, {.gost512 = true, .rsa = true}, "RuToken2::signAlgorithm");
 }
 
 std::shared_ptr<DigestEngine> RuToken2::digestEngine()
@@ -365,14 +373,7 @@ std::map<std::uint8_t, std::string_view> MSKeyKAngara::getGost3410AlgParams()
 
 CK_MECHANISM_TYPE MSKeyKAngara::signAlgorithm(const AlgorithmId& algorithm)
 {
-    bs::Logger log("MSKeyKAngara::signAlgorithm");
-    if (isGost34102012_256(algorithm)) {
-        return CKM_GOSTR3410;
-    }
-    if (isGost34102012_512(algorithm)) {
-        return CKM_GOSTR3410_512;
-    }
-    unsupported(log, algorithm);
+    return signMechanism(algorithm, {.gost512 = true, .rsa = false}, "MSKeyKAngara::signAlgorithm");
 }
 
 std::wstring MSKeyKAngara::defaultUserPin() const
@@ -494,11 +495,7 @@ std::map<std::uint8_t, std::string_view> CryptoTokenEP2::getGost3410AlgParams()
 
 CK_MECHANISM_TYPE CryptoTokenEP2::signAlgorithm(const AlgorithmId& algorithm)
 {
-    bs::Logger log("CryptoTokenEP2::signAlgorithm");
-    if (isGost34102012_256(algorithm)) {
-        return CKM_GOSTR3410;
-    }
-    unsupported(log, algorithm);
+    return signMechanism(algorithm, {.gost512 = false, .rsa = false}, "CryptoTokenEP2::signAlgorithm");
 }
 
 std::shared_ptr<DigestEngine> CryptoTokenEP2::digestEngine()
