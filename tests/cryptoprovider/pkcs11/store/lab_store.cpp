@@ -43,7 +43,25 @@ CK_MECHANISM_TYPE LabStore::signAlgorithm(const AlgorithmId& algorithm)
     if (isGost2012_512(algorithm)) {
         return 0xD4321006;
     }
+    if (algorithm == RSA_ENCRYPTION) {
+        return CKM_RSA_PKCS;
+    }
     throw UnsupportedAlgorithm(algorithm.name());
+}
+
+std::shared_ptr<KeyRecord> LabStore::createRsaKey(std::string_view alias, CK_ULONG bits)
+{
+    TokenSession session(this);
+    const bytes keyId = getNextKeyId();
+    auto record = std::make_shared<pkcs11::KeyRecord>(alias, 0, RSA_ENCRYPTION, "1.2.840.113549.1.1.1",
+                                                      getGost3410AlgParams(), cryptoType(), keyId);
+    return completeNewKey(session.helper().generateRSAKeyPair(keyId, RSA_ENCRYPTION, bits), record, L"");
+}
+
+RsaPublicKey LabStore::rsaPublicKey(const std::shared_ptr<KeyRecord>& key)
+{
+    TokenSession session(this);
+    return getRsaPublicKeyImpl(key);
 }
 
 std::shared_ptr<DigestEngine> LabStore::digestEngine()

@@ -29,6 +29,11 @@ class LabStore : public Pkcs11Token
     bool verifySign(const bytes& data, const bytes& signature, const bytes& publicKey,
                     const AlgorithmId& signAlgorithm, std::string_view paramsOid, bool kalvaMode) override;
 
+    // A token RSA key pair with its record (the make's own RSA keys are the
+    // model's; this is enough to sign CMS messages with one).
+    std::shared_ptr<KeyRecord> createRsaKey(std::string_view alias, CK_ULONG bits);
+    RsaPublicKey rsaPublicKey(const std::shared_ptr<KeyRecord>& key);
+
     using Pkcs11Token::findMinFreeId;
 
   private:

@@ -241,6 +241,38 @@ TEST_F(StoreTest, SignaturesVerifyWithOpensslUnderTheKeyTheStoreDescribes)
     }
 }
 
+// An RSA key signs the DigestInfo of the attributes' hash, the SHA of the
+// length of their message digest.
+TEST_F(StoreTest, RsaCmsSignaturesVerifyWithOpenssl)
+{
+    const auto key = store->createRsaKey("rsa", 1024);
+    const RsaPublicKey publicKey = store->rsaPublicKey(key);
+    bytes modulus{0x00};
+    modulus.insert(modulus.end(), publicKey.modulus.begin(), publicKey.modulus.end());
+    const bytes rsaKey =
+        derElement(0x30, derConcat({derElement(0x02, modulus), derElement(0x02, publicKey.exponentData())}));
+    bytes bits{0x00};
+    bits.insert(bits.end(), rsaKey.begin(), rsaKey.end());
+    const bytes spki = derElement(
+        0x30, derConcat({derElement(0x30, derConcat({derOid("1.2.840.113549.1.1.1"), bytes{0x05, 0x00}})),
+                         derElement(0x03, bits)}));
+    gostsoft::TempDir dir;
+    gostsoft::writeFile(dir.file("rsa.pem"), gostsoft::toPem(spki, "PUBLIC KEY"));
+
+    pkcs9::Attributes attributes;
+    attributes.insert(pkcs9::oid::MESSAGE_DIGEST, der::encode(bytes(32, 0x5A)));
+    const std::vector<Pkcs7> messages = store->cmsSign(key, {attributes}, false);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].signerInfos().at(0).digestAlgorithmId(), SHA_256);
+    gostsoft::writeFile(dir.file("digest"), gostsoft::sha256(attributes.derEncoding()));
+    gostsoft::writeFile(dir.file("sig"),
+                        messages[0].signerInfos().at(0).signature(pkcs7::Format::SerialOnly));
+    const auto r = gostsoft::openssl("pkeyutl -verify -pubin -inkey " + dir.file("rsa.pem") +
+                                     " -pkeyopt digest:sha256 -in " + dir.file("digest") + " -sigfile " +
+                                     dir.file("sig"));
+    EXPECT_NE(r.output.find("Signature Verified Successfully"), std::string::npos) << r.output;
+}
+
 TEST_F(StoreTest, ListsOlderRecordsFakturaKeysAndKeysOfOtherSoftware)
 {
     // Older form: the container in a data object named after the key number.
