@@ -143,6 +143,19 @@ std::vector<X509> tokenCertificates(const Helper& helper)
     return certificates;
 }
 
+// A label's bytes as the Base64 text a metadata container is kept in.
+std::string labelText(const bytes& label)
+{
+    return std::string(label.begin(), label.end());
+}
+
+// Writes a metadata container into a private key's label.
+void writeContainer(const Helper& helper, CK_OBJECT_HANDLE privateKey, const MetaInfoContainer& container)
+{
+    const std::string text = container.base64();
+    helper.writeAttribute(privateKey, bytes(text.begin(), text.end()), CKA_LABEL);
+}
+
 // Destroys a session object when the scope ends, errors ignored.
 class ObjectGuard
 {
@@ -389,11 +402,14 @@ void Helper::verifyKeyPassword(CK_OBJECT_HANDLE privateKey, const bytes& passwor
                                bool countFailure) const
 {
     bs::Logger log("pkcs11::Helper::verifyKeyPassword");
+    // A failed read propagates; only a label that reads but holds no
+    // container means the key has no password.
+    const std::string label = labelText(readAttribute(privateKey, CKA_LABEL));
     std::optional<MetaInfoContainer> container;
     try {
-        container.emplace(std::string_view(readStringAttribute(privateKey, CKA_LABEL)), false);
-    } catch (const std::exception&) {
-        return; // no container in the label: the key has no password
+        container.emplace(std::string_view(label), false);
+    } catch (const AccessDenied&) {
+        return;
     }
     if (!container->hasPass())
         return;
@@ -405,15 +421,13 @@ void Helper::verifyKeyPassword(CK_OBJECT_HANDLE privateKey, const bytes& passwor
     if (container->passHash() == passwordHash) {
         if (container->failedTries() != 0) {
             container->setFailedTries(0);
-            const std::string text = container->base64();
-            writeAttribute(privateKey, bytes(text.begin(), text.end()), CKA_LABEL);
+            writeContainer(*this, privateKey, *container);
         }
         return;
     }
     if (countFailure) {
         container->setFailedTries(static_cast<std::uint8_t>(container->failedTries() + 1));
-        const std::string text = container->base64();
-        writeAttribute(privateKey, bytes(text.begin(), text.end()), CKA_LABEL);
+        writeContainer(*this, privateKey, *container);
     }
     throw InvalidPassword(static_cast<std::int32_t>(container->maxTries()) - container->failedTries());
 }

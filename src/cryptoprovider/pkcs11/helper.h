@@ -133,9 +133,10 @@ class Helper
     void deleteMetaInfo(std::string_view label, bool kalva) const;
 
     // Checks a key password hash against the metadata container in the
-    // private key's CKA_LABEL. A key without container or without password
-    // passes. KeyBlocked when no tries are left; a wrong hash counts a
-    // failure on the token when `countFailure` and throws
+    // private key's CKA_LABEL. A key whose label holds no container, or a
+    // container without password, passes; a label that cannot be read fails
+    // with the read's error. KeyBlocked when no tries are left; a wrong hash
+    // counts a failure on the token when `countFailure` and throws
     // InvalidPassword(tries left); the right hash resets the failures.
     void verifyKeyPassword(CK_OBJECT_HANDLE privateKey, const bytes& passwordHash, bool countFailure) const;
     // Stores a new password hash and try limit in the key's container

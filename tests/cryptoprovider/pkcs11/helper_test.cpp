@@ -320,6 +320,33 @@ TEST_F(HelperTest, KeyPasswordCounters)
     EXPECT_EQ(containerOf(*helper, key).maxTries(), 5);
 }
 
+// A label that cannot be read is a failure, never "no password": the
+// password is not waved through.
+TEST_F(HelperTest, UnreadableLabelFailsPasswordCheck)
+{
+    auto helper = user("0A1B2C3D");
+    const CK_OBJECT_HANDLE key =
+        helper->generateKeyPair({0x01}, GOST_R_3410_2012_256, ObjectIdentifier(crypto_pro_param::A), false)
+            .second;
+    MetaInfoContainer stored;
+    stored.setPayload({0xAB, 0xCD});
+    helper->writeAttribute(key, text(stored.base64()), CKA_LABEL);
+    helper->changeKeyPassword(key, PASSWORD_HASH, 10);
+    const std::string before = helper->readStringAttribute(key, CKA_LABEL);
+
+    // The size query and the value read of the label, each failing once.
+    for (const char* rule : {"C_GetAttributeValue nth 1 CKR_DEVICE_ERROR\n",
+                             "C_GetAttributeValue nth 2 CKR_DEVICE_ERROR\n"}) {
+        SCOPED_TRACE(rule);
+        writeFaults(rule);
+        EXPECT_THROW(helper->verifyKeyPassword(key, WRONG_HASH, true), pkcs11::Exception);
+        writeFaults("");
+        EXPECT_EQ(helper->readStringAttribute(key, CKA_LABEL), before);
+    }
+    EXPECT_EQ(containerOf(*helper, key).payload(), (bytes{0xAB, 0xCD}));
+    EXPECT_NO_THROW(helper->verifyKeyPassword(key, PASSWORD_HASH, true));
+}
+
 // ---- certificates ----
 
 TEST_F(HelperTest, CertificatesOfAKey)
