@@ -4,15 +4,21 @@
 
 #include "base/localization.h"
 #include "cryptoprovider/core/errors.h"
+#include "jni/enum_conv.h"
 #include "jni/errors.h"
 
 namespace jni
 {
 
-void selectKeyStore(ICryptoProvider& provider, KeyStoreType type, const std::string& id, bool createNew)
+void selectKeyStore(ICryptoProvider& provider, std::int32_t type, const std::string& id, bool createNew)
 {
+    const auto kind = conv::to_keyStoreType(type);
+    if (!kind) {
+        provider.forgetKeyStore();
+        throw KeyStoreNotSelected();
+    }
     try {
-        provider.selectKeyStore(type, id, createNew);
+        provider.selectKeyStore(*kind, id, createNew);
     } catch (const DeviceNotFound&) {
         throw std::runtime_error(bs::replace(ormid_signer::localization.get("BS-008005"), id));
     }

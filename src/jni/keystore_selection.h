@@ -11,9 +11,12 @@
 namespace jni
 {
 
-// The provider's selectKeyStore; a missing device becomes std::runtime_error
-// "BS-008005" naming the id that was asked for, other failures pass as they are.
-void selectKeyStore(ICryptoProvider& provider, KeyStoreType type, const std::string& id, bool createNew);
+// The provider's selectKeyStore for the kind of store a Java int names; a
+// missing device becomes std::runtime_error "BS-008005" naming the id that
+// was asked for, other failures pass as they are. A kind no store has ends in
+// KeyStoreNotSelected and, like every failed selection, leaves nothing
+// selected (a token selected before is no longer used).
+void selectKeyStore(ICryptoProvider& provider, std::int32_t type, const std::string& id, bool createNew);
 
 // A new key in the selected store: KeyStoreNotSelected without a store; the
 // key gets the low 16 bits of `systemId`; a store whose random generator

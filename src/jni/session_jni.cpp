@@ -34,16 +34,6 @@ std::uint64_t parseExternalId(const std::string& text)
     return std::stoull(text, nullptr, 10); // std::out_of_range above 2^64 - 1
 }
 
-// A kind of key store to select; no store of an unknown kind can be selected.
-KeyStoreType keyStoreTypeToSelect(jint type)
-{
-    const auto known = conv::to_keyStoreType(type);
-    if (!known) {
-        throw KeyStoreNotSelected();
-    }
-    return *known;
-}
-
 // A kind of key store to list; unknown kinds have no listing.
 KeyStoreType keyStoreTypeToList(jint type)
 {
@@ -122,8 +112,7 @@ JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_setKeystore(JNIEnv* env,
                                                                     jstring keyStoreId, jboolean createNew)
 {
     return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        jni::selectKeyStore(provider, keyStoreTypeToSelect(type), conv::to_string(env, keyStoreId),
-                            createNew == JNI_TRUE);
+        jni::selectKeyStore(provider, type, conv::to_string(env, keyStoreId), createNew == JNI_TRUE);
         return conv::keyStoreInfo_to_jobject(env, provider.getKeyStoreInfo()).release();
     });
 }

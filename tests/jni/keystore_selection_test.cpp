@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/provider/crypto_provider_ru.h"
 #include "jni/errors.h"
+#include "provider_fixture.h"
 
 namespace
 {
@@ -26,7 +28,7 @@ class KeystoreSelectionTest : public ::testing::Test
     void TearDown() override { ormid_signer::setLanguageEverywhere(RUSSIAN); }
 };
 
-std::string errorOf(ICryptoProvider& provider, KeyStoreType type, const std::string& id)
+std::string errorOf(ICryptoProvider& provider, std::int32_t type, const std::string& id)
 {
     try {
         jni::selectKeyStore(provider, type, id, false);
@@ -41,20 +43,34 @@ std::string errorOf(ICryptoProvider& provider, KeyStoreType type, const std::str
 TEST_F(KeystoreSelectionTest, MissingDeviceNamesTheRequestedId)
 {
     DeviceMissing provider;
-    EXPECT_EQ(errorOf(provider, KeyStoreType::HardwareDevice, "0A1B2C3D"),
+    EXPECT_EQ(errorOf(provider, 0, "0A1B2C3D"),
               "Отсутствует аппаратное устройство с серийным номером \"0A1B2C3D\"");
     ormid_signer::setLanguageEverywhere(ENGLISH);
-    EXPECT_EQ(errorOf(provider, KeyStoreType::HardwareDevice, "Токен %1"),
+    EXPECT_EQ(errorOf(provider, 0, "Токен %1"),
               "Hardware device with serial number \"Токен %1\" is not present");
 }
 
 TEST_F(KeystoreSelectionTest, OtherFailuresPassUnchanged)
 {
     CryptoProviderRU provider;
-    EXPECT_THROW(jni::selectKeyStore(provider, static_cast<KeyStoreType>(99), "x", false),
-                 KeyStoreNotSelected);
-    EXPECT_THROW(jni::selectKeyStore(provider, KeyStoreType::CryptoProContainer, "x", true),
-                 FunctionNotImplemented);
+    EXPECT_THROW(jni::selectKeyStore(provider, 2, "x", true), FunctionNotImplemented);
+}
+
+// A kind of store nothing serves fails as any other selection does: the store
+// selected before is dropped, so nothing goes on working on it.
+TEST_F(KeystoreSelectionTest, UnknownKindLeavesNothingSelected)
+{
+    providertest::TestProvider provider;
+    const auto store = std::make_shared<softstore::SoftKeyStore>();
+    store->setId("store");
+    provider.cacheKeyStore(store);
+    for (const std::int32_t kind : {1, 4, 8, 9, 99, -1}) {
+        jni::selectKeyStore(provider, 2, "store", false);
+        ASSERT_EQ(provider.getKeyStoreId(), "store");
+        EXPECT_THROW(jni::selectKeyStore(provider, kind, "store", false), KeyStoreNotSelected) << kind;
+        EXPECT_EQ(provider.getKeyStoreId(), "") << kind;
+        EXPECT_THROW(provider.getKeyStoreInfo(), KeyStoreNotSelected) << kind;
+    }
 }
 
 } // namespace
