@@ -432,16 +432,24 @@ void Helper::verifyKeyPassword(CK_OBJECT_HANDLE privateKey, const bytes& passwor
     throw InvalidPassword(static_cast<std::int32_t>(container->maxTries()) - container->failedTries());
 }
 
+void Helper::updateKeyContainer(CK_OBJECT_HANDLE privateKey,
+                                const std::function<void(MetaInfoContainer&)>& change) const
+{
+    const std::string label = labelText(readAttribute(privateKey, CKA_LABEL));
+    MetaInfoContainer container(std::string_view(label), true);
+    change(container);
+    writeContainer(*this, privateKey, container);
+}
+
 void Helper::changeKeyPassword(CK_OBJECT_HANDLE privateKey, const bytes& passwordHash,
                                std::uint8_t maxTries) const
 {
     bs::Logger log("pkcs11::Helper::changeKeyPassword");
-    MetaInfoContainer container(std::string_view(readStringAttribute(privateKey, CKA_LABEL)), true);
-    container.setPassHash(passwordHash);
-    container.setMaxTries(maxTries);
-    container.setFailedTries(0);
-    const std::string text = container.base64();
-    writeAttribute(privateKey, bytes(text.begin(), text.end()), CKA_LABEL);
+    updateKeyContainer(privateKey, [&](MetaInfoContainer& container) {
+        container.setPassHash(passwordHash);
+        container.setMaxTries(maxTries);
+        container.setFailedTries(0);
+    });
 }
 
 bytes Helper::sign(CK_OBJECT_HANDLE privateKey, const bytes& data, CK_MECHANISM_TYPE mechanism) const

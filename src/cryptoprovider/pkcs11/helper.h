@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,8 @@
 #include "x509/algorithms.h"
 #include "x509/public_key.h"
 #include "x509/x509.h"
+
+class MetaInfoContainer;
 
 namespace pkcs11
 {
@@ -139,8 +142,14 @@ class Helper
     // counts a failure on the token when `countFailure` and throws
     // InvalidPassword(tries left); the right hash resets the failures.
     void verifyKeyPassword(CK_OBJECT_HANDLE privateKey, const bytes& passwordHash, bool countFailure) const;
+    // Reads the container in the private key's CKA_LABEL (a fresh one when
+    // the label holds none), lets `change` alter it and writes it back in
+    // one attribute write. A label that cannot be read fails before
+    // anything is written: a fresh container would drop the key's record.
+    void updateKeyContainer(CK_OBJECT_HANDLE privateKey,
+                            const std::function<void(MetaInfoContainer&)>& change) const;
     // Stores a new password hash and try limit in the key's container
-    // (a fresh container when the label holds none), failures reset.
+    // (updateKeyContainer), failures reset; the payload stays.
     void changeKeyPassword(CK_OBJECT_HANDLE privateKey, const bytes& passwordHash,
                            std::uint8_t maxTries) const;
 

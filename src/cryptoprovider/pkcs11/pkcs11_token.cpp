@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <exception>
-#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -352,22 +351,7 @@ bytes Pkcs11Token::passwordHash(std::wstring_view password)
 
 void Pkcs11Token::changePassword(CK_OBJECT_HANDLE privateKey, std::wstring_view password)
 {
-    updateContainer(privateKey, [&](MetaInfoContainer& container) {
-        container.setPassHash(passwordHash(password));
-        container.setMaxTries(KEY_PASSWORD_TRIES);
-        container.setFailedTries(0);
-    });
-}
-
-void Pkcs11Token::updateContainer(CK_OBJECT_HANDLE privateKey,
-                                  const std::function<void(MetaInfoContainer&)>& change)
-{
-    const pkcs11::Helper& helper = pkcs11Helper();
-    // A label that cannot be read fails here instead of counting as "no
-    // container": a fresh container would drop the record or the password.
-    MetaInfoContainer container(text(helper.readAttribute(privateKey, CKA_LABEL)), true);
-    change(container);
-    helper.writeAttribute(privateKey, octets(container.base64()), CKA_LABEL);
+    pkcs11Helper().changeKeyPassword(privateKey, passwordHash(password), KEY_PASSWORD_TRIES);
 }
 
 void Pkcs11Token::changePassword(const std::shared_ptr<KeyRecord>& key, std::wstring_view password)
@@ -412,8 +396,8 @@ void Pkcs11Token::writeKeyRecord(const std::shared_ptr<pkcs11::KeyRecord>& recor
 {
     bs::Logger log("Pkcs11Token::writeKeyRecord");
     const bytes data = record->data(FORMAT_VERSION::V1);
-    updateContainer(privateKeyHandle(record),
-                    [&](MetaInfoContainer& container) { container.setPayload(data); });
+    pkcs11Helper().updateKeyContainer(privateKeyHandle(record),
+                                      [&](MetaInfoContainer& container) { container.setPayload(data); });
 }
 
 std::shared_ptr<KeyRecord> Pkcs11Token::createNewKey(std::string_view alias, std::uint16_t systemId,

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -165,10 +164,6 @@ class Pkcs11Token : public HardwareDevice
     // Reads the key list from the token (within a session) and installs it
     // in one step.
     void updateKeysInfoImpl();
-    // Reads the container in a private key's label (a fresh one when the
-    // label holds none; an unreadable label fails), changes it and writes it
-    // back in one attribute write.
-    void updateContainer(CK_OBJECT_HANDLE privateKey, const std::function<void(MetaInfoContainer&)>& change);
     // The password hash with 16 tries, failures reset, for a private key.
     void changePassword(CK_OBJECT_HANDLE privateKey, std::wstring_view password);
     void changePassword(const std::shared_ptr<KeyRecord>& key, std::wstring_view password);

@@ -320,9 +320,9 @@ TEST_F(HelperTest, KeyPasswordCounters)
     EXPECT_EQ(containerOf(*helper, key).maxTries(), 5);
 }
 
-// A label that cannot be read is a failure, never "no password": the
-// password is not waved through.
-TEST_F(HelperTest, UnreadableLabelFailsPasswordCheck)
+// A label that cannot be read is a failure, never "no password" or "no
+// container": the password is not waved through and the record survives.
+TEST_F(HelperTest, UnreadableLabelFailsPasswordCheckAndChange)
 {
     auto helper = user("0A1B2C3D");
     const CK_OBJECT_HANDLE key =
@@ -340,6 +340,8 @@ TEST_F(HelperTest, UnreadableLabelFailsPasswordCheck)
         SCOPED_TRACE(rule);
         writeFaults(rule);
         EXPECT_THROW(helper->verifyKeyPassword(key, WRONG_HASH, true), pkcs11::Exception);
+        writeFaults(rule);
+        EXPECT_THROW(helper->changeKeyPassword(key, WRONG_HASH, 3), pkcs11::Exception);
         writeFaults("");
         EXPECT_EQ(helper->readStringAttribute(key, CKA_LABEL), before);
     }
