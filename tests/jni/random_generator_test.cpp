@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "provider_fixture.h"
@@ -75,6 +77,33 @@ TEST_F(KeyPressSeeding, EachKeyIsDeliveredAndTheNextCharacterAsked)
     EXPECT_EQ(jni::sendKeyPressEvent(provider, 0), KeyPressRequest('z', 1));
     EXPECT_EQ(jni::sendKeyPressEvent(provider, 'Z'), KeyPressRequest(-1, 0));
     EXPECT_EQ(store->received, std::vector<int>{'Z'});
+}
+
+// Closing the session drops the caller's provider while its store still asks
+// for characters: the seeding thread keeps the provider (and its store) until
+// the seeding ends, then lets it go.
+TEST_F(KeyPressSeeding, SeedingOutlivesTheSessionThatStartedIt)
+{
+    const auto store = std::make_shared<SeedingStore>();
+    std::weak_ptr<TestProvider> provider;
+    {
+        const auto session = providerWith(store);
+        provider = session;
+        EXPECT_EQ(jni::sendKeyPressEvent(session, 0), KeyPressRequest('q', 1));
+    }
+    EXPECT_FALSE(provider.expired());
+    RandomGenerator& generator = RandomGenerator::instance();
+    for (const int key : {'Q', 'W', 'E'}) {
+        generator.setKeyPressed(key);
+        generator.request();
+    }
+    EXPECT_FALSE(generator.running());
+    EXPECT_EQ(store->received, (std::vector<int>{'Q', 'W', 'E'}));
+    // The thread lets go of the provider once it has stopped the generator.
+    for (int turn = 0; turn < 1000 && !provider.expired(); ++turn) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(provider.expired());
 }
 
 TEST_F(KeyPressSeeding, AFailingSeedingStopsTheGenerator)
