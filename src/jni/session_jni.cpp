@@ -104,7 +104,8 @@ JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_getKeyStoreList(JNI
                                                                              jint type)
 {
     return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        return conv::stringsVector_to_jobjectArray(env, provider.keyStoreList(keyStoreTypeToList(type))).release();
+        return conv::stringsVector_to_jobjectArray(env, provider.keyStoreList(keyStoreTypeToList(type)))
+            .release();
     });
 }
 
@@ -292,29 +293,12 @@ JNIEXPORT jboolean JNICALL Java_com_ormid_signer_Session_verifySign(
     jbyteArray publicKeyArray, jstring signAlgorithmOidText, jstring algParamsOidText)
 {
     return withSession(env, s, [&](Session& session, ICryptoProvider& provider) -> jboolean {
-        const std::string cryptoType = conv::to_string(env, cryptoTypeText);
-        const bytes signature = conv::jbyteArray_to_BinaryData(env, signatureArray);
-        const bytes data = conv::jbyteArray_to_BinaryData(env, dataArray);
-        const std::string signAlgorithmOid = conv::to_string(env, signAlgorithmOidText);
-        const std::string algParamsOid = conv::to_string(env, algParamsOidText);
-        if (signature.empty() || cryptoType.empty()) {
-            throw std::invalid_argument(ormid_signer::localization.get("BS-006004"));
-        }
-        const PublicKey key(conv::jbyteArray_to_BinaryData(env, publicKeyArray));
-        const bool kalvaMode = session.kalvaMode;
-        bool valid = false;
-        switch (jni::verifyRoute(signature, data)) {
-        case jni::VerifyRoute::Attached:
-            valid = provider.verifyAttachedSign(signature, cryptoType, kalvaMode, key, algParamsOid);
-            break;
-        case jni::VerifyRoute::Detached:
-            valid = provider.verifyDetachedSign(data, signature, cryptoType, kalvaMode, key, algParamsOid);
-            break;
-        case jni::VerifyRoute::Raw:
-            valid = provider.verifyRawSign(data, signature, key, signAlgorithmOid, algParamsOid, cryptoType,
-                                           kalvaMode);
-            break;
-        }
+        const bool valid = jni::verifySign(provider, session.kalvaMode, conv::to_string(env, cryptoTypeText),
+                                           conv::jbyteArray_to_BinaryData(env, signatureArray),
+                                           conv::jbyteArray_to_BinaryData(env, dataArray),
+                                           conv::jbyteArray_to_BinaryData(env, publicKeyArray),
+                                           conv::to_string(env, signAlgorithmOidText),
+                                           conv::to_string(env, algParamsOidText));
         return valid ? JNI_TRUE : JNI_FALSE;
     });
 }
@@ -335,7 +319,8 @@ JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_listCertificates(JN
                                                                               jint type)
 {
     return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        return conv::certificates_to_jobjectArray(env, provider.certificates(conv::to_certType(type))).release();
+        return conv::certificates_to_jobjectArray(env, provider.certificates(conv::to_certType(type)))
+            .release();
     });
 }
 
@@ -354,8 +339,8 @@ JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_importCertificate(JNI
                                                                              jint type)
 {
     return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        const bytes id =
-            provider.importCertificate(conv::jbyteArray_to_BinaryData(env, certificate), conv::to_certType(type));
+        const bytes id = provider.importCertificate(conv::jbyteArray_to_BinaryData(env, certificate),
+                                                    conv::to_certType(type));
         return conv::binaryData_to_jbyteArray(env, id).release();
     });
 }
@@ -364,7 +349,8 @@ JNIEXPORT void JNICALL Java_com_ormid_signer_Session_deleteCertificate(JNIEnv* e
                                                                        jbyteArray certificateId, jint type)
 {
     withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        provider.deleteCertificate(conv::jbyteArray_to_BinaryData(env, certificateId), conv::to_certType(type));
+        provider.deleteCertificate(conv::jbyteArray_to_BinaryData(env, certificateId),
+                                   conv::to_certType(type));
     });
 }
 

@@ -1,8 +1,10 @@
 #include "jni/verify_route.h"
 
 #include <exception>
+#include <stdexcept>
 
 #include "asn1/tlv.h"
+#include "jni/errors.h"
 
 namespace jni
 {
@@ -33,6 +35,26 @@ VerifyRoute verifyRoute(const bytes& signature, const bytes& data)
         return VerifyRoute::Raw;
     }
     return data.empty() ? VerifyRoute::Attached : VerifyRoute::Detached;
+}
+
+bool verifySign(ICryptoProvider& provider, bool kalvaMode, const std::string& cryptoType,
+                const bytes& signature, const bytes& data, const bytes& publicKey,
+                const std::string& signAlgorithmOid, const std::string& algParamsOid)
+{
+    if (signature.empty() || cryptoType.empty()) {
+        throw std::invalid_argument(ormid_signer::localization.get("BS-006004"));
+    }
+    const PublicKey key(publicKey);
+    switch (verifyRoute(signature, data)) {
+    case VerifyRoute::Attached:
+        return provider.verifyAttachedSign(signature, cryptoType, kalvaMode, key, algParamsOid);
+    case VerifyRoute::Detached:
+        return provider.verifyDetachedSign(data, signature, cryptoType, kalvaMode, key, algParamsOid);
+    case VerifyRoute::Raw:
+        break;
+    }
+    return provider.verifyRawSign(data, signature, key, signAlgorithmOid, algParamsOid, cryptoType,
+                                  kalvaMode);
 }
 
 } // namespace jni

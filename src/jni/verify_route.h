@@ -1,7 +1,10 @@
 // Which verification a signature handed to Session.verifySign gets.
 #pragma once
 
+#include <string>
+
 #include "asn1/bytes.h"
+#include "cryptoprovider/provider/crypto_provider.h"
 
 namespace jni
 {
@@ -17,5 +20,13 @@ enum class VerifyRoute {
 // a raw signature. A CMS message with empty data is verified as attached.
 bool isCms(const bytes& signature);
 VerifyRoute verifyRoute(const bytes& signature, const bytes& data);
+
+// Session.verifySign: std::invalid_argument "BS-006004" for an empty
+// signature or crypto type; otherwise the provider's verification of the
+// route the signature takes (`signAlgorithmOid` serves raw signatures only).
+// True when the signature verifies.
+bool verifySign(ICryptoProvider& provider, bool kalvaMode, const std::string& cryptoType,
+                const bytes& signature, const bytes& data, const bytes& publicKey,
+                const std::string& signAlgorithmOid, const std::string& algParamsOid);
 
 } // namespace jni
