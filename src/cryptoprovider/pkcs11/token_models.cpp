@@ -266,26 +266,9 @@ std::shared_ptr<KeyRecord> RuToken2::createNewRsaKey(std::string_view alias, std
     }
     TokenSession session(this);
     const bytes keyId = getNextKeyId();
-    const auto [publicKey, privateKey] = session.helper().generateRSAKeyPair(keyId, RSA_ENCRYPTION, bits);
-    try {
-        changePassword(privateKey, password);
-        auto record = std::make_shared<pkcs11::KeyRecord>(alias, systemId, RSA_ENCRYPTION, RSA_PARAMS_OID,
-                                                          getGost3410AlgParams(), cryptoType(), keyId);
-        writeKeyRecord(record);
-        setCachedPassword(alias, password);
-        updateKeysInfoImpl();
-        return record;
-    } catch (...) {
-        // A pair without its record would show up as a foreign key.
-        for (const CK_OBJECT_HANDLE object : {privateKey, publicKey}) {
-            try {
-                session.helper().deleteObject(object);
-            } catch (const std::exception& error) {
-                log.error(error.what());
-            }
-        }
-        throw;
-    }
+    auto record = std::make_shared<pkcs11::KeyRecord>(alias, systemId, RSA_ENCRYPTION, RSA_PARAMS_OID,
+                                                      getGost3410AlgParams(), cryptoType(), keyId);
+    return completeNewKey(session.helper().generateRSAKeyPair(keyId, RSA_ENCRYPTION, bits), record, password);
 }
 
 RsaPublicKey RuToken2::getRsaPublicKey(const std::shared_ptr<KeyRecord>& key)

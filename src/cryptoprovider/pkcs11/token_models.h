@@ -65,7 +65,8 @@ class RuToken2 : public Pkcs11Token
                     const AlgorithmId& signAlgorithm, std::string_view paramsOid, bool kalvaMode) override;
 
     // bits: a multiple of 256 from 512 to 4096, else std::invalid_argument
-    // "Некорректные параметры модуля для RSA".
+    // "Некорректные параметры модуля для RSA". Finished as a GOST key is
+    // (password, record, listing); a failure removes the pair again.
     std::shared_ptr<KeyRecord> createNewRsaKey(std::string_view alias, std::uint16_t systemId,
                                                std::wstring_view password, std::uint16_t bits) override;
     // Modulus and exponent of the key's public object (cached password needed).

@@ -261,6 +261,33 @@ TEST_F(TokenModels, RutokenRsaKeysOfValidSizesSignAsOpenSslVerifies)
     store.deleteKey(key);
 }
 
+// An RSA pair whose record cannot be written, or whose key list cannot be
+// read afterwards, is taken away again: no stray objects, no listed key,
+// no cached password for it.
+TEST_F(TokenModels, RutokenRsaKeyFailingAfterGenerationLeavesNothing)
+{
+    const std::string faults = std::string(std::getenv("ORMID_LAB_DIR")) + "/faults";
+    const auto keyObjects = [] {
+        const pkcs11::Helper helper(Pkcs11::instance(pkcs11::pkcs11Rutoken(), true), RUTOKEN_SERIAL,
+                                    pkcs11::SessionMode::User, bytes{'1', '2', '3', '4', '5', '6', '7', '8'});
+        return helper.findObjects({pkcs11::attribute(CKA_TOKEN, pkcs11::TRUE_VALUE)}).size();
+    };
+    RuToken2 store(RUTOKEN_READER);
+    store.setPin(PIN);
+    const std::size_t before = keyObjects();
+    // The record write, and the listing's object search after it.
+    for (const char* rule : {"C_SetAttributeValue nth 2 CKR_DEVICE_ERROR\n",
+                             "C_FindObjectsInit nth 4 CKR_DEVICE_ERROR\n"}) {
+        SCOPED_TRACE(rule);
+        gostsoft::writeFile(faults, gostsoft::Bytes(rule, rule + std::strlen(rule)));
+        EXPECT_THROW(store.createNewRsaKey("rsa", 0, L"pw", 512), pkcs11::Exception);
+        gostsoft::writeFile(faults, gostsoft::Bytes());
+        EXPECT_EQ(keyObjects(), before);
+        EXPECT_EQ(store.getKeysList().count("rsa"), 0u);
+        EXPECT_THROW(store.getCachedPassword("rsa"), PasswordRequired);
+    }
+}
+
 // ---- MS_KEY K passwords ----
 
 // Replaces the key's password hash on the token, as software that hashed
