@@ -6,6 +6,7 @@
 #include "base/encoding.h"
 #include "base/logger.h"
 #include "cryptoprovider/core/errors.h"
+#include "cryptoprovider/provider/log_and_throw.h"
 
 namespace provider
 {
@@ -26,27 +27,22 @@ constexpr std::array<unsigned char, 72> FORBIDDEN_ALIAS_BYTES = {
 };
 // clang-format on
 
-template <class Error> [[noreturn]] void reject(const bs::Logger& log, Error error)
-{
-    log.error(error.what());
-    throw error;
-}
-
 } // namespace
 
 void checkAliasSymbols(std::string_view alias)
 {
     bs::Logger log("CryptoProviderRU::checkNewAlias");
     if (alias.empty()) {
-        reject(log, EmptyKeyAlias());
+        logAndThrow(log, EmptyKeyAlias());
     }
     if (!encoding::isValidUTF8(alias)) {
-        reject(log, InvalidKeyAlias());
+        logAndThrow(log, InvalidKeyAlias());
     }
     const std::string windows1251 = encoding::utf8_to_cp1251(alias);
     for (const unsigned char forbidden : FORBIDDEN_ALIAS_BYTES) {
         if (windows1251.find(static_cast<char>(forbidden)) != std::string::npos) {
-            reject(log, InvalidKeyAlias(encoding::cp1251_to_utf8(std::string(1, static_cast<char>(forbidden)))));
+            logAndThrow(
+                log, InvalidKeyAlias(encoding::cp1251_to_utf8(std::string(1, static_cast<char>(forbidden)))));
         }
     }
 }

@@ -28,6 +28,7 @@ std::vector<std::string> getContainers(KeyStoreType type);
 // Version text of a crypto means: the CSP's version for "cryptopro", the
 // model number of the device of that crypto type among `keyStores` for a
 // token or "ovt" (DeviceNotFound when none is there), empty for any other id.
-std::string getVersion(std::string_view id, const std::map<std::string, std::shared_ptr<KeyStore>>& keyStores);
+std::string getVersion(std::string_view id,
+                       const std::map<std::string, std::shared_ptr<KeyStore>>& keyStores);
 
 } // namespace crypto

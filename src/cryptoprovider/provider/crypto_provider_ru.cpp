@@ -12,21 +12,13 @@
 #include "cryptoprovider/provider/backend_hooks.h"
 #include "cryptoprovider/provider/crypto_means.h"
 #include "cryptoprovider/provider/device_detection.h"
+#include "cryptoprovider/provider/log_and_throw.h"
 #include "cryptoprovider/provider/reader_walk.h"
 #include "x509/errors.h"
 
 std::mutex CryptoProviderRU::m_mutex;
 
-namespace
-{
-
-template <class Error> [[noreturn]] void logAndThrow(const bs::Logger& log, Error error)
-{
-    log.error(error.what());
-    throw error;
-}
-
-} // namespace
+using provider::logAndThrow;
 
 CryptoProviderRU::~CryptoProviderRU() = default;
 
@@ -92,7 +84,8 @@ void CryptoProviderRU::requireChangeable(const KeyRecord& key, const bs::Logger&
     }
 }
 
-KeyInfo CryptoProviderRU::keyInfoOf(const std::shared_ptr<KeyStore>& store, const std::shared_ptr<KeyRecord>& key)
+KeyInfo CryptoProviderRU::keyInfoOf(const std::shared_ptr<KeyStore>& store,
+                                    const std::shared_ptr<KeyRecord>& key)
 {
     if (!key) {
         throw KeyNotFound();
@@ -162,7 +155,8 @@ std::vector<std::string> CryptoProviderRU::keyStoreList(KeyStoreType type)
         return crypto::getContainers(type);
     }
     std::vector<std::shared_ptr<KeyStore>> stores;
-    for (const provider::CardInReader& card : provider::cardsInReaders(false, "CryptoProviderRU::keyStoreList")) {
+    for (const provider::CardInReader& card :
+         provider::cardsInReaders(false, "CryptoProviderRU::keyStoreList")) {
         if (type == KeyStoreType::VelToken) {
             if (auto token = provider::velTokenAt(card.reader, card.atr)) {
                 stores.push_back(std::move(token));
@@ -183,7 +177,8 @@ std::vector<std::string> CryptoProviderRU::keyStoreList(KeyStoreType type)
     {
         std::lock_guard lock(m_stateMutex);
         std::erase_if(m_keyStores, [&](const auto& entry) {
-            return entry.second->type() == type && std::find(ids.begin(), ids.end(), entry.first) == ids.end();
+            return entry.second->type() == type &&
+                   std::find(ids.begin(), ids.end(), entry.first) == ids.end();
         });
     }
     log.info(bs::join(ids, ","));
@@ -342,7 +337,8 @@ void CryptoProviderRU::createNewKey(const KeyInfo& keyInfo, std::wstring_view pa
     if (algorithm.isRsa()) {
         store->createNewRsaKey(alias, keyInfo.systemId, password, keyInfo.rsaKeyBits);
     } else {
-        store->createNewKey(alias, keyInfo.systemId, algorithm, keyInfo.algParamsOid, keyInfo.cryptoType, password);
+        store->createNewKey(alias, keyInfo.systemId, algorithm, keyInfo.algParamsOid, keyInfo.cryptoType,
+                            password);
     }
     try {
         store->findKeyByAlias(alias, true);

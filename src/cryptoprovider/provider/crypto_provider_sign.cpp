@@ -14,6 +14,7 @@
 #include "cryptoprovider/provider/backend_hooks.h"
 #include "cryptoprovider/provider/crypto_provider_ru.h"
 #include "cryptoprovider/provider/device_detection.h"
+#include "cryptoprovider/provider/log_and_throw.h"
 #include "x509/errors.h"
 #include "x509/pem.h"
 #include "x509/pkcs10.h"
@@ -70,7 +71,8 @@ std::vector<bytes> CryptoProviderRU::cmsSign(const std::vector<DataForSign>& ite
             certificate = X509();
         }
     }
-    const bytes signerId = certificate.empty() ? conv::int_to_binary(key->externalId()) : certificate.serial();
+    const bytes signerId =
+        certificate.empty() ? conv::int_to_binary(key->externalId()) : certificate.serial();
     const auto attributes =
         generateSignedAttributes(store, items, certificate, key->digestAlgorithm(), signerId, kalvaMode);
     return formCms(store->cmsSign(key, attributes, kalvaMode), items, kalvaMode);
@@ -130,7 +132,8 @@ bool CryptoProviderRU::verifyRawSign(const bytes& data, const bytes& sign, const
 }
 
 bool CryptoProviderRU::verifyDetachedSign(const bytes& data, const bytes& cms, std::string_view cryptoType,
-                                          bool kalvaMode, const PublicKey& publicKey, std::string_view paramSet)
+                                          bool kalvaMode, const PublicKey& publicKey,
+                                          std::string_view paramSet)
 {
     bs::Logger log("CryptoProviderRU::verifyDetachedSign");
     const Pkcs7 message(cms, cmsFormat(kalvaMode));
@@ -157,7 +160,8 @@ bytes CryptoProviderRU::importCertificate(const bytes& certificate, CertType typ
     const auto store = currentKeyStore();
     const bytes der = cert::isPemFormat(certificate) ? conv::pem_to_x509(certificate) : certificate;
     if (type == CERT_CRL) {
-        store->importCertificateCrl(crl::isPemFormat(certificate) ? crl::pem_to_x509(certificate) : certificate);
+        store->importCertificateCrl(crl::isPemFormat(certificate) ? crl::pem_to_x509(certificate)
+                                                                  : certificate);
         return {};
     }
     if (type == CERT_USER) {
@@ -165,9 +169,7 @@ bytes CryptoProviderRU::importCertificate(const bytes& certificate, CertType typ
         requireChangeable(*key, log);
         X509 x509(der);
         if (x509.publicKey(Endian::Big) != store->publicKey(key, Endian::Big)) {
-            InvalidKeyForCertificate error;
-            log.error(error.what());
-            throw error;
+            provider::logAndThrow(log, InvalidKeyForCertificate());
         }
         const bytes id = store->importUserCertificate(key, der);
         x509.setId(id);
@@ -242,9 +244,9 @@ bool CryptoProviderRU::verifyPkcs10Sign(const bytes& request, std::string_view c
     const Pkcs10 p10 = parseRequest(request);
     const AlgorithmId algorithm = findSignAlgorithmId(p10.signAlgorithmOid());
     const SubjectPublicKeyInfo keyInfo = p10.publicKeyInfo();
-    return verifySignEngine(cryptoType)->verifyRawSign(der::encode(p10.certRequestInfo()), p10.signature(),
-                                                       keyInfo.publicKey, algorithm, keyInfo.paramsOid.text(),
-                                                       false);
+    return verifySignEngine(cryptoType)
+        ->verifyRawSign(der::encode(p10.certRequestInfo()), p10.signature(), keyInfo.publicKey, algorithm,
+                        keyInfo.paramsOid.text(), false);
 }
 
 X509 CryptoProviderRU::createSelfSignedCertificate(const bytes& request, std::uint64_t serialNumber,
@@ -256,17 +258,13 @@ X509 CryptoProviderRU::createSelfSignedCertificate(const bytes& request, std::ui
     const SubjectPublicKeyInfo keyInfo = p10.publicKeyInfo();
     const auto key = currentKey();
     if (keyInfo.publicKey != currentKeyStore()->publicKey(key, Endian::Big)) {
-        InvalidKeyForPkcs10 error;
-        log.error(error.what());
-        throw error;
+        provider::logAndThrow(log, InvalidKeyForPkcs10());
     }
     // GOST requests are checked by the software verifier.
     const std::string verifier = keyInfo.publicKey.isRsa() ? key->cryptoType() : std::string("angara");
     if (!verifyRawSign(der::encode(p10.certRequestInfo()), p10.signature(), keyInfo.publicKey,
                        p10.signAlgorithmOid().text(), keyInfo.paramsOid.text(), verifier, false)) {
-        InvalidPkcs10Sign error;
-        log.error(error.what());
-        throw error;
+        provider::logAndThrow(log, InvalidPkcs10Sign());
     }
     const TbsCertificate tbs(conv::int_to_binary(serialNumber), requestDer, period);
     const AlgorithmId algorithm = findSignAlgorithmId(p10.signAlgorithmOid());
@@ -285,9 +283,7 @@ bytes CryptoProviderRU::confirm(const bytes& data, const std::vector<Pkcs9Attrib
     } catch (const KeyStoreNotSelected&) {
     }
     if (!store || !provider::isConfirmationToken(*store)) {
-        KeyStoreNotSelected error;
-        log.error(error.what());
-        throw error;
+        provider::logAndThrow(log, KeyStoreNotSelected());
     }
     const pkcs9::Attributes userAttributes = parseSignedAttributes(attributes);
     // The data is the message digest as given; no signing time is added.

@@ -10,6 +10,7 @@
 #include "cryptoprovider/pcsc/apdu.h"
 #include "cryptoprovider/pcsc/scard_provider.h"
 #include "cryptoprovider/pkcs11/token_models.h"
+#include "cryptoprovider/provider/log_and_throw.h"
 
 namespace
 {
@@ -102,9 +103,7 @@ std::shared_ptr<HardwareDevice> getHardwareDevice(std::string_view readerName, c
     if (equals(atr, JACARTA_ATR)) {
         return std::make_shared<CryptoTokenEP2>(readerName);
     }
-    UnknownDevice error;
-    log.error(error.what());
-    throw error;
+    provider::logAndThrow(log, UnknownDevice());
 }
 
 std::shared_ptr<HardwareDevice>

@@ -11,6 +11,7 @@
 #include "cryptoprovider/pkcs11/token_engines.h"
 #include "cryptoprovider/pkcs11/token_probes.h"
 #include "cryptoprovider/provider/backend_hooks.h"
+#include "cryptoprovider/provider/log_and_throw.h"
 
 namespace
 {
@@ -18,13 +19,6 @@ namespace
 bool isRutoken(std::string_view cryptoType)
 {
     return cryptoType.starts_with("rutoken_");
-}
-
-[[noreturn]] void notImplemented(const bs::Logger& log)
-{
-    FunctionNotImplemented error;
-    log.error(error.what());
-    throw error;
 }
 
 } // namespace
@@ -47,7 +41,7 @@ std::shared_ptr<DigestEngine> getDigestEngine(std::string_view cryptoType)
     if (provider::isCspCryptoType(cryptoType)) {
         return provider::cspDigestEngine(cryptoType);
     }
-    notImplemented(log);
+    provider::logAndThrow(log, FunctionNotImplemented());
 }
 
 std::shared_ptr<VerifySignEngine> getVerifySignEngineSoftware(std::string_view cryptoType)
@@ -60,16 +54,14 @@ std::shared_ptr<VerifySignEngine> getVerifySignEngineSoftware(std::string_view c
     if (provider::isCspCryptoType(cryptoType)) {
         return provider::cspVerifySignEngine(cryptoType);
     }
-    notImplemented(log);
+    provider::logAndThrow(log, FunctionNotImplemented());
 }
 
 std::shared_ptr<VerifySignEngine> getVerifySignEngineHardware(const std::shared_ptr<HardwareDevice>& device)
 {
     bs::Logger log("getVerifySignEngineHardware");
     if (!device) {
-        std::invalid_argument error(cp::localization.get("CP-008060"));
-        log.error(error.what());
-        throw error;
+        provider::logAndThrow(log, std::invalid_argument(cp::localization.get("CP-008060")));
     }
     const std::string cryptoType = device->cryptoType();
     std::shared_ptr<DigestEngine> digestEngine;
@@ -83,7 +75,7 @@ std::shared_ptr<VerifySignEngine> getVerifySignEngineHardware(const std::shared_
     } else if (cryptoType == "jacarta_2") {
         digestEngine = getDigestEngine("jacarta_2");
     } else {
-        notImplemented(log);
+        provider::logAndThrow(log, FunctionNotImplemented());
     }
     return std::make_shared<VerifySignHwDevice>(std::move(digestEngine), device);
 }
