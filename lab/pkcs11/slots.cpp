@@ -97,6 +97,13 @@ LAB_EXPORT CK_RV C_Finalize(CK_VOID_PTR pReserved)
     return call("C_Finalize", "", [&]() -> CK_RV {
         if (pReserved)
             fail(CKR_ARGUMENTS_BAD);
+        // Sessions still open are closed as C_CloseSession would (their
+        // objects and logins go with them), as the standard allows.
+        std::vector<CK_SESSION_HANDLE> open;
+        for (const auto& [h, s] : g.sessions)
+            open.push_back(h);
+        for (const CK_SESSION_HANDLE h : open)
+            closeSession(h);
         g = ModuleState{};
         return CKR_OK;
     });

@@ -1,6 +1,8 @@
 #include "state.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <memory>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -9,8 +11,19 @@ namespace labtoken
 {
 namespace fs = std::filesystem;
 
-std::mutex g_mutex;
-ModuleState g;
+namespace
+{
+// Storage for an object whose destructor never runs.
+template <class T> T& neverDestroyed()
+{
+    alignas(T) static std::byte storage[sizeof(T)];
+    static T* object = std::construct_at(reinterpret_cast<T*>(storage));
+    return *object;
+}
+} // namespace
+
+std::mutex& g_mutex = neverDestroyed<std::mutex>();
+ModuleState& g = neverDestroyed<ModuleState>();
 
 std::string family()
 {

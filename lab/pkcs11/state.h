@@ -57,8 +57,11 @@ struct ModuleState {
 };
 
 // The module state, only touched under g_mutex (every exported call takes it).
-extern std::mutex g_mutex;
-extern ModuleState g;
+// Neither is ever destroyed: a user of the module may still call in (close
+// a session, finalise) from its own static destructors after this library's
+// have run at process exit.
+extern std::mutex& g_mutex;
+extern ModuleState& g;
 
 std::string family();
 // The lab state directory, empty when ORMID_LAB_DIR is not set.

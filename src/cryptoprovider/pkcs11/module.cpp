@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include "base/conv.h"
 #include "base/logger.h"
@@ -54,6 +57,21 @@ namespace
 
 using pkcs11::ENSURE_SUCCESS;
 
+// An object built on first use and intentionally never destroyed (its
+// destructor is not registered to run at exit).
+template <class T> class NeverDestroyed
+{
+  public:
+    NeverDestroyed() { std::construct_at(pointer()); }
+    T& operator*() noexcept { return *pointer(); }
+    T* operator->() noexcept { return pointer(); }
+
+  private:
+    T* pointer() noexcept { return std::launder(reinterpret_cast<T*>(m_storage)); }
+
+    alignas(T) std::byte m_storage[sizeof(T)];
+};
+
 // Which loaded libraries (by function list) our module objects use, and
 // whether one of them initialised the library: C_Initialize runs for the
 // first of them, C_Finalize after the last, and never under another user of
@@ -62,8 +80,25 @@ struct Initialisation {
     int users = 0;
     bool ours = false;
 };
-std::mutex g_initMutex;
-std::map<CK_FUNCTION_LIST*, Initialisation> g_initialisations;
+
+// The process-wide module state. It lives until the process ends and is
+// never torn down at exit: the cached modules are then neither finalised nor
+// unloaded (the system reclaims them), because a loaded library's own
+// statics may already be gone when ours would be destroyed, and a module may
+// still have sessions open. Modules dropped earlier (replaced in the cache,
+// or loaded outside it) are finalised when their last user lets go.
+struct ModuleRegistry {
+    std::mutex initMutex;
+    std::map<CK_FUNCTION_LIST*, Initialisation> initialisations;
+    std::mutex cacheMutex;
+    std::map<std::string, std::shared_ptr<Pkcs11>> instances;
+};
+
+ModuleRegistry& registry()
+{
+    static NeverDestroyed<ModuleRegistry> state;
+    return *state;
+}
 
 CK_RV initialise(CK_FUNCTION_LIST* functions)
 {
@@ -77,24 +112,22 @@ CK_RV initialise(CK_FUNCTION_LIST* functions)
     return rv;
 }
 
-std::mutex g_cacheMutex;
-std::map<std::string, std::shared_ptr<Pkcs11>> g_instances;
-
 } // namespace
 
 std::shared_ptr<Pkcs11> Pkcs11::instance(const std::string& path, bool useCached)
 {
-    std::lock_guard lock(g_cacheMutex);
-    auto found = g_instances.find(path);
-    if (found != g_instances.end()) {
+    ModuleRegistry& state = registry();
+    std::lock_guard lock(state.cacheMutex);
+    auto found = state.instances.find(path);
+    if (found != state.instances.end()) {
         if (useCached)
             return found->second;
         // Released before the new module loads: when nobody else holds it the
         // library is finalised and initialised afresh.
-        g_instances.erase(found);
+        state.instances.erase(found);
     }
     auto module = std::make_shared<Pkcs11>(path);
-    g_instances[path] = module;
+    state.instances[path] = module;
     return module;
 }
 
@@ -109,12 +142,13 @@ try : DynamicLibrary(path) {
         ENSURE_SUCCESS(CKR_GENERAL_ERROR);
 
     log.info("C_Initialize");
-    std::lock_guard lock(g_initMutex);
-    Initialisation& state = g_initialisations[m_functions];
+    ModuleRegistry& modules = registry();
+    std::lock_guard lock(modules.initMutex);
+    Initialisation& state = modules.initialisations[m_functions];
     if (state.users == 0) {
         const CK_RV rv = initialise(m_functions);
         if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-            g_initialisations.erase(m_functions);
+            modules.initialisations.erase(m_functions);
             ENSURE_SUCCESS(rv);
         }
         state.ours = rv == CKR_OK;
@@ -130,13 +164,14 @@ Pkcs11::~Pkcs11()
 {
     if (!m_initialised)
         return;
-    std::lock_guard lock(g_initMutex);
-    auto found = g_initialisations.find(m_functions);
-    if (found == g_initialisations.end() || --found->second.users > 0)
+    ModuleRegistry& modules = registry();
+    std::lock_guard lock(modules.initMutex);
+    auto found = modules.initialisations.find(m_functions);
+    if (found == modules.initialisations.end() || --found->second.users > 0)
         return;
     if (found->second.ours)
         m_functions->C_Finalize(nullptr);
-    g_initialisations.erase(found);
+    modules.initialisations.erase(found);
 }
 
 std::vector<CK_SLOT_ID> Pkcs11::slotList(bool tokenPresent) const

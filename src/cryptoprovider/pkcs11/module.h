@@ -46,7 +46,8 @@ class Pkcs11 : public DynamicLibrary
     // that path is returned when there is one; without it the cache entry is
     // replaced by a freshly loaded module (the old one lives on while others
     // hold it). Safe to call from any thread. Pkcs11LoadError as the
-    // constructor.
+    // constructor. The cache is never torn down: modules still in it at
+    // process exit are left to the system, not finalised.
     static std::shared_ptr<Pkcs11> instance(const std::string& path, bool useCached);
 
     // Loads the library, takes its function list and initialises it
@@ -55,7 +56,8 @@ class Pkcs11 : public DynamicLibrary
     explicit Pkcs11(std::string_view path);
     // C_Finalize once the last module object of this library that
     // initialised it goes away (sessions own a reference to their module, so
-    // none of ours is open by then); never throws.
+    // none of ours is open by then); never throws. Does not run for modules
+    // still cached at process exit.
     ~Pkcs11();
 
     // The module's function list (never null after construction).

@@ -3,7 +3,10 @@
 // and two tokens of one module signing from two threads at once.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <typeinfo>
 
@@ -18,6 +21,7 @@ namespace
 
 using namespace tokenlab;
 using pkcs11::Helper;
+using pkcs11::Session;
 using pkcs11::SessionMode;
 
 class ModuleTest : public TokenLab
@@ -130,6 +134,33 @@ TEST_F(ModuleTest, CacheIsSafeUnderConcurrentUse)
         t.join();
     for (const auto& m : seen)
         EXPECT_EQ(m, seen.front());
+}
+
+// A process may end with modules in the cache, sessions left open and a
+// session owned by a static object: it exits cleanly. Cached modules are not
+// finalised at exit (a loaded module's own statics may be gone by then).
+TEST_F(ModuleTest, ProcessExitsCleanlyWithCachedModulesAndOpenSessions)
+{
+    addDevice("rutoken-ecp-2", "0A1B2C3D");
+    addDevice("angara", "MSK00000001");
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            static std::optional<Helper> held;
+            held.emplace(Pkcs11::instance(modulePath("rutoken"), true), slotOf("0A1B2C3D"), SessionMode::User,
+                         USER_PIN);
+            const auto angara = Pkcs11::instance(modulePath("angara"), true);
+            CK_SESSION_HANDLE open = 0;
+            angara->get()->C_OpenSession(slotOf("MSK00000001"), Session::READ_WRITE, nullptr, nullptr, &open);
+            std::fprintf(stderr, "open=%lu\n", static_cast<unsigned long>(open));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "open=[1-9]");
+    // The static session logged out and closed; nothing was finalised.
+    const std::string calls = callLog();
+    EXPECT_NE(calls.find("rutoken C_Logout"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("rutoken C_CloseSession"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("C_Finalize"), std::string::npos) << calls;
 }
 
 // ---- slots ----
