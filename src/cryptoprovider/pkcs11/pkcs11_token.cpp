@@ -120,10 +120,10 @@ Pkcs11Token::TokenSession::TokenSession(Pkcs11Token* token, std::wstring_view pi
     if (m_token->m_helper) {
         return;
     }
-    open(std::wstring(pin));
+    open(pin); // no unwiped copy of the PIN is made
 }
 
-void Pkcs11Token::TokenSession::open(const std::wstring& pin)
+void Pkcs11Token::TokenSession::open(std::wstring_view pin)
 {
     if (m_token->hasPinCode() && pin.empty()) {
         throw PinLengthRange();

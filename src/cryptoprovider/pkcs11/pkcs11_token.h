@@ -41,7 +41,7 @@ class Pkcs11Token : public HardwareDevice
         pkcs11::Helper& helper() const;
 
       private:
-        void open(const std::wstring& pin);
+        void open(std::wstring_view pin);
 
         Pkcs11Token* m_token;
         std::unique_lock<std::recursive_mutex> m_lock;

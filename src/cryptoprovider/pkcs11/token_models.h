@@ -154,8 +154,9 @@ class CryptoTokenEP2 : public Pkcs11Token
     // when there is none).
     explicit CryptoTokenEP2(std::string_view readerName);
 
-    // Tries left from the chip data (data[12] − data[13]); 16 when the chip
-    // data cannot be read; PinBlocked when none are left.
+    // Tries left from the chip data (data[12] − data[13], 0 when none are
+    // left); 16 when the chip data cannot be read or is shorter than 14
+    // bytes.
     int pinTries() override;
     // The text in UTF-8.
     bytes makePasswordHash(std::wstring_view text) override;
