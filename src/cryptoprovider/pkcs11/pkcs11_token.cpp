@@ -40,6 +40,18 @@ bytes octets(std::string_view value)
     return bytes(value.begin(), value.end());
 }
 
+// A key label as it may be logged: a metadata container carries the key
+// password's hash and try counters, so only its presence is told.
+std::string loggableLabel(const std::string& label)
+{
+    try {
+        MetaInfoContainer(std::string_view(label), false);
+        return "(key metadata, " + std::to_string(label.size()) + " characters)";
+    } catch (const std::exception&) {
+        return label;
+    }
+}
+
 // Wipes a PIN or password copy when it goes out of scope.
 template <class Secret> class Wiped
 {
@@ -538,7 +550,7 @@ void Pkcs11Token::updateKeysInfoImpl()
             continue;
         }
         log.debug("object: " + std::to_string(object));
-        log.debug("label: " + facts.label);
+        log.debug("label: " + loggableLabel(facts.label));
         if (octets(facts.label) == pkcs11::FAKTURA_LABEL) {
             addFakturaKey(keys, facts);
         } else if (!addKalvaKey(keys, facts)) {
