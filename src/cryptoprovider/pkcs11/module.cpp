@@ -50,6 +50,15 @@ void ENSURE_SUCCESS(CK_RV rv)
     }
 }
 
+std::string tokenSerial(const CK_TOKEN_INFO& info)
+{
+    std::string serial = bs::trim(
+        std::string_view(reinterpret_cast<const char*>(info.serialNumber), sizeof info.serialNumber));
+    std::transform(serial.begin(), serial.end(), serial.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return serial;
+}
+
 } // namespace pkcs11
 
 namespace
@@ -225,11 +234,7 @@ CK_SLOT_ID Pkcs11::findtSlot(std::string_view serial) const
         CK_TOKEN_INFO info{};
         if (m_functions->C_GetTokenInfo(slot, &info) != CKR_OK)
             continue; // pulled out since the slot list was read
-        std::string current = bs::trim(
-            std::string_view(reinterpret_cast<const char*>(info.serialNumber), sizeof info.serialNumber));
-        std::transform(current.begin(), current.end(), current.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        current = bs::addLeadingZeros(current, serial.size());
+        const std::string current = bs::addLeadingZeros(pkcs11::tokenSerial(info), serial.size());
         log.debug("serialNumber: " + std::string(serial));
         log.debug("currentSerial: " + current);
         if (current == serial)

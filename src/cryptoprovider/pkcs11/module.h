@@ -37,6 +37,9 @@ inline constexpr std::size_t MAX_FOUND_OBJECTS = 256;
 // (the classes are in cryptoprovider/core/errors.h).
 void ENSURE_SUCCESS(CK_RV rv);
 
+// The token's serialNumber field as text: spaces trimmed, upper case.
+std::string tokenSerial(const CK_TOKEN_INFO& info);
+
 } // namespace pkcs11
 
 class Pkcs11 : public DynamicLibrary

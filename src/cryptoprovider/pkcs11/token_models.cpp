@@ -43,14 +43,6 @@ template <std::size_t N> std::string fieldText(const CK_UTF8CHAR (&field)[N])
     return std::string(reinterpret_cast<const char*>(field), N);
 }
 
-std::string upperTrimmedSerial(const CK_TOKEN_INFO& info)
-{
-    std::string serial = bs::trim(fieldText(info.serialNumber));
-    std::transform(serial.begin(), serial.end(), serial.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return serial;
-}
-
 // What a make signs with besides GOST R 34.10-2012 256-bit keys.
 struct SignCapabilities {
     bool gost512;
@@ -133,7 +125,7 @@ namespace pkcs11
 
 bytes serialData(const CK_TOKEN_INFO& info)
 {
-    std::string serial = upperTrimmedSerial(info);
+    std::string serial = pkcs11::tokenSerial(info);
     if (serial.size() % 2 != 0) {
         serial.insert(serial.begin(), '0');
     }
@@ -322,7 +314,7 @@ MSKeyKAngara::MSKeyKAngara(std::string_view readerName)
     : Pkcs11Token(readerName, "angara", modelChipType("angara"), 202, pkcs11::pkcs11Mskey())
 {
     const CK_TOKEN_INFO info = tokenInfo();
-    m_serial = upperTrimmedSerial(info);
+    m_serial = pkcs11::tokenSerial(info);
     setId(m_serial);
     setHasPinCode(true);
     setIsUserPinDefault((info.flags & CKF_USER_PIN_TO_BE_CHANGED) != 0);
@@ -432,7 +424,7 @@ CryptoTokenEP2::CryptoTokenEP2(std::string_view readerName)
         log.error(error.what());
         throw error;
     }
-    setId(upperTrimmedSerial(*found));
+    setId(pkcs11::tokenSerial(*found));
     setHasPinCode((found->flags & CKF_USER_PIN_INITIALIZED) != 0);
     setIsUserPinBlocked((found->flags & CKF_USER_PIN_LOCKED) != 0);
     setIsAdminPinBlocked((found->flags & CKF_SO_PIN_LOCKED) != 0);
