@@ -419,4 +419,24 @@ CommandResult openssl(const std::string& args)
     return run(std::string("OPENSSL_CONF='") + GOSTSOFT_OPENSSL_CNF + "' openssl " + args);
 }
 
+CommandResult opensslVerify(const TempDir& dir, const std::string& name, const Bytes& spki, const Bytes& digest,
+                            const Bytes& signature, const std::string& options)
+{
+    const std::string key = dir.file(name + ".pem");
+    const std::string digestFile = dir.file(name + ".digest");
+    const std::string signatureFile = dir.file(name + ".sig");
+    writeFile(key, toPem(spki, "PUBLIC KEY"));
+    writeFile(digestFile, digest);
+    writeFile(signatureFile, signature);
+    return openssl("pkeyutl -verify -pubin -inkey " + key + (options.empty() ? "" : " " + options) + " -in " +
+                   digestFile + " -sigfile " + signatureFile);
+}
+
+bool opensslVerifies(const TempDir& dir, const std::string& name, const Bytes& spki, const Bytes& digest,
+                     const Bytes& signature)
+{
+    const CommandResult r = opensslVerify(dir, name, spki, digest, signature);
+    return r.status == 0 && r.output.find("Signature Verified Successfully") != std::string::npos;
+}
+
 } // namespace gostsoft

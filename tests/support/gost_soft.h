@@ -109,5 +109,13 @@ struct CommandResult {
 CommandResult run(const std::string& commandLine);
 // Runs `openssl <args>` with the gost engine configuration.
 CommandResult openssl(const std::string& args);
+// `openssl pkeyutl -verify` of a raw signature over a digest under a
+// SubjectPublicKeyInfo (DER); the three files go into `dir`, named after
+// `name`. `options` are further pkeyutl arguments ("-pkeyopt digest:sha256").
+CommandResult opensslVerify(const TempDir& dir, const std::string& name, const Bytes& spki, const Bytes& digest,
+                            const Bytes& signature, const std::string& options = "");
+// True when opensslVerify exits cleanly and reports the signature verified.
+bool opensslVerifies(const TempDir& dir, const std::string& name, const Bytes& spki, const Bytes& digest,
+                     const Bytes& signature);
 
 } // namespace gostsoft

@@ -56,13 +56,7 @@ inline gostsoft::Bytes gostSpki(const bytes& value, const std::string& paramSet)
 inline bool opensslVerifies(const gostsoft::TempDir& dir, const std::string& name, const bytes& publicKey,
                             const std::string& paramSet, const bytes& digest, const bytes& signature)
 {
-    gostsoft::writeFile(dir.file(name + ".pem"),
-                        gostsoft::toPem(gostSpki(publicKey, paramSet), "PUBLIC KEY"));
-    gostsoft::writeFile(dir.file(name + ".digest"), digest);
-    gostsoft::writeFile(dir.file(name + ".sig"), signature);
-    const auto r = gostsoft::openssl("pkeyutl -verify -pubin -inkey " + dir.file(name + ".pem") + " -in " +
-                                     dir.file(name + ".digest") + " -sigfile " + dir.file(name + ".sig"));
-    return r.status == 0 && r.output.find("Signature Verified Successfully") != std::string::npos;
+    return gostsoft::opensslVerifies(dir, name, gostSpki(publicKey, paramSet), digest, signature);
 }
 
 class TokenLab : public ::testing::Test

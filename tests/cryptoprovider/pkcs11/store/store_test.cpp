@@ -211,13 +211,8 @@ TEST_F(StoreTest, SignaturesVerifyWithOpensslUnderTheKeyTheStoreDescribes)
         SCOPED_TRACE(c.paramSet);
         const auto key = create(std::string("key ") + c.paramSet, L"pw", *c.algorithm, c.paramSet);
         const bytes spki = store->getSubjectPublicKeyInfo(key).derEncoding();
-        gostsoft::writeFile(dir.file("key.pem"), gostsoft::toPem(spki, "PUBLIC KEY"));
         const auto verifies = [&](const bytes& digest, const bytes& signature) {
-            gostsoft::writeFile(dir.file("digest"), digest);
-            gostsoft::writeFile(dir.file("sig"), signature);
-            const auto r = gostsoft::openssl("pkeyutl -verify -pubin -inkey " + dir.file("key.pem") +
-                                             " -in " + dir.file("digest") + " -sigfile " + dir.file("sig"));
-            return r.output.find("Signature Verified Successfully") != std::string::npos;
+            return gostsoft::opensslVerifies(dir, "key", spki, digest, signature);
         };
 
         const bytes document{'p', 'a', 'y', ' ', '1', '0', '0'};
@@ -256,20 +251,15 @@ TEST_F(StoreTest, RsaCmsSignaturesVerifyWithOpenssl)
     const bytes spki = derElement(
         0x30, derConcat({derElement(0x30, derConcat({derOid("1.2.840.113549.1.1.1"), bytes{0x05, 0x00}})),
                          derElement(0x03, bits)}));
-    gostsoft::TempDir dir;
-    gostsoft::writeFile(dir.file("rsa.pem"), gostsoft::toPem(spki, "PUBLIC KEY"));
-
     pkcs9::Attributes attributes;
     attributes.insert(pkcs9::oid::MESSAGE_DIGEST, der::encode(bytes(32, 0x5A)));
     const std::vector<Pkcs7> messages = store->cmsSign(key, {attributes}, false);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].signerInfos().at(0).digestAlgorithmId(), SHA_256);
-    gostsoft::writeFile(dir.file("digest"), gostsoft::sha256(attributes.derEncoding()));
-    gostsoft::writeFile(dir.file("sig"),
-                        messages[0].signerInfos().at(0).signature(pkcs7::Format::SerialOnly));
-    const auto r = gostsoft::openssl("pkeyutl -verify -pubin -inkey " + dir.file("rsa.pem") +
-                                     " -pkeyopt digest:sha256 -in " + dir.file("digest") + " -sigfile " +
-                                     dir.file("sig"));
+    gostsoft::TempDir dir;
+    const auto r = gostsoft::opensslVerify(dir, "rsa", spki, gostsoft::sha256(attributes.derEncoding()),
+                                           messages[0].signerInfos().at(0).signature(pkcs7::Format::SerialOnly),
+                                           "-pkeyopt digest:sha256");
     EXPECT_NE(r.output.find("Signature Verified Successfully"), std::string::npos) << r.output;
 }
 

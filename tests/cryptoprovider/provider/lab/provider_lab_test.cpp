@@ -195,12 +195,8 @@ TEST_F(ProviderLab, KeyMadeOnATokenSignsWhatOpensslVerifies)
     const bytes data{'p', 'a', 'y'};
     const bytes signature = provider.rawSign({data}, false, {}).at(0);
     gostsoft::TempDir dir;
-    gostsoft::writeFile(dir.file("pub.pem"),
-                        gostsoft::toPem(provider.getSubjectPublicKeyInfo().derEncoding(), "PUBLIC KEY"));
-    gostsoft::writeFile(dir.file("dgst.bin"), gostsoft::streebog(data, 256));
-    gostsoft::writeFile(dir.file("sig.bin"), signature);
-    const auto verified = gostsoft::openssl("pkeyutl -verify -pubin -inkey " + dir.file("pub.pem") + " -in " +
-                                            dir.file("dgst.bin") + " -sigfile " + dir.file("sig.bin"));
+    const auto verified = gostsoft::opensslVerify(dir, "pub", provider.getSubjectPublicKeyInfo().derEncoding(),
+                                                  gostsoft::streebog(data, 256), signature);
     EXPECT_EQ(verified.status, 0) << verified.output;
 
     provider.deleteKey();
