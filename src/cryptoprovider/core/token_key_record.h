@@ -64,7 +64,6 @@ class TokenKeyRecord : public KeyRecord
     bytes data(FORMAT_VERSION version) const;
 
     std::uint8_t paramSetIndex() const noexcept { return m_paramSetIndex; }
-    void setParamSetIndex(std::uint8_t index) noexcept { m_paramSetIndex = index; }
 
   private:
     // The version-1 fields; `data` must already be of a valid length.
