@@ -137,9 +137,6 @@ Pkcs11Token::TokenSession::TokenSession(Pkcs11Token* token, std::wstring_view pi
 
 void Pkcs11Token::TokenSession::open(std::wstring_view pin)
 {
-    if (m_token->hasPinCode() && pin.empty()) {
-        throw PinLengthRange();
-    }
     m_token->login(pin);
     m_outer = true;
 }
