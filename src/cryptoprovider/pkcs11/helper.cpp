@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "base/conv.h"
+#include "base/log_and_throw.h"
 #include "base/logger.h"
 #include "base/secure.h"
 #include "cryptoprovider/core/errors.h"
@@ -53,9 +54,7 @@ CK_MECHANISM_TYPE digestAlgorithm(const AlgorithmId& alg)
         if (*known == alg)
             return mechanism;
     }
-    UnsupportedAlgorithm error(alg.name());
-    bs::Logger("pkcs11::digestAlgorithm").error(error.what());
-    throw error;
+    bs::logAndThrow(bs::Logger("pkcs11::digestAlgorithm"), UnsupportedAlgorithm(alg.name()));
 }
 
 CK_MECHANISM_TYPE keyPairGenAlgorithm(const AlgorithmId& alg)
@@ -66,9 +65,7 @@ CK_MECHANISM_TYPE keyPairGenAlgorithm(const AlgorithmId& alg)
         return CKM_GOSTR3410_512_KEY_PAIR_GEN;
     if (alg.isSha() || alg.isRsa())
         return CKM_RSA_PKCS_KEY_PAIR_GEN;
-    UnsupportedAlgorithm error(alg.name());
-    bs::Logger("pkcs11::keyPairGenAlgorithm").error(error.what());
-    throw error;
+    bs::logAndThrow(bs::Logger("pkcs11::keyPairGenAlgorithm"), UnsupportedAlgorithm(alg.name()));
 }
 
 namespace
@@ -108,9 +105,7 @@ std::optional<Login> logIn(const Session& session, SessionMode mode, const bytes
 
 [[noreturn]] void certificateNotFound(const bs::Logger& log)
 {
-    CertificateNotFound error;
-    log.error(error.what());
-    throw error;
+    bs::logAndThrow(log, CertificateNotFound());
 }
 
 // A certificate object's value as a parsed certificate; nullopt when it
@@ -206,9 +201,7 @@ Helper::KeyPair Helper::generateKeyPair(const bytes& id, const AlgorithmId& alg,
 {
     bs::Logger log("pkcs11::Helper::generateKeyPair");
     if (!alg.isGost()) {
-        UnsupportedAlgorithm error(alg.name());
-        log.error(error.what());
-        throw error;
+        bs::logAndThrow(log, UnsupportedAlgorithm(alg.name()));
     }
     const CK_MECHANISM_TYPE mechanism = keyPairGenAlgorithm(alg);
     const bytes paramsDer = paramSet.derEncoding();
@@ -414,9 +407,7 @@ void Helper::verifyKeyPassword(CK_OBJECT_HANDLE privateKey, const bytes& passwor
     if (!container->hasPass())
         return;
     if (container->maxTries() <= container->failedTries()) {
-        KeyBlocked error;
-        log.error(error.what());
-        throw error;
+        bs::logAndThrow(log, KeyBlocked());
     }
     if (container->passHash() == passwordHash) {
         if (container->failedTries() != 0) {

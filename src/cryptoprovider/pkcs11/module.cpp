@@ -9,6 +9,7 @@
 #include <new>
 
 #include "base/conv.h"
+#include "base/log_and_throw.h"
 #include "base/logger.h"
 #include "base/strings.h"
 #include "cryptoprovider/core/errors.h"
@@ -248,9 +249,7 @@ void Pkcs11::checkPinLength(CK_SLOT_ID slot, const bytes& pin) const
 {
     const CK_TOKEN_INFO info = tokenInfo(slot);
     if (pin.size() < info.ulMinPinLen || pin.size() > info.ulMaxPinLen) {
-        PinLengthRange error;
-        bs::Logger("Pkcs11::checkPinLength").error(error.what());
-        throw error;
+        bs::logAndThrow(bs::Logger("Pkcs11::checkPinLength"), PinLengthRange());
     }
 }
 
@@ -323,11 +322,8 @@ Pkcs11::generateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_TYPE mechanism,
     case CKR_GENERAL_ERROR:
     case CKR_FUNCTION_FAILED:
     case CKR_DEVICE_MEMORY:
-    case pkcs11::VENDOR_NO_ROOM: {
-        CardIsFull error;
-        log.error(error.what());
-        throw error;
-    }
+    case pkcs11::VENDOR_NO_ROOM:
+        bs::logAndThrow(log, CardIsFull());
     default:
         ENSURE_SUCCESS(rv);
     }

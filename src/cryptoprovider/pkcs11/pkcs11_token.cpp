@@ -10,6 +10,7 @@
 #include "asn1/der.h"
 #include "base/conv.h"
 #include "base/encoding.h"
+#include "base/log_and_throw.h"
 #include "base/logger.h"
 #include "base/secure.h"
 #include "base/strings.h"
@@ -273,13 +274,9 @@ void Pkcs11Token::handlePinError()
     bs::Logger log("Pkcs11Token::handlePinError");
     const int tries = pinTries();
     if (tries > 0) {
-        InvalidPassword error(tries);
-        log.error(error.what());
-        throw error;
+        bs::logAndThrow(log, InvalidPassword(tries));
     }
-    PinBlocked error;
-    log.error(error.what());
-    throw error;
+    bs::logAndThrow(log, PinBlocked());
 }
 
 void Pkcs11Token::setPin(std::wstring_view pin)

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "asn1/der.h"
+#include "base/log_and_throw.h"
 #include "base/logger.h"
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pkcs11/module_paths.h"
@@ -35,9 +36,7 @@ void TokenDigest::init(const AlgorithmId& digestAlgorithm, std::string_view para
     bs::Logger log("DigestPkcs11::init");
     m_active = nullptr;
     if (digestAlgorithm == GOST_R_3411_1994 && paramsOid == gost3411::paramSet(true)) {
-        FunctionNotImplemented error;
-        log.error(error.what());
-        throw error;
+        bs::logAndThrow(log, FunctionNotImplemented());
     }
     CK_MECHANISM mechanism{pkcs11::digestAlgorithm(digestAlgorithm), nullptr, 0};
     // A session still holding an unfinished hash is replaced.

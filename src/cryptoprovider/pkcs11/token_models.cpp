@@ -7,6 +7,7 @@
 
 #include "base/conv.h"
 #include "base/encoding.h"
+#include "base/log_and_throw.h"
 #include "base/logger.h"
 #include "base/secure.h"
 #include "base/strings.h"
@@ -63,9 +64,7 @@ CK_MECHANISM_TYPE signMechanism(const AlgorithmId& algorithm, SignCapabilities c
         return CKM_RSA_PKCS;
     }
     bs::Logger log(logName);
-    UnsupportedAlgorithm error(algorithm.name());
-    log.error(error.what());
-    throw error;
+    bs::logAndThrow(log, UnsupportedAlgorithm(algorithm.name()));
 }
 
 bytes textBytes(const std::string& text)
@@ -205,9 +204,7 @@ int RuToken2::pinTries()
     } catch (const KeyBlocked&) {
         // 63C0 and 6983: no tries left.
     }
-    PinBlocked error;
-    log.error(error.what());
-    throw error;
+    bs::logAndThrow(log, PinBlocked());
 }
 
 bytes RuToken2::makePasswordHash(std::wstring_view text)
@@ -252,9 +249,7 @@ std::shared_ptr<KeyRecord> RuToken2::createNewRsaKey(std::string_view alias, std
 {
     bs::Logger log("RuToken2::createNewRsaKey");
     if (bits % 256 != 0 || bits < 512 || bits > 4096) {
-        std::invalid_argument error("Некорректные параметры модуля для RSA");
-        log.error(error.what());
-        throw error;
+        bs::logAndThrow(log, std::invalid_argument("Некорректные параметры модуля для RSA"));
     }
     TokenSession session(this);
     const bytes keyId = getNextKeyId();
@@ -420,9 +415,7 @@ CryptoTokenEP2::CryptoTokenEP2(std::string_view readerName)
         }
     }
     if (!found) {
-        DeviceNotFound error;
-        log.error(error.what());
-        throw error;
+        bs::logAndThrow(log, DeviceNotFound());
     }
     setId(pkcs11::tokenSerial(*found));
     setHasPinCode((found->flags & CKF_USER_PIN_INITIALIZED) != 0);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/log_and_throw.h"
 #include "base/logger.h"
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pkcs11/module.h"
@@ -16,9 +17,7 @@ namespace
 
 [[noreturn]] void notFound(const bs::Logger& log)
 {
-    DeviceNotFound error;
-    log.error(error.what());
-    throw error;
+    bs::logAndThrow(log, DeviceNotFound());
 }
 
 } // namespace

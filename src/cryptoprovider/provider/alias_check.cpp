@@ -4,9 +4,9 @@
 #include <string>
 
 #include "base/encoding.h"
+#include "base/log_and_throw.h"
 #include "base/logger.h"
 #include "cryptoprovider/core/errors.h"
-#include "cryptoprovider/provider/log_and_throw.h"
 
 namespace provider
 {
@@ -33,15 +33,15 @@ void checkAliasSymbols(std::string_view alias)
 {
     bs::Logger log("CryptoProviderRU::checkNewAlias");
     if (alias.empty()) {
-        logAndThrow(log, EmptyKeyAlias());
+        bs::logAndThrow(log, EmptyKeyAlias());
     }
     if (!encoding::isValidUTF8(alias)) {
-        logAndThrow(log, InvalidKeyAlias());
+        bs::logAndThrow(log, InvalidKeyAlias());
     }
     const std::string windows1251 = encoding::utf8_to_cp1251(alias);
     for (const unsigned char forbidden : FORBIDDEN_ALIAS_BYTES) {
         if (windows1251.find(static_cast<char>(forbidden)) != std::string::npos) {
-            logAndThrow(
+            bs::logAndThrow(
                 log, InvalidKeyAlias(encoding::cp1251_to_utf8(std::string(1, static_cast<char>(forbidden)))));
         }
     }

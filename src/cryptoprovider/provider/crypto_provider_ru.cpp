@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "base/log_and_throw.h"
 #include "base/strings.h"
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/core/hardware_device.h"
@@ -12,13 +13,10 @@
 #include "cryptoprovider/provider/backend_hooks.h"
 #include "cryptoprovider/provider/crypto_means.h"
 #include "cryptoprovider/provider/device_detection.h"
-#include "cryptoprovider/provider/log_and_throw.h"
 #include "cryptoprovider/provider/reader_walk.h"
 #include "x509/errors.h"
 
 std::mutex CryptoProviderRU::m_mutex;
-
-using provider::logAndThrow;
 
 CryptoProviderRU::~CryptoProviderRU() = default;
 
@@ -65,14 +63,14 @@ std::shared_ptr<KeyStore> CryptoProviderRU::currentKeyStore()
             return found->second;
         }
     }
-    logAndThrow(log, KeyStoreNotSelected());
+    bs::logAndThrow(log, KeyStoreNotSelected());
 }
 
 std::shared_ptr<KeyRecord> CryptoProviderRU::currentKey()
 {
     const std::string alias = currentKeyAlias();
     if (alias.empty()) {
-        logAndThrow(bs::Logger("CryptoProviderRU::currentKey"), KeyNotSelected());
+        bs::logAndThrow(bs::Logger("CryptoProviderRU::currentKey"), KeyNotSelected());
     }
     return currentKeyStore()->findKeyByAlias(alias, true);
 }
@@ -80,7 +78,7 @@ std::shared_ptr<KeyRecord> CryptoProviderRU::currentKey()
 void CryptoProviderRU::requireChangeable(const KeyRecord& key, const bs::Logger& log)
 {
     if (!key.isChangeable()) {
-        logAndThrow(log, AccessDenied());
+        bs::logAndThrow(log, AccessDenied());
     }
 }
 
@@ -198,12 +196,12 @@ std::shared_ptr<KeyStore> CryptoProviderRU::initCurrentKeyStore(KeyStoreType typ
         std::lock_guard lock(m_stateMutex);
         auto found = m_keyStores.find(std::string(id));
         if (found == m_keyStores.end()) {
-            logAndThrow(log, DeviceNotFound(std::string(id)));
+            bs::logAndThrow(log, DeviceNotFound(std::string(id)));
         }
         return found->second;
     }
     }
-    logAndThrow(log, KeyStoreNotSelected());
+    bs::logAndThrow(log, KeyStoreNotSelected());
 }
 
 void CryptoProviderRU::selectKeyStore(KeyStoreType type, std::string_view id, bool createNew)
@@ -322,7 +320,7 @@ void CryptoProviderRU::checkNewAlias(const std::string& alias)
     } catch (const KeyNotFound&) {
         return;
     }
-    logAndThrow(bs::Logger("CryptoProviderRU::checkNewAlias"), KeyAliasAlreadyExist(alias));
+    bs::logAndThrow(bs::Logger("CryptoProviderRU::checkNewAlias"), KeyAliasAlreadyExist(alias));
 }
 
 void CryptoProviderRU::createNewKey(const KeyInfo& keyInfo, std::wstring_view password)
@@ -376,7 +374,7 @@ KeyInfo CryptoProviderRU::setKey(std::string_view alias)
     std::lock_guard lock(m_mutex);
     const std::string trimmed = bs::trim(alias);
     if (trimmed.empty()) {
-        logAndThrow(log, EmptyKeyAlias());
+        bs::logAndThrow(log, EmptyKeyAlias());
     }
     const auto store = currentKeyStore();
     const auto key = store->findKeyByAlias(trimmed, true);
@@ -431,12 +429,12 @@ void CryptoProviderRU::setKeyExternalId(std::uint64_t externalId)
     bs::Logger log("CryptoProviderRU::setKeyExternalId");
     std::lock_guard lock(m_mutex);
     if (externalId == 0) {
-        logAndThrow(log, EmptyExtKeyId());
+        bs::logAndThrow(log, EmptyExtKeyId());
     }
     const auto key = currentKey();
     requireChangeable(*key, log);
     if (key->externalId() != 0) {
-        logAndThrow(log, KeyIdAlreadySet());
+        bs::logAndThrow(log, KeyIdAlreadySet());
     }
     const auto store = currentKeyStore();
     try {
@@ -445,7 +443,7 @@ void CryptoProviderRU::setKeyExternalId(std::uint64_t externalId)
         store->setKeyExternalId(key, externalId);
         return;
     }
-    logAndThrow(log, KeyIdAlreadyExist(externalId));
+    bs::logAndThrow(log, KeyIdAlreadyExist(externalId));
 }
 
 void CryptoProviderRU::deleteKey()

@@ -4,6 +4,7 @@
 
 #include "asn1/binary.h"
 #include "asn1/der.h"
+#include "base/log_and_throw.h"
 #include "cryptoprovider/core/cms_assembly.h"
 #include "cryptoprovider/core/digest_engine.h"
 #include "cryptoprovider/core/engine_factory.h"
@@ -14,7 +15,6 @@
 #include "cryptoprovider/provider/backend_hooks.h"
 #include "cryptoprovider/provider/crypto_provider_ru.h"
 #include "cryptoprovider/provider/device_detection.h"
-#include "cryptoprovider/provider/log_and_throw.h"
 #include "x509/errors.h"
 #include "x509/pem.h"
 #include "x509/pkcs10.h"
@@ -169,7 +169,7 @@ bytes CryptoProviderRU::importCertificate(const bytes& certificate, CertType typ
         requireChangeable(*key, log);
         X509 x509(der);
         if (x509.publicKey(Endian::Big) != store->publicKey(key, Endian::Big)) {
-            provider::logAndThrow(log, InvalidKeyForCertificate());
+            bs::logAndThrow(log, InvalidKeyForCertificate());
         }
         const bytes id = store->importUserCertificate(key, der);
         x509.setId(id);
@@ -258,13 +258,13 @@ X509 CryptoProviderRU::createSelfSignedCertificate(const bytes& request, std::ui
     const SubjectPublicKeyInfo keyInfo = p10.publicKeyInfo();
     const auto key = currentKey();
     if (keyInfo.publicKey != currentKeyStore()->publicKey(key, Endian::Big)) {
-        provider::logAndThrow(log, InvalidKeyForPkcs10());
+        bs::logAndThrow(log, InvalidKeyForPkcs10());
     }
     // GOST requests are checked by the software verifier.
     const std::string verifier = keyInfo.publicKey.isRsa() ? key->cryptoType() : std::string("angara");
     if (!verifyRawSign(der::encode(p10.certRequestInfo()), p10.signature(), keyInfo.publicKey,
                        p10.signAlgorithmOid().text(), keyInfo.paramsOid.text(), verifier, false)) {
-        provider::logAndThrow(log, InvalidPkcs10Sign());
+        bs::logAndThrow(log, InvalidPkcs10Sign());
     }
     const TbsCertificate tbs(conv::int_to_binary(serialNumber), requestDer, period);
     const AlgorithmId algorithm = findSignAlgorithmId(p10.signAlgorithmOid());
@@ -283,7 +283,7 @@ bytes CryptoProviderRU::confirm(const bytes& data, const std::vector<Pkcs9Attrib
     } catch (const KeyStoreNotSelected&) {
     }
     if (!store || !provider::isConfirmationToken(*store)) {
-        provider::logAndThrow(log, KeyStoreNotSelected());
+        bs::logAndThrow(log, KeyStoreNotSelected());
     }
     const pkcs9::Attributes userAttributes = parseSignedAttributes(attributes);
     // The data is the message digest as given; no signing time is added.

@@ -5,12 +5,12 @@
 #include <cctype>
 
 #include "base/conv.h"
+#include "base/log_and_throw.h"
 #include "base/logger.h"
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pcsc/apdu.h"
 #include "cryptoprovider/pcsc/scard_provider.h"
 #include "cryptoprovider/pkcs11/token_models.h"
-#include "cryptoprovider/provider/log_and_throw.h"
 
 namespace
 {
@@ -103,7 +103,7 @@ std::shared_ptr<HardwareDevice> getHardwareDevice(std::string_view readerName, c
     if (equals(atr, JACARTA_ATR)) {
         return std::make_shared<CryptoTokenEP2>(readerName);
     }
-    provider::logAndThrow(log, UnknownDevice());
+    bs::logAndThrow(log, UnknownDevice());
 }
 
 std::shared_ptr<HardwareDevice>

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "base/log_and_throw.h"
 #include "base/logger.h"
 #include "cryptoprovider/core/digest_engine.h"
 #include "cryptoprovider/core/errors.h"
@@ -11,7 +12,6 @@
 #include "cryptoprovider/pkcs11/token_engines.h"
 #include "cryptoprovider/pkcs11/token_probes.h"
 #include "cryptoprovider/provider/backend_hooks.h"
-#include "cryptoprovider/provider/log_and_throw.h"
 
 namespace
 {
@@ -41,7 +41,7 @@ std::shared_ptr<DigestEngine> getDigestEngine(std::string_view cryptoType)
     if (provider::isCspCryptoType(cryptoType)) {
         return provider::cspDigestEngine(cryptoType);
     }
-    provider::logAndThrow(log, FunctionNotImplemented());
+    bs::logAndThrow(log, FunctionNotImplemented());
 }
 
 std::shared_ptr<VerifySignEngine> getVerifySignEngineSoftware(std::string_view cryptoType)
@@ -54,14 +54,14 @@ std::shared_ptr<VerifySignEngine> getVerifySignEngineSoftware(std::string_view c
     if (provider::isCspCryptoType(cryptoType)) {
         return provider::cspVerifySignEngine(cryptoType);
     }
-    provider::logAndThrow(log, FunctionNotImplemented());
+    bs::logAndThrow(log, FunctionNotImplemented());
 }
 
 std::shared_ptr<VerifySignEngine> getVerifySignEngineHardware(const std::shared_ptr<HardwareDevice>& device)
 {
     bs::Logger log("getVerifySignEngineHardware");
     if (!device) {
-        provider::logAndThrow(log, std::invalid_argument(cp::localization.get("CP-008060")));
+        bs::logAndThrow(log, std::invalid_argument(cp::localization.get("CP-008060")));
     }
     const std::string cryptoType = device->cryptoType();
     std::shared_ptr<DigestEngine> digestEngine;
@@ -75,7 +75,7 @@ std::shared_ptr<VerifySignEngine> getVerifySignEngineHardware(const std::shared_
     } else if (cryptoType == "jacarta_2") {
         digestEngine = getDigestEngine("jacarta_2");
     } else {
-        provider::logAndThrow(log, FunctionNotImplemented());
+        bs::logAndThrow(log, FunctionNotImplemented());
     }
     return std::make_shared<VerifySignHwDevice>(std::move(digestEngine), device);
 }
