@@ -41,7 +41,7 @@ CK_MECHANISM_TYPE LabStore::signAlgorithm(const AlgorithmId& algorithm)
         return CKM_GOSTR3410;
     }
     if (isGost2012_512(algorithm)) {
-        return 0xD4321006;
+        return CKM_GOSTR3410_512;
     }
     if (algorithm == RSA_ENCRYPTION) {
         return CKM_RSA_PKCS;
