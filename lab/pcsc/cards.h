@@ -20,6 +20,12 @@ class Card
     virtual void powerOff() {}
     // std::nullopt: the card never answers this command.
     virtual std::optional<bytes> process(const bytes& apdu) = 0;
+    // Called with every command and what goes back for it (std::nullopt: no
+    // answer), before the answer is sent: a card's own record of its wire.
+    virtual void exchanged(const bytes& /*command*/, const std::optional<bytes>& /*answer*/) {}
+    // True once the card has left the reader by itself (pulled out in the
+    // middle of a command): the slot's connection is closed without an answer.
+    virtual bool leaving() const { return false; }
 };
 
 struct CardOptions {

@@ -7,7 +7,7 @@
 //   lab-card vel-get STATE_DIR NAME KEY
 //
 // The card is inserted while the process is connected to vpcd's port and
-// removed when it exits (SIGTERM).
+// removed when it exits (SIGTERM, or a card that leaves by itself).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -166,6 +166,10 @@ int serve(int argc, char** argv)
         } catch (const std::exception& e) {
             std::cerr << "lab-card: " << e.what() << '\n';
             answer = lab::swOnly(0x6F00);
+        }
+        card->exchanged(message, answer);
+        if (card->leaving()) {
+            break; // the connection closes: vpcd sees the card gone
         }
         if (answer) {
             link.send(*answer);

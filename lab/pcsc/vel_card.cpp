@@ -1,6 +1,7 @@
 #include "vel_card.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -8,6 +9,8 @@
 #include <stdexcept>
 
 #include <gcrypt.h>
+
+#include "apdu_log.h"
 
 namespace lab
 {
@@ -71,13 +74,16 @@ void initGcrypt()
 const std::set<std::string> KEYS = {"serial",    "lifecycle",       "pin", "default_pin", "tries",
                                     "max_tries", "activation_code", "d",   "public"};
 // Optional fields, off when absent: "info_without_tries" leaves tag 97 out of
-// the device information (a device that does not report its tries).
-const std::set<std::string> OPTIONAL_KEYS = {"info_without_tries"};
+// the device information (a device that does not report its tries); "mute"
+// never answers a command; "pull_at" (an INS in hex) leaves the reader, once,
+// when a command with that instruction arrives.
+const std::set<std::string> OPTIONAL_KEYS = {"info_without_tries", "mute", "pull_at"};
 
 class VelCard : public Card
 {
   public:
-    VelCard(std::string stateDir, std::string device) : m_state(VelState::pathFor(stateDir, device))
+    VelCard(const std::string& stateDir, const std::string& device)
+        : m_state(VelState::pathFor(stateDir, device)), m_log(VelState::apduLogPathFor(stateDir, device))
     {
         initGcrypt();
         m_state.load();
@@ -94,8 +100,26 @@ class VelCard : public Card
 
     void powerOff() override { m_session.clear(); }
 
+    void exchanged(const bytes& command, const std::optional<bytes>& answer) override
+    {
+        m_log.record(command, answer);
+    }
+
+    bool leaving() const override { return m_leaving; }
+
     std::optional<bytes> process(const bytes& apdu) override
     {
+        m_state.load();
+        if (pulledOutBy(apdu)) {
+            // Once: the device put back answers this instruction again.
+            m_state.set("pull_at", "");
+            m_state.save();
+            m_leaving = true;
+            return std::nullopt;
+        }
+        if (m_state.getOptionalInt("mute") != 0) {
+            return std::nullopt;
+        }
         const auto cmd = parseCommand(apdu);
         if (!cmd) {
             return swOnly(0x6700);
@@ -103,7 +127,6 @@ class VelCard : public Card
         if (cmd->cla != 0x00) {
             return swOnly(0x6E00);
         }
-        m_state.load();
         const std::uint16_t p1p2 = static_cast<std::uint16_t>(cmd->p1 << 8 | cmd->p2);
         switch (cmd->ins) {
         case 0xF5:
@@ -131,6 +154,12 @@ class VelCard : public Card
     static std::uint8_t stateByte(const std::string& lifecycle)
     {
         return lifecycle == "working" ? WORKING_STATE : static_cast<std::uint8_t>(std::stoi(lifecycle));
+    }
+
+    bool pulledOutBy(const bytes& apdu) const
+    {
+        const std::string ins = m_state.getOptional("pull_at");
+        return !ins.empty() && apdu.size() >= 2 && fromHex(ins) == bytes{apdu[1]};
     }
 
     bool working() const { return m_state.get("lifecycle") == "working"; }
@@ -254,8 +283,10 @@ class VelCard : public Card
     }
 
     VelState m_state;
+    ApduLog m_log;
     std::uint8_t m_atrState;
     bytes m_session;
+    bool m_leaving = false;
 };
 
 } // namespace
@@ -263,6 +294,11 @@ class VelCard : public Card
 std::string VelState::pathFor(const std::string& stateDir, const std::string& device)
 {
     return stateDir + "/vel/" + device + ".state";
+}
+
+std::string VelState::apduLogPathFor(const std::string& stateDir, const std::string& device)
+{
+    return stateDir + "/vel/" + device + ".apdu.log";
 }
 
 void VelState::load()
@@ -341,6 +377,10 @@ void VelState::set(const std::string& key, const std::string& value)
     if (!KEYS.count(key) && !OPTIONAL_KEYS.count(key)) {
         throw std::invalid_argument("unknown field '" + key + "'");
     }
+    if (value.empty() && OPTIONAL_KEYS.count(key)) {
+        m_values.erase(key);
+        return;
+    }
     auto number = [&](int lo, int hi) {
         std::size_t used = 0;
         int n = 0;
@@ -364,8 +404,13 @@ void VelState::set(const std::string& key, const std::string& value)
         }
     } else if (key == "tries" || key == "max_tries") {
         number(0, 255);
-    } else if (key == "default_pin" || key == "info_without_tries") {
+    } else if (key == "default_pin" || key == "info_without_tries" || key == "mute") {
         number(0, 1);
+    } else if (key == "pull_at") {
+        const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+        if (value.size() != 2 || !hex(value[0]) || !hex(value[1])) {
+            throw std::invalid_argument("pull_at must be an instruction byte: two hex digits");
+        }
     } else if (key == "d" || key == "public") {
         fromHex(value);
     }
@@ -386,10 +431,16 @@ int VelState::getInt(const std::string& key) const
     return std::stoi(get(key));
 }
 
-int VelState::getOptionalInt(const std::string& key) const
+std::string VelState::getOptional(const std::string& key) const
 {
     const auto it = m_values.find(key);
-    return it == m_values.end() ? 0 : std::stoi(it->second);
+    return it == m_values.end() ? std::string() : it->second;
+}
+
+int VelState::getOptionalInt(const std::string& key) const
+{
+    const std::string value = getOptional(key);
+    return value.empty() ? 0 : std::stoi(value);
 }
 
 std::unique_ptr<Card> makeVelCard(const std::string& stateDir, const std::string& device)

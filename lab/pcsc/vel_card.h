@@ -16,6 +16,8 @@ class VelState
 {
   public:
     static std::string pathFor(const std::string& stateDir, const std::string& device);
+    // The device's APDU log, next to its state file.
+    static std::string apduLogPathFor(const std::string& stateDir, const std::string& device);
 
     explicit VelState(std::string path) : m_path(std::move(path)) {}
     // std::runtime_error when the file is missing or a value is malformed.
@@ -25,9 +27,12 @@ class VelState
     // A new device: fresh GOST R 34.10-2012 512-bit key pair, default PIN in use.
     void create(const std::string& serialHex);
     // Sets one field; std::invalid_argument for an unknown key or bad value.
+    // An empty value removes an optional field (turns it off).
     void set(const std::string& key, const std::string& value);
     std::string get(const std::string& key) const;
     int getInt(const std::string& key) const;
+    // "" when the field is absent.
+    std::string getOptional(const std::string& key) const;
     // 0 when the field is absent.
     int getOptionalInt(const std::string& key) const;
 
