@@ -77,4 +77,11 @@ class Card
     const SCARD_IO_REQUEST* m_pci = nullptr;
 };
 
+// A context and the card connected within it. Declared in this order so the
+// card is left before the context goes.
+struct Connection {
+    Context context;
+    Card card;
+};
+
 } // namespace pcsc

@@ -1,15 +1,20 @@
 #include "cryptoprovider/pcsc/scard_provider.h"
 
 #include <algorithm>
+#include <atomic>
+#include <stdexcept>
 #include <string>
 
 #include "base/conv.h"
 #include "base/logger.h"
+#include "cryptoprovider/pcsc/bounded_call.h"
 
 namespace
 {
 
 constexpr DWORD RECEIVE_BUFFER = 255;
+
+std::atomic<std::chrono::milliseconds::rep> responseTimeoutMs{60'000};
 
 } // namespace
 
@@ -22,10 +27,25 @@ SCardProvider::SCardProvider(std::string_view reader)
 
 SCardProvider::~SCardProvider() = default;
 
+void SCardProvider::setResponseTimeout(std::chrono::milliseconds timeout)
+{
+    if (timeout.count() < 1) {
+        throw std::invalid_argument("PC/SC response timeout below 1 ms");
+    }
+    responseTimeoutMs = timeout.count();
+}
+
+std::chrono::milliseconds SCardProvider::responseTimeout() noexcept
+{
+    return std::chrono::milliseconds(responseTimeoutMs.load());
+}
+
 void SCardProvider::establishContext()
 {
-    if (!m_context.valid()) {
-        m_context = pcsc::Context::establish();
+    if (!m_connection) {
+        auto connection = std::make_shared<pcsc::Connection>();
+        connection->context = pcsc::Context::establish();
+        m_connection = std::move(connection);
     }
 }
 
@@ -33,25 +53,43 @@ void SCardProvider::connect(std::string_view reader)
 {
     disconnect();
     establishContext();
-    m_card = pcsc::Card::connect(m_context, reader);
+    m_connection->card = pcsc::Card::connect(m_connection->context, reader);
 }
 
 void SCardProvider::disconnect() noexcept
 {
-    m_card.reset();
-    m_context.reset();
+    m_connection.reset();
+}
+
+LONG SCardProvider::callOnCard(std::function<LONG(const pcsc::Card&)> call)
+{
+    if (!isConnected()) {
+        return SCARD_E_INVALID_HANDLE;
+    }
+    const std::chrono::milliseconds timeout = responseTimeout();
+    const std::optional<LONG> rv = pcsc::callWithin(
+        timeout, [connection = m_connection, call = std::move(call)] { return call(connection->card); });
+    if (!rv) {
+        bs::Logger log("SCardProvider::callOnCard");
+        log.error("no answer from the card within " + std::to_string(timeout.count()) +
+                  " ms: the connection is left to the call");
+        m_connection.reset(); // the call's thread holds it now and lets it go when PC/SC returns
+        checkResult(pcsc::asResult(SCARD_E_TIMEOUT)); // throws
+    }
+    return *rv;
 }
 
 void SCardProvider::beginTransaction()
 {
     bs::Logger log("SCardProvider::beginTransaction");
-    checkResult(pcsc::asResult(SCardBeginTransaction(m_card.handle())));
+    checkResult(pcsc::asResult(
+        callOnCard([](const pcsc::Card& card) { return SCardBeginTransaction(card.handle()); })));
 }
 
 void SCardProvider::endTransaction() noexcept
 {
-    if (m_card.connected()) {
-        SCardEndTransaction(m_card.handle(), SCARD_LEAVE_CARD);
+    if (isConnected()) {
+        SCardEndTransaction(m_connection->card.handle(), SCARD_LEAVE_CARD);
     }
 }
 
@@ -59,12 +97,13 @@ std::vector<std::string> SCardProvider::listReaders()
 {
     bs::Logger log("SCardProvider::listReaders");
     establishContext();
+    const SCARDCONTEXT context = m_connection->context.handle();
     DWORD size = 0;
-    LONG rv = SCardListReaders(m_context.handle(), nullptr, nullptr, &size);
+    LONG rv = SCardListReaders(context, nullptr, nullptr, &size);
     std::vector<char> buffer;
     if (rv == SCARD_S_SUCCESS) {
         buffer.assign(size + 1, '\0'); // one spare NUL ends the list whatever PC/SC wrote
-        rv = SCardListReaders(m_context.handle(), nullptr, buffer.data(), &size);
+        rv = SCardListReaders(context, nullptr, buffer.data(), &size);
     }
     if (rv == SCARD_E_NO_READERS_AVAILABLE) {
         log.debug("SCARD_E_NO_READERS_AVAILABLE");
@@ -91,7 +130,7 @@ SCardProvider::ReaderState SCardProvider::getStatus(std::string_view reader)
     SCARD_READERSTATE state{};
     state.szReader = name.c_str();
     state.dwCurrentState = SCARD_STATE_UNAWARE;
-    checkResult(pcsc::asResult(SCardGetStatusChange(m_context.handle(), 0, &state, 1)));
+    checkResult(pcsc::asResult(SCardGetStatusChange(m_connection->context.handle(), 0, &state, 1)));
     ReaderState result;
     result.eventState = static_cast<std::uint32_t>(state.dwEventState);
     const std::size_t atrLength = std::min<std::size_t>(state.cbAtr, sizeof state.rgbAtr);
@@ -103,16 +142,25 @@ SCardProvider::ReaderState SCardProvider::getStatus(std::string_view reader)
 apdu::Response SCardProvider::transmit(const std::vector<unsigned char>& request, bool silent)
 {
     bs::Logger log("SCardProvider::transmit");
-    std::vector<unsigned char> received(RECEIVE_BUFFER);
-    DWORD length = RECEIVE_BUFFER;
-    const LONG rv = SCardTransmit(m_card.handle(), m_card.pci() ? m_card.pci() : SCARD_PCI_T1, request.data(),
-                                  static_cast<DWORD>(request.size()), nullptr, received.data(), &length);
+    // Owned with the call: a call that overruns may still write its answer.
+    struct Exchange {
+        std::vector<unsigned char> request;
+        std::vector<unsigned char> received = std::vector<unsigned char>(RECEIVE_BUFFER);
+        DWORD length = RECEIVE_BUFFER;
+    };
+    auto exchange = std::make_shared<Exchange>(Exchange{request});
+    const LONG rv = callOnCard([exchange](const pcsc::Card& card) {
+        return SCardTransmit(card.handle(), card.pci() ? card.pci() : SCARD_PCI_T1, exchange->request.data(),
+                             static_cast<DWORD>(exchange->request.size()), nullptr, exchange->received.data(),
+                             &exchange->length);
+    });
     log.debug("SCardTransmit=" + std::to_string(rv));
     if (!silent) {
         checkResult(pcsc::asResult(rv));
     }
     // A failed call leaves no answer: never trust the length it reports.
-    received.resize(rv == SCARD_S_SUCCESS ? std::min<DWORD>(length, RECEIVE_BUFFER) : 0);
+    std::vector<unsigned char>& received = exchange->received;
+    received.resize(rv == SCARD_S_SUCCESS ? std::min<DWORD>(exchange->length, RECEIVE_BUFFER) : 0);
     return apdu::Response(received, silent);
 }
 
@@ -133,8 +181,8 @@ apdu::Response SCardProvider::executeCommand(const apdu::Command& command, bool 
 
 void SCardProvider::freeMemory(void* memory) noexcept
 {
-    if (memory != nullptr && m_context.valid()) {
-        SCardFreeMemory(m_context.handle(), memory);
+    if (memory != nullptr && m_connection) {
+        SCardFreeMemory(m_connection->context.handle(), memory);
     }
 }
 

@@ -1,8 +1,14 @@
 // PC/SC access: one context and at most one card connection per provider,
-// each held by its owner (scard_handles.h).
+// each held by its owner (scard_handles.h). A card exchange or a transaction
+// start waits at most the response timeout; one that overruns leaves the
+// provider disconnected and its connection to the call still in progress,
+// which lets it go when PC/SC returns (the card removed, or at last answering).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,8 +38,17 @@ class SCardProvider
     void connect(std::string_view reader);
     // Leaves the card and releases the context; results are ignored.
     void disconnect() noexcept;
-    bool isConnected() const noexcept { return m_card.connected(); }
+    bool isConnected() const noexcept { return m_connection && m_connection->card.connected(); }
 
+    // How long a card exchange or a transaction start may take, for every
+    // provider of the process (default 60 s; takes effect from the next call).
+    // std::invalid_argument for a timeout below 1 ms.
+    static void setResponseTimeout(std::chrono::milliseconds timeout);
+    static std::chrono::milliseconds responseTimeout() noexcept;
+
+    // Waits for other connections' transactions on the card to end, at most
+    // the response timeout: then ScardException SCARD_E_TIMEOUT and the
+    // provider is disconnected. Other failures through checkResult.
     void beginTransaction();
     void endTransaction() noexcept;
 
@@ -42,7 +57,9 @@ class SCardProvider
     ReaderState getStatus(std::string_view reader);
 
     // Exchanges one APDU (answers up to 255 bytes). Unless `silent`, PC/SC
-    // failures and error status words throw.
+    // failures and error status words throw. No answer within the response
+    // timeout throws ScardException SCARD_E_TIMEOUT even when `silent`, and
+    // the provider is disconnected.
     apdu::Response transmit(const std::vector<unsigned char>& request, bool silent);
     // As transmit, then fetches the answer announced by 61xx (GET RESPONSE)
     // or resends the command with the Le asked for by 6Cxx, once.
@@ -58,10 +75,14 @@ class SCardProvider
 
   private:
     void establishContext();
+    // Runs `call` on the connected card within the response timeout (see
+    // pcsc::callWithin) and returns its result. An overrun hands the
+    // connection over to the call and throws ScardException SCARD_E_TIMEOUT
+    // (through checkResult). Not connected: SCARD_E_INVALID_HANDLE.
+    LONG callOnCard(std::function<LONG(const pcsc::Card&)> call);
 
-    // Declared in this order so the card is left before the context goes.
-    pcsc::Context m_context;
-    pcsc::Card m_card;
+    // Shared only with a call that overran: the provider drops it then.
+    std::shared_ptr<pcsc::Connection> m_connection;
 };
 
 // Holds a PC/SC transaction on a connected provider for its lifetime.
