@@ -67,6 +67,20 @@ class Link
         }
     }
 
+    // Leaves in the middle of an exchange as a card pulled out of a real
+    // reader: the exchange fails (SCARD_E_NOT_TRANSACTED) and the slot is
+    // empty. vpcd takes a plain close, or a reset alone, for an empty answer
+    // that succeeded; an answer cut short by a reset fails the exchange.
+    void abandon()
+    {
+        const std::uint8_t header[2] = {0x00, 0x02};
+        ::send(m_fd, header, sizeof header, MSG_NOSIGNAL);
+        const linger now{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        ::close(m_fd);
+        m_fd = -1;
+    }
+
     // false when vpcd closed the connection.
     bool receive(lab::bytes& message)
     {
@@ -169,7 +183,8 @@ int serve(int argc, char** argv)
         }
         card->exchanged(message, answer);
         if (card->leaving()) {
-            break; // the connection closes: vpcd sees the card gone
+            link.abandon();
+            break;
         }
         if (answer) {
             link.send(*answer);

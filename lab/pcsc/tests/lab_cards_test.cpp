@@ -2,10 +2,18 @@
 // the PKCS#11 tokens, the MS_KEY K ATR and the confirmation token.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gcrypt.h>
@@ -316,6 +324,103 @@ TEST_F(VelCard, ActivationTakesEffectAfterAReconnect)
     EXPECT_EQ(SCardProvider().getStatus(VEL).atr[14], 6); // until the device is plugged in again
     lab("replug 'ORMID VEL-token 00 00'");
     EXPECT_EQ(SCardProvider().getStatus(VEL).atr[14], 7);
+}
+
+// The confirmation token's record of its wire, emptied first.
+class VelWire : public VelCard
+{
+  protected:
+    static std::string logPath() { return labDir() + "/vel/vel1.apdu.log"; }
+
+    void SetUp() override
+    {
+        VelCard::SetUp();
+        std::ofstream(logPath(), std::ios::trunc);
+    }
+
+    static std::string log()
+    {
+        std::ifstream in(logPath());
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    static bool cardPresent()
+    {
+        return SCardProvider().getStatus(VEL).eventState & SCARD_STATE_PRESENT;
+    }
+};
+
+TEST_F(VelWire, RecordsEachCommandWithItsStatusWord)
+{
+    SCardProvider card(VEL);
+    card.executeCommand(apdu::Command(0x00, 0xF5, 0x00, 0x00), false);
+    EXPECT_EQ(invalidPasswordTries(card, apdu::Command(0x00, 0x20, 0x01, 0x01, utf8("000000"))), 9);
+    EXPECT_EQ(log(), "00F50000 9000\n"
+                     "0020010106303030303030 63C9\n");
+
+    // Deleted under the card's feet: the next line starts a new file.
+    std::remove(logPath().c_str());
+    card.executeCommand(apdu::Command(0x00, 0xF5, 0x00, 0x00), false);
+    EXPECT_EQ(log(), "00F50000 9000\n");
+}
+
+TEST_F(VelWire, PulledOutOnTheChosenInstruction)
+{
+    lab("set vel1 pull_at=2A");
+    {
+        SCardProvider card(VEL);
+        EXPECT_EQ(card.executeCommand(apdu::Command(0x00, 0xF5, 0x00, 0x00), false).getSw(), 0x9000);
+        const apdu::Command sign(0x00, 0x2A, 0x9E, 0x80, concat(tlv(0x82, Bytes(8)), tlv(0x01, Bytes{0x31, 0x00})),
+                                 0x80);
+        EXPECT_THROW(card.executeCommand(sign, false), ScardException);
+        EXPECT_EQ(log(), "00F50000 9000\n" + conv::bytes_to_hex(sign.getRequest()) + " -\n");
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (cardPresent() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_FALSE(cardPresent());
+    EXPECT_EQ(velField("pull_at"), ""); // once only
+
+    lab("insert 'ORMID VEL-token 00 00' vel vel1");
+    SCardProvider card(VEL);
+    EXPECT_EQ(card.executeCommand(apdu::Command(0x00, 0xF5, 0x00, 0x00), false).getSw(), 0x9000);
+}
+
+TEST_F(VelWire, MuteCardNeverAnswers)
+{
+    lab("set vel1 mute=1");
+    // The exchange blocks until the card is pulled out: run it in a child and bound it.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        try {
+            SCardProvider(VEL).executeCommand(apdu::Command(0x00, 0xF5, 0x00, 0x00), true);
+        } catch (...) {
+        }
+        _exit(0);
+    }
+    int status = 0;
+    pid_t done = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    while (done == 0 && std::chrono::steady_clock::now() < deadline) {
+        done = waitpid(child, &status, WNOHANG);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    EXPECT_EQ(done, 0) << "the mute card answered";
+    EXPECT_EQ(log(), "00F50000 -\n");
+    EXPECT_EQ(SCardProvider().getStatus(VEL).atr[14], 0x07); // still shows its ATR
+
+    lab("set vel1 mute=0");
+    lab("replug 'ORMID VEL-token 00 00'");
+    SCardProvider card(VEL);
+    EXPECT_EQ(card.executeCommand(apdu::Command(0x00, 0xF5, 0x00, 0x00), false).getSw(), 0x9000);
 }
 
 } // namespace
