@@ -2,23 +2,35 @@
 
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/core/hardware_device.h"
+#include "cryptoprovider/scard/vel_token.h"
 
 namespace provider
 {
 
-std::shared_ptr<HardwareDevice> velTokenAt(std::string_view, const bytes&)
+std::shared_ptr<HardwareDevice> velTokenAt(std::string_view readerName, const bytes& atr)
 {
-    return nullptr;
+    const std::vector<unsigned char> cardAtr(atr.begin(), atr.end());
+    if (!isOrmidVelToken(cardAtr)) {
+        return nullptr;
+    }
+    return std::dynamic_pointer_cast<HardwareDevice>(getVelToken(readerName, cardAtr));
 }
 
-bool isConfirmationToken(const KeyStore&)
+bool isConfirmationToken(const KeyStore& store)
 {
-    return false;
+    return dynamic_cast<const VelToken*>(&store) != nullptr;
 }
 
-DeviceSignature signByDeviceKey(KeyStore&, const pkcs9::Attributes&)
+DeviceSignature signByDeviceKey(KeyStore& store, const pkcs9::Attributes& signedAttributes)
 {
-    throw FunctionNotImplemented();
+    auto* token = dynamic_cast<VelToken*>(&store);
+    if (!token) {
+        throw KeyStoreNotSelected();
+    }
+    DeviceSignature result;
+    result.signature = token->signByDeviceKey(signedAttributes);
+    result.signerSerial = token->serialData(false);
+    return result;
 }
 
 std::shared_ptr<KeyStore> openCspContainer(KeyStoreType, std::string_view, bool)

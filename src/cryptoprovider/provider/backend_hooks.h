@@ -1,7 +1,8 @@
 // Where the provider meets the confirmation token and the CSP containers.
-// Those back ends are not part of this build: every function here answers as
-// the provider expects from a machine without them (no such device, no CSP),
-// and each is the one place its back end plugs in.
+// The confirmation token is served by its smart-card back end; the CSP back
+// end is not part of this build, so its functions answer as the provider
+// expects from a machine without a CSP. Each function is the one place its
+// back end plugs in.
 #pragma once
 
 #include <memory>
