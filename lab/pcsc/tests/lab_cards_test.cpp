@@ -342,10 +342,7 @@ class VelWire : public VelCard
         return text.str();
     }
 
-    static bool cardPresent()
-    {
-        return SCardProvider().getStatus(VEL).eventState & SCARD_STATE_PRESENT;
-    }
+    static bool cardPresent() { return SCardProvider().getStatus(VEL).eventState & SCARD_STATE_PRESENT; }
 };
 
 TEST_F(VelWire, RecordsEachCommandWithItsStatusWord)
@@ -368,8 +365,8 @@ TEST_F(VelWire, PulledOutOnTheChosenInstruction)
     {
         SCardProvider card(VEL);
         EXPECT_EQ(card.executeCommand(apdu::Command(0x00, 0xF5, 0x00, 0x00), false).getSw(), 0x9000);
-        const apdu::Command sign(0x00, 0x2A, 0x9E, 0x80, concat(tlv(0x82, Bytes(8)), tlv(0x01, Bytes{0x31, 0x00})),
-                                 0x80);
+        const apdu::Command sign(0x00, 0x2A, 0x9E, 0x80,
+                                 concat(tlv(0x82, Bytes(8)), tlv(0x01, Bytes{0x31, 0x00})), 0x80);
         EXPECT_THROW(card.executeCommand(sign, false), ScardException);
         EXPECT_EQ(log(), "00F50000 9000\n" + conv::bytes_to_hex(sign.getRequest()) + " -\n");
     }
