@@ -1,11 +1,32 @@
 #include "cryptoprovider/provider/backend_hooks.h"
 
+#include <algorithm>
+
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/core/hardware_device.h"
 #include "cryptoprovider/scard/vel_token.h"
 
 namespace provider
 {
+
+namespace
+{
+
+// The content of a DER INTEGER holding the unsigned number written in
+// `number` (most significant byte first): no superfluous leading zero
+// octets, and one zero octet in front when the top bit is set, so that the
+// number reads back positive.
+bytes unsignedIntegerContent(const bytes& number)
+{
+    auto first = std::find_if(number.begin(), number.end(), [](std::uint8_t b) { return b != 0; });
+    bytes content(first, number.end());
+    if (content.empty() || (content.front() & 0x80) != 0) {
+        content.insert(content.begin(), 0x00);
+    }
+    return content;
+}
+
+} // namespace
 
 std::shared_ptr<HardwareDevice> velTokenAt(std::string_view readerName, const bytes& atr)
 {
@@ -29,7 +50,9 @@ DeviceSignature signByDeviceKey(KeyStore& store, const pkcs9::Attributes& signed
     }
     DeviceSignature result;
     result.signature = token->signByDeviceKey(signedAttributes);
-    result.signerSerial = token->serialData(false);
+    // The serial is a 4-byte number; the signer's serial INTEGER must be in
+    // its minimal positive form for CMS readers to accept the message.
+    result.signerSerial = unsignedIntegerContent(token->serialData(false));
     return result;
 }
 

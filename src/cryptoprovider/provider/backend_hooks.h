@@ -23,16 +23,20 @@ class VerifySignEngine;
 namespace provider
 {
 
-// The confirmation token in `readerName`, or null when the card there is
-// not one (always null in this build).
+// The confirmation token in `readerName`, or null when the ATR is not the
+// token's. A token that cannot be used throws: PinBlocked,
+// DeviceNotInitialized, NeedReconnectVelToken after activating it, PC/SC
+// and device errors.
 std::shared_ptr<HardwareDevice> velTokenAt(std::string_view readerName, const bytes& atr);
 
-// Whether `store` is the confirmation token (never, in this build).
+// Whether `store` is the confirmation token.
 bool isConfirmationToken(const KeyStore& store);
 
 // A confirmation signature made with the confirmation token's device key
 // over the DER of `signedAttributes`, and the serial that names the device
-// as signer. FunctionNotImplemented in this build.
+// as signer (the device serial as the content of a minimal positive DER
+// INTEGER). KeyStoreNotSelected when `store` is not the confirmation token;
+// the token's PIN and device errors pass through.
 struct DeviceSignature {
     bytes signature;
     bytes signerSerial;
