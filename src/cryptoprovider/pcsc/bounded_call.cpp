@@ -1,6 +1,7 @@
 #include "cryptoprovider/pcsc/bounded_call.h"
 
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -16,17 +17,27 @@ std::optional<LONG> callWithin(std::chrono::milliseconds timeout, std::function<
     struct Outcome {
         std::mutex mutex;
         std::condition_variable ready;
-        std::optional<LONG> result;
+        bool finished = false;
+        LONG result = SCARD_S_SUCCESS;
+        std::exception_ptr error;
     };
     auto outcome = std::make_shared<Outcome>();
     std::thread worker;
     try {
         worker = std::thread([outcome, call = std::move(call)]() mutable {
-            const LONG rv = call();
+            LONG rv = SCARD_S_SUCCESS;
+            std::exception_ptr error;
+            try {
+                rv = call();
+            } catch (...) {
+                error = std::current_exception();
+            }
             call = nullptr; // lets go of the handles now, also when nobody waits any more
             {
                 const std::lock_guard lock(outcome->mutex);
+                outcome->finished = true;
                 outcome->result = rv;
+                outcome->error = std::move(error);
             }
             outcome->ready.notify_one();
         });
@@ -34,13 +45,17 @@ std::optional<LONG> callWithin(std::chrono::milliseconds timeout, std::function<
         return SCARD_E_NO_MEMORY;
     }
     std::unique_lock lock(outcome->mutex);
-    if (outcome->ready.wait_for(lock, timeout, [&] { return outcome->result.has_value(); })) {
+    if (!outcome->ready.wait_for(lock, timeout, [&] { return outcome->finished; })) {
         lock.unlock();
-        worker.join(); // only its last few instructions are left
-        return outcome->result;
+        worker.detach();
+        return std::nullopt;
     }
-    worker.detach();
-    return std::nullopt;
+    lock.unlock();
+    worker.join(); // only its last few instructions are left
+    if (outcome->error) {
+        std::rethrow_exception(outcome->error);
+    }
+    return outcome->result;
 }
 
 } // namespace pcsc

@@ -53,7 +53,10 @@ void SCardProvider::connect(std::string_view reader)
 {
     disconnect();
     establishContext();
-    m_connection->card = pcsc::Card::connect(m_connection->context, reader);
+    callBounded([name = std::string(reader)](pcsc::Connection& connection) {
+        connection.card = pcsc::Card::connect(connection.context, name);
+        return SCARD_S_SUCCESS;
+    });
 }
 
 void SCardProvider::disconnect() noexcept
@@ -61,16 +64,16 @@ void SCardProvider::disconnect() noexcept
     m_connection.reset();
 }
 
-LONG SCardProvider::callOnCard(std::function<LONG(const pcsc::Card&)> call)
+LONG SCardProvider::callBounded(std::function<LONG(pcsc::Connection&)> call)
 {
-    if (!isConnected()) {
+    if (!m_connection) {
         return SCARD_E_INVALID_HANDLE;
     }
     const std::chrono::milliseconds timeout = responseTimeout();
     const std::optional<LONG> rv = pcsc::callWithin(
-        timeout, [connection = m_connection, call = std::move(call)] { return call(connection->card); });
+        timeout, [connection = m_connection, call = std::move(call)] { return call(*connection); });
     if (!rv) {
-        bs::Logger log("SCardProvider::callOnCard");
+        bs::Logger log("SCardProvider::callBounded");
         log.error("no answer from the card within " + std::to_string(timeout.count()) +
                   " ms: the connection is left to the call");
         m_connection.reset(); // the call's thread holds it now and lets it go when PC/SC returns
@@ -79,11 +82,16 @@ LONG SCardProvider::callOnCard(std::function<LONG(const pcsc::Card&)> call)
     return *rv;
 }
 
+// While one connection holds a transaction on a card, pcsc-lite (1.9.9) makes
+// every other connection to it wait, without an error, until the transaction
+// ends: SCardTransmit, SCardStatus, SCardBeginTransaction and even a new
+// shared SCardConnect block; reader lists and reader states do not. A
+// connection stuck on a mute card holds the reader the same way.
 void SCardProvider::beginTransaction()
 {
     bs::Logger log("SCardProvider::beginTransaction");
-    checkResult(pcsc::asResult(
-        callOnCard([](const pcsc::Card& card) { return SCardBeginTransaction(card.handle()); })));
+    checkResult(pcsc::asResult(callBounded(
+        [](pcsc::Connection& connection) { return SCardBeginTransaction(connection.card.handle()); })));
 }
 
 void SCardProvider::endTransaction() noexcept
@@ -149,7 +157,8 @@ apdu::Response SCardProvider::transmit(const std::vector<unsigned char>& request
         DWORD length = RECEIVE_BUFFER;
     };
     auto exchange = std::make_shared<Exchange>(Exchange{request});
-    const LONG rv = callOnCard([exchange](const pcsc::Card& card) {
+    const LONG rv = callBounded([exchange](pcsc::Connection& connection) {
+        const pcsc::Card& card = connection.card;
         return SCardTransmit(card.handle(), card.pci() ? card.pci() : SCARD_PCI_T1, exchange->request.data(),
                              static_cast<DWORD>(exchange->request.size()), nullptr, exchange->received.data(),
                              &exchange->length);

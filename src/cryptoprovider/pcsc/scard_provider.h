@@ -1,8 +1,9 @@
 // PC/SC access: one context and at most one card connection per provider,
-// each held by its owner (scard_handles.h). A card exchange or a transaction
-// start waits at most the response timeout; one that overruns leaves the
-// provider disconnected and its connection to the call still in progress,
-// which lets it go when PC/SC returns (the card removed, or at last answering).
+// each held by its owner (scard_handles.h). Connecting, a card exchange and
+// a transaction start wait at most the response timeout; one that overruns
+// leaves the provider disconnected and its connection to the call still in
+// progress, which lets it go when PC/SC returns (the card removed, or at
+// last answering).
 #pragma once
 
 #include <chrono>
@@ -34,14 +35,16 @@ class SCardProvider
     SCardProvider& operator=(const SCardProvider&) = delete;
 
     // Shared access, T=0 or T=1. A provider already connected lets go of its
-    // previous card and context first.
+    // previous card and context first. Waits at most the response timeout
+    // (another connection's transaction on the card holds it back): then
+    // ScardException SCARD_E_TIMEOUT, the provider left disconnected.
     void connect(std::string_view reader);
     // Leaves the card and releases the context; results are ignored.
     void disconnect() noexcept;
     bool isConnected() const noexcept { return m_connection && m_connection->card.connected(); }
 
-    // How long a card exchange or a transaction start may take, for every
-    // provider of the process (default 60 s; takes effect from the next call).
+    // How long connecting, a card exchange or a transaction start may take,
+    // for every provider of the process (default 60 s; from the next call on).
     // std::invalid_argument for a timeout below 1 ms.
     static void setResponseTimeout(std::chrono::milliseconds timeout);
     static std::chrono::milliseconds responseTimeout() noexcept;
@@ -75,11 +78,13 @@ class SCardProvider
 
   private:
     void establishContext();
-    // Runs `call` on the connected card within the response timeout (see
-    // pcsc::callWithin) and returns its result. An overrun hands the
-    // connection over to the call and throws ScardException SCARD_E_TIMEOUT
-    // (through checkResult). Not connected: SCARD_E_INVALID_HANDLE.
-    LONG callOnCard(std::function<LONG(const pcsc::Card&)> call);
+    // Runs `call` on the provider's connection within the response timeout
+    // (see pcsc::callWithin) and returns its result; an exception of the call
+    // is thrown on. An overrun hands
+    // the connection over to the call, leaves the provider disconnected and
+    // throws ScardException SCARD_E_TIMEOUT (through checkResult). Without a
+    // context: SCARD_E_INVALID_HANDLE.
+    LONG callBounded(std::function<LONG(pcsc::Connection&)> call);
 
     // Shared only with a call that overran: the provider drops it then.
     std::shared_ptr<pcsc::Connection> m_connection;
