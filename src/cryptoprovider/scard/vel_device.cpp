@@ -51,7 +51,8 @@ bool isOrmidVelToken(const std::vector<unsigned char>& atr)
     if (atr.size() != ATR_SIZE || !std::equal(ATR_PREFIX.begin(), ATR_PREFIX.end(), atr.begin())) {
         return false;
     }
-    return atr[9] == 0x73 && atr[10] == 0x00 && atr[11] == 0x21 && (atr[12] & 0xFC) == 0x50 && atr[13] == 0x81;
+    return atr[9] == 0x73 && atr[10] == 0x00 && atr[11] == 0x21 && (atr[12] & 0xFC) == 0x50 &&
+           atr[13] == 0x81;
 }
 
 namespace veltoken
@@ -79,8 +80,9 @@ std::string activationCode()
     if (configured.empty()) {
         return BUILT_IN_ACTIVATION_CODE;
     }
-    const bool valid = configured.size() == ACTIVATION_CODE_LENGTH &&
-                       std::all_of(configured.begin(), configured.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const bool valid =
+        configured.size() == ACTIVATION_CODE_LENGTH &&
+        std::all_of(configured.begin(), configured.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (!valid) {
         bs::secureZero(&configured);
         bs::Logger log("veltoken::activationCode");

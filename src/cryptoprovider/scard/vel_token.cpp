@@ -31,7 +31,8 @@ struct PinInUse {
 
 } // namespace
 
-VelToken::VelToken(std::string_view reader) : HardwareDevice(reader, CRYPTO_TYPE, CHIP_TYPE, VEL_TOKEN_PACKAGE)
+VelToken::VelToken(std::string_view reader)
+    : HardwareDevice(reader, CRYPTO_TYPE, CHIP_TYPE, VEL_TOKEN_PACKAGE)
 {
     const bytes info = veltoken::readDeviceInformation(reader);
     setId(veltoken::serialText(veltoken::serialFromInfo(info)));
@@ -234,7 +235,8 @@ void VelToken::updateKeysInfo()
     notImplemented("VelToken::updateKeysInfo");
 }
 
-bool VelToken::verifySign(const bytes&, const bytes&, const bytes&, const AlgorithmId&, std::string_view, bool)
+bool VelToken::verifySign(const bytes&, const bytes&, const bytes&, const AlgorithmId&, std::string_view,
+                          bool)
 {
     notImplemented("VelToken::verifySign");
 }

@@ -61,8 +61,8 @@ class VelToken : public HardwareDevice
                             bool kalvaMode) override;
     std::vector<Pkcs7> cmsSign(const std::shared_ptr<KeyRecord>& key,
                                const std::vector<pkcs9::Attributes>& attributesList, bool kalvaMode) override;
-    bytes createPkcs10(const std::shared_ptr<KeyRecord>& key, const SubjectDN& subject, Extensions& extensions,
-                       bool der, const AlgorithmId& rsaDigest) override;
+    bytes createPkcs10(const std::shared_ptr<KeyRecord>& key, const SubjectDN& subject,
+                       Extensions& extensions, bool der, const AlgorithmId& rsaDigest) override;
     bytes pkcs10Sign(const std::shared_ptr<KeyRecord>& key, const bytes& requestInfo, bool der,
                      const AlgorithmId& rsaDigest) override;
     bytes getPublicKey(const std::shared_ptr<KeyRecord>& key) override;

@@ -193,7 +193,9 @@ TEST_F(VelTokenLab, ChangePinSendsBothPinsInsideOneSession)
     const auto lines = vellab::log();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].command, "0020010106" + hexOf("123456"));
-    EXPECT_EQ(lines[1].command, "0024010110" "0106" + hexOf("123456") + "0206" + hexOf("654321"));
+    EXPECT_EQ(lines[1].command, "0024010110"
+                                "0106" +
+                                    hexOf("123456") + "0206" + hexOf("654321"));
     EXPECT_EQ(lines[1].status, "9000");
     EXPECT_EQ(lines[2].command.substr(0, 10), "0020020108");
     EXPECT_EQ(vellab::state("pin"), "654321");
@@ -261,7 +263,8 @@ TEST_F(VelTokenLab, ActivationThenReconnectGivesAWorkingToken)
     ASSERT_EQ(lines.size(), 1u);
     const std::string& activation = lines[0].command;
     // 414 bytes of data in the extended form, no Le.
-    EXPECT_EQ(activation.substr(0, 14), "00F001000001" "9E");
+    EXPECT_EQ(activation.substr(0, 14), "00F001000001"
+                                        "9E");
     EXPECT_EQ(activation.size(), (7u + 414u) * 2);
     EXPECT_EQ(activation.substr(14, 20), "0108" + hexOf("12345678"));
     EXPECT_EQ(activation.substr(34, 8), "02000190");
@@ -291,7 +294,8 @@ TEST_F(VelTokenLab, UnsupportedOperationsNeverReachTheDevice)
     Extensions extensions;
     const std::vector<std::pair<const char*, std::function<void()>>> operations = {
         {"setKeyPassword", [&] { store->setKeyPassword(key, L"1"); }},
-        {"createNewKey", [&] { store->createNewKey("a", 0, GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN, "", "", L"1"); }},
+        {"createNewKey",
+         [&] { store->createNewKey("a", 0, GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN, "", "", L"1"); }},
         {"setKeyExternalId", [&] { store->setKeyExternalId(key, 1); }},
         {"changeKeyAlias", [&] { store->changeKeyAlias(key, "b"); }},
         {"changeKeyPass", [&] { store->changeKeyPass(key, L"2"); }},
@@ -310,7 +314,10 @@ TEST_F(VelTokenLab, UnsupportedOperationsNeverReachTheDevice)
         {"findCertificateByKey", [&] { store->findCertificateByKey(key); }},
         {"updateKeysInfo", [&] { store->updateKeysInfo(); }},
         {"getKeysList", [&] { store->getKeysList(); }},
-        {"verifySign", [&] { store->verifySign({1}, {2}, {3}, GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN, "", false); }},
+        {"verifySign",
+         [&] {
+             store->verifySign({1}, {2}, {3}, GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN, "", false);
+         }},
     };
     for (const auto& [name, operation] : operations) {
         EXPECT_THROW(operation(), FunctionNotImplemented) << name;

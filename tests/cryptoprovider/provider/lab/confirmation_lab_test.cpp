@@ -37,7 +37,8 @@ gostsoft::Bytes deviceSubjectPublicKeyInfo()
     for (std::size_t i = 0; i + 1 < publicHex.size(); i += 2) {
         key.push_back(static_cast<std::uint8_t>(std::stoul(publicHex.substr(i, 2), nullptr, 16)));
     }
-    const gostsoft::Bytes params = derElement(0x30, derConcat({derOid("1.2.643.7.1.2.1.2.1"), derOid("1.2.643.7.1.1.2.3")}));
+    const gostsoft::Bytes params =
+        derElement(0x30, derConcat({derOid("1.2.643.7.1.2.1.2.1"), derOid("1.2.643.7.1.1.2.3")}));
     const gostsoft::Bytes algorithm = derElement(0x30, derConcat({derOid("1.2.643.7.1.1.1.2"), params}));
     gostsoft::Bytes bits{0x00};
     const gostsoft::Bytes octets = derElement(0x04, key);
@@ -110,8 +111,7 @@ TEST_F(ConfirmationLab, ConfirmationIsADetachedCmsThatOpensslVerifies)
     CryptoProviderRU provider;
     selectToken(provider);
     const bytes data = digest(0x10);
-    const bytes message =
-        provider.confirm(data, {{"1.2.643.2.2.99.7", 12, "Платёжное поручение 42"}});
+    const bytes message = provider.confirm(data, {{"1.2.643.2.2.99.7", 12, "Платёжное поручение 42"}});
 
     const Pkcs7 cms(message, pkcs7::Format::SerialOnly);
     EXPECT_TRUE(cms.content().empty());

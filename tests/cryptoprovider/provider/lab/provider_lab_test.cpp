@@ -52,7 +52,8 @@ TEST_F(ProviderLab, AvailableCryptoNamesEachMakeOnceSortedAndFiltered)
 {
     const std::vector<std::string> all{"angara", "jacarta_2", "ovt", "rutoken_2"};
     EXPECT_EQ(getAvailableCrypto({}), all);
-    EXPECT_EQ(getAvailableCrypto({"ovt", "rutoken_2", "cryptopro"}), (std::vector<std::string>{"ovt", "rutoken_2"}));
+    EXPECT_EQ(getAvailableCrypto({"ovt", "rutoken_2", "cryptopro"}),
+              (std::vector<std::string>{"ovt", "rutoken_2"}));
     EXPECT_TRUE(getAvailableCrypto({"rutoken_3"}).empty());
 
     // A second token of the same model adds no entry. (Its PIN was changed
