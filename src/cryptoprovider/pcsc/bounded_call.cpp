@@ -32,7 +32,6 @@ std::optional<LONG> callWithin(std::chrono::milliseconds timeout, std::function<
             } catch (...) {
                 error = std::current_exception();
             }
-            call = nullptr; // lets go of the handles now, also when nobody waits any more
             {
                 const std::lock_guard lock(outcome->mutex);
                 outcome->finished = true;

@@ -16,9 +16,9 @@ namespace pcsc
 // Runs `call` on a new thread and waits at most `timeout` for it.
 // The thread owns `call` and so everything it captured: capture by value
 // (shared owners of the handles and buffers the call uses, never a pointer
-// to the caller's objects). The thread destroys `call` as soon as it returns,
-// before the caller learns the outcome, so when the wait gives up the thread
-// alone lets go of what the call held, once PC/SC finally returns.
+// to the caller's objects). The thread destroys `call` when it ends, which
+// the caller waits for when the call finished in time; when the wait gives
+// up, the thread alone lets go of what the call held, once PC/SC returns.
 // Returns the call's result, or nothing when the time ran out (whether the
 // call finished in time is decided once, under one lock); an exception of
 // the call is thrown here. A thread that cannot be started gives
