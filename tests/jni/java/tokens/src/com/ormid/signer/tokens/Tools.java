@@ -13,23 +13,26 @@ import java.util.List;
 import java.util.Map;
 import java.util.concurrent.atomic.AtomicLong;
 
-/** Runs the independent tools (openssl with the gost engine, the lab's device tool) and handles files. */
-final class Tools {
+/**
+ * Runs the independent tools (openssl with the gost engine, the lab's device tool) and handles files; the
+ * confirmation token suite uses them too.
+ */
+public final class Tools {
     private static final AtomicLong counter = new AtomicLong();
 
     private Tools() {}
 
-    record Result(int exit, byte[] out, String err) {
-        boolean ok() {
+    public record Result(int exit, byte[] out, String err) {
+        public boolean ok() {
             return exit == 0;
         }
 
-        String text() {
+        public String text() {
             return new String(out, UTF_8) + err;
         }
     }
 
-    static Result run(List<String> command, Map<String, String> env) {
+    public static Result run(List<String> command, Map<String, String> env) {
         try {
             ProcessBuilder builder = new ProcessBuilder(command);
             builder.environment().putAll(env);
@@ -51,25 +54,25 @@ final class Tools {
     }
 
     /** openssl with the gost engine loaded. */
-    static Result openssl(String... args) {
+    public static Result openssl(String... args) {
         List<String> command = new ArrayList<>(List.of("openssl"));
         command.addAll(Arrays.asList(args));
         return run(command, Map.of("OPENSSL_CONF", System.getProperty("ormid.test.gostconf")));
     }
 
     /** openssl that must succeed; returns its standard output. */
-    static byte[] opensslOk(String... args) {
+    public static byte[] opensslOk(String... args) {
         Result result = openssl(args);
         assertEquals(0, result.exit(), () -> "openssl " + String.join(" ", args) + ": " + result.text());
         return result.out();
     }
 
-    static Path work() {
+    public static Path work() {
         return Path.of(System.getProperty("ormid.test.work"));
     }
 
     /** A new file in the work directory holding the bytes. */
-    static Path file(String name, byte[] content) {
+    public static Path file(String name, byte[] content) {
         try {
             return Files.write(work().resolve(counter.incrementAndGet() + "-" + name), content);
         } catch (IOException e) {
@@ -77,7 +80,7 @@ final class Tools {
         }
     }
 
-    static byte[] read(Path path) {
+    public static byte[] read(Path path) {
         try {
             return Files.readAllBytes(path);
         } catch (IOException e) {
@@ -86,7 +89,7 @@ final class Tools {
     }
 
     /** A GOST signature A‖B as B‖A (the two signature orders in use). */
-    static byte[] swapHalves(byte[] signature) {
+    public static byte[] swapHalves(byte[] signature) {
         int half = signature.length / 2;
         byte[] swapped = new byte[signature.length];
         System.arraycopy(signature, half, swapped, 0, half);
@@ -95,14 +98,14 @@ final class Tools {
     }
 
     /** A copy with one byte changed. */
-    static byte[] tampered(byte[] data, int index) {
+    public static byte[] tampered(byte[] data, int index) {
         byte[] copy = data.clone();
         copy[index] ^= 0x01;
         return copy;
     }
 
     /** Position of the first occurrence of needle in haystack, -1 when absent. */
-    static int indexOf(byte[] haystack, byte[] needle) {
+    public static int indexOf(byte[] haystack, byte[] needle) {
         outer:
         for (int i = 0; i + needle.length <= haystack.length; ++i) {
             for (int j = 0; j < needle.length; ++j) {
@@ -115,7 +118,7 @@ final class Tools {
         return -1;
     }
 
-    static long unique() {
+    public static long unique() {
         return counter.incrementAndGet();
     }
 }
