@@ -11,12 +11,6 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Map;
-import java.util.concurrent.Callable;
-import java.util.concurrent.CyclicBarrier;
-import java.util.concurrent.ExecutorService;
-import java.util.concurrent.Executors;
-import java.util.concurrent.Future;
-import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Test;
@@ -29,28 +23,6 @@ class ConcurrencyTest {
     static void sweep() {
         Token.sweep(Make.RUTOKEN);
         Token.sweep(Make.RUTOKEN, Lab.SECOND_RUTOKEN_ID);
-    }
-
-    /** Runs the tasks on threads of their own, started together; returns their results in task order. */
-    private static <T> List<T> together(List<Callable<T>> tasks) throws Exception {
-        ExecutorService pool = Executors.newFixedThreadPool(tasks.size());
-        CyclicBarrier start = new CyclicBarrier(tasks.size());
-        try {
-            List<Future<T>> futures = new ArrayList<>();
-            for (Callable<T> task : tasks) {
-                futures.add(pool.submit(() -> {
-                    start.await();
-                    return task.call();
-                }));
-            }
-            List<T> results = new ArrayList<>();
-            for (Future<T> future : futures) {
-                results.add(future.get(10, TimeUnit.MINUTES));
-            }
-            return results;
-        } finally {
-            pool.shutdownNow();
-        }
     }
 
     /** A key signing many documents: what each signature must verify against. */
@@ -81,7 +53,7 @@ class ConcurrencyTest {
 
     @Test
     void twoTokensOfOneMakeSignAtOnceEachWithItsOwnKey() throws Exception {
-        List<Signed> results = together(List.of(() -> signMany(Make.RUTOKEN.storeId, "first"),
+        List<Signed> results = Tools.together(List.of(() -> signMany(Make.RUTOKEN.storeId, "first"),
                                                 () -> signMany(Lab.SECOND_RUTOKEN_ID, "second")));
         assertAllVerify(results.get(0), "first token");
         assertAllVerify(results.get(1), "second token");
@@ -113,7 +85,7 @@ class ConcurrencyTest {
 
     @Test
     void twoSessionsChangingKeysOnOneTokenLoseNothing() throws Exception {
-        List<Map<String, String>> results = together(List.of(() -> changeKeys(0), () -> changeKeys(1)));
+        List<Map<String, String>> results = Tools.together(List.of(() -> changeKeys(0), () -> changeKeys(1)));
         try (Token token = Token.open(Make.RUTOKEN, false)) {
             Map<String, String> listed = Arrays.stream(Session.listKeys(token.s))
                                              .collect(Collectors.toMap(key -> key.alias, key -> key.id));

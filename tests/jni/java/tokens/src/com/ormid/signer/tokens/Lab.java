@@ -21,13 +21,11 @@ final class Lab {
     private Lab() {}
 
     private static String env(String name) {
-        String value = System.getenv(name);
-        assertTrue(value != null && !value.isEmpty(), name + " is not set: the tests need the lab");
-        return value;
+        return Tools.labEnv(name);
     }
 
     static Path dir() {
-        return Path.of(env("ORMID_LAB_DIR"));
+        return Tools.labDir();
     }
 
     /** Folder of the lab's PKCS#11 modules, named as the vendors name theirs. */

@@ -2,6 +2,7 @@ package com.ormid.signer.tokens;
 
 import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.IOException;
 import java.io.UncheckedIOException;
@@ -11,6 +12,12 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Map;
+import java.util.concurrent.Callable;
+import java.util.concurrent.CyclicBarrier;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicLong;
 
 /**
@@ -50,6 +57,40 @@ public final class Tools {
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
             throw new IllegalStateException(e);
+        }
+    }
+
+    /** A variable of the lab's environment, which must be set. */
+    public static String labEnv(String name) {
+        String value = System.getenv(name);
+        assertTrue(value != null && !value.isEmpty(), name + " is not set: the tests need the lab");
+        return value;
+    }
+
+    /** The lab's state directory. */
+    public static Path labDir() {
+        return Path.of(labEnv("ORMID_LAB_DIR"));
+    }
+
+    /** Runs the tasks on threads of their own, started together; returns their results in task order. */
+    public static <T> List<T> together(List<Callable<T>> tasks) throws Exception {
+        ExecutorService pool = Executors.newFixedThreadPool(tasks.size());
+        CyclicBarrier start = new CyclicBarrier(tasks.size());
+        try {
+            List<Future<T>> futures = new ArrayList<>();
+            for (Callable<T> task : tasks) {
+                futures.add(pool.submit(() -> {
+                    start.await();
+                    return task.call();
+                }));
+            }
+            List<T> results = new ArrayList<>();
+            for (Future<T> future : futures) {
+                results.add(future.get(10, TimeUnit.MINUTES));
+            }
+            return results;
+        } finally {
+            pool.shutdownNow();
         }
     }
 

@@ -10,16 +10,12 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import com.ormid.signer.Session;
 import com.ormid.signer.Signer;
 import com.ormid.signer.tokens.Texts;
+import com.ormid.signer.tokens.Tools;
 import java.io.IOException;
 import java.io.UncheckedIOException;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.Callable;
-import java.util.concurrent.CyclicBarrier;
-import java.util.concurrent.ExecutorService;
-import java.util.concurrent.Executors;
-import java.util.concurrent.Future;
-import java.util.concurrent.TimeUnit;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
@@ -134,7 +130,7 @@ class ConfirmationTest {
             });
         }
         VelLab.clearApdus();
-        List<List<byte[]>> results = together(tasks);
+        List<List<byte[]>> results = Tools.together(tasks);
 
         for (int t = 0; t < 2; ++t) {
             for (int i = 0; i < rounds; ++i) {
@@ -145,27 +141,5 @@ class ConfirmationTest {
         }
         List<Apdu> signs = Confirmations.signCommands(VelLab.apdus(), VelLab.DEFAULT_PIN);
         assertEquals(2 * rounds, signs.size(), "every confirmation ran its own whole session");
-    }
-
-    /** Runs the tasks on threads of their own, started together; returns their results in task order. */
-    private static <T> List<T> together(List<Callable<T>> tasks) throws Exception {
-        ExecutorService pool = Executors.newFixedThreadPool(tasks.size());
-        CyclicBarrier start = new CyclicBarrier(tasks.size());
-        try {
-            List<Future<T>> futures = new ArrayList<>();
-            for (Callable<T> task : tasks) {
-                futures.add(pool.submit(() -> {
-                    start.await();
-                    return task.call();
-                }));
-            }
-            List<T> results = new ArrayList<>();
-            for (Future<T> future : futures) {
-                results.add(future.get(5, TimeUnit.MINUTES));
-            }
-            return results;
-        } finally {
-            pool.shutdownNow();
-        }
     }
 }

@@ -25,18 +25,12 @@ final class VelLab {
 
     private VelLab() {}
 
-    private static String env(String name) {
-        String value = System.getenv(name);
-        assertTrue(value != null && !value.isEmpty(), name + " is not set: the tests need the lab");
-        return value;
-    }
-
     static Path dir() {
-        return Path.of(env("ORMID_LAB_DIR"));
+        return Tools.labDir();
     }
 
     private static void script(String... args) {
-        List<String> command = new ArrayList<>(List.of(env("ORMID_LAB_SCRIPT")));
+        List<String> command = new ArrayList<>(List.of(Tools.labEnv("ORMID_LAB_SCRIPT")));
         command.addAll(List.of(args));
         Tools.Result result = Tools.run(command, Map.of());
         assertTrue(result.ok(), () -> "lab " + String.join(" ", args) + ": " + result.text());
@@ -109,7 +103,7 @@ final class VelLab {
 
     /** A session of the library; the lab's token modules are at hand for the other devices of the lab. */
     static String session() {
-        Signer.setLoadLibraryFolder(env("ORMID_LAB_PKCS11_DIR"));
+        Signer.setLoadLibraryFolder(Tools.labEnv("ORMID_LAB_PKCS11_DIR"));
         return Signer.openSession(false);
     }
 
