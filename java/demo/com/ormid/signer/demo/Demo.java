@@ -15,6 +15,7 @@ import java.nio.file.Path;
 import java.time.LocalDateTime;
 import java.time.format.DateTimeFormatter;
 import java.util.Arrays;
+import java.util.Base64;
 import java.util.HashMap;
 import java.util.Map;
 import java.util.Properties;
@@ -28,12 +29,15 @@ import java.util.Properties;
  *   Demo key   [options]      find the token, give the PIN, create a key, save its SubjectPublicKeyInfo
  *   Demo sign  [options]      import the key's certificate, sign a payment document attached and detached, verify
  *   Demo delete [options]     delete the demo key (and its certificate) from the token
+ *   Demo confirm [options]    confirm the payment on the VEL-token: payment.digest (its digest) and a text are
+ *                             signed by the device's own key into payment.confirmation.p7s
  *
  * options: --work DIR         folder for the files the steps hand on (default: current folder)
  *          --module-dir DIR   folder of the token makers' PKCS#11 modules (Signer.setLoadLibraryFolder)
  *          --token ID         key store id of the token (default: the first token found, Rutoken preferred)
  *          --pin PIN          user PIN of the token (default: 12345678)
  *          --password TEXT    password of the demo key (default: Демо-пароль)
+ *          --vel-pin PIN      user PIN of the VEL-token (default: none, for a device that keeps its factory PIN)
  * </pre>
  */
 public final class Demo {
@@ -50,8 +54,8 @@ public final class Demo {
 
     public static void main(String[] args) throws IOException {
         if (args.length == 0) {
-            System.err.println("usage: Demo info|key|sign|delete [--work DIR] [--module-dir DIR] [--token ID] "
-                               + "[--pin PIN] [--password TEXT]");
+            System.err.println("usage: Demo info|key|sign|delete|confirm [--work DIR] [--module-dir DIR] [--token ID] "
+                               + "[--pin PIN] [--password TEXT] [--vel-pin PIN]");
             System.exit(2);
         }
         Map<String, String> options = new HashMap<>();
@@ -65,6 +69,7 @@ public final class Demo {
                 case "key" -> demo.createKey();
                 case "sign" -> demo.sign();
                 case "delete" -> demo.delete();
+                case "confirm" -> demo.confirm();
                 default -> throw new IllegalArgumentException("unknown step " + args[0]);
             }
         } catch (RuntimeException e) {
@@ -204,6 +209,37 @@ public final class Demo {
             Session.setKeyPassword(s, password());
             Session.deleteKey(s);
             show("deleted", alias);
+        } finally {
+            Signer.closeSession(s);
+        }
+    }
+
+    /** Confirms the payment on the VEL-token: a detached CMS message signed with the device's own key. */
+    private void confirm() throws IOException {
+        step("Confirm the payment on the VEL-token");
+        String s = Signer.openSession(false);
+        try {
+            String[] devices = Session.getKeyStoreList(s, Session.KEYSTORE_VEL_TOKEN);
+            if (devices.length == 0) {
+                show("VEL-token", "none found, nothing to confirm");
+                return;
+            }
+            KeystoreInfo device = Session.setKeystore(s, Session.KEYSTORE_VEL_TOKEN, devices[0], false);
+            show("VEL-token", device.id + " (" + device.chipType + ", "
+                                  + (device.isUserPinDefault ? "factory PIN" : "own PIN") + ")");
+            String pin = options.get("vel-pin");
+            if (pin != null) {
+                Session.setPin(s, pin);
+            }
+            // The bank confirms the document's digest, with a text the customer reads on the screen.
+            byte[] digest = Files.readAllBytes(work.resolve("payment.digest"));
+            String text = "Подтверждаю платёжное поручение № 42: 125 000-00 руб., АО \"Василёк\"";
+            byte[] confirmation = Session.confirmByOrmidVeltoken(s, digest, text);
+            Files.write(work.resolve("payment.confirmation.p7s"), confirmation);
+            show("text", text);
+            show("confirmation", confirmation.length + " bytes, payment.confirmation.p7s (CMS, Base64 below)");
+            System.out.println(Base64.getMimeEncoder(76, new byte[] {'\n'}).encodeToString(confirmation)
+                                   .replaceAll("(?m)^", "   "));
         } finally {
             Signer.closeSession(s);
         }
