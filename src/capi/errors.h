@@ -33,6 +33,17 @@ class Error : public bs::ComposedError
 // Symbolic name of a CSP error value (see Error::name).
 const char* errorName(std::uint32_t value) noexcept;
 
+// Turns the CSP's last error value (GetLastError of the loaded CSP) into the
+// library's exception; see handleError(value).
+[[noreturn]] void handleError();
+// Logs `value` as 8 upper-case hex digits and throws the exception it
+// stands for: the classes below for their own values, UnknownAlgorithm for
+// CRYPT_E_UNKNOWN_ALGO, Asn1DecodingError for the CRYPT_E_ASN1_ values, and
+// otherwise a capi::Error carrying `value` with the catalogue text chosen
+// for it ("CAPI-000017" for values without a text of their own). The text
+// is logged before the throw.
+[[noreturn]] void handleError(std::uint32_t value);
+
 class ProvTypeNotDef : public Error
 {
   public:
