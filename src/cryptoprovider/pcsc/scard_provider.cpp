@@ -74,7 +74,7 @@ LONG SCardProvider::callBounded(std::function<LONG(pcsc::Connection&)> call)
         timeout, [connection = m_connection, call = std::move(call)] { return call(*connection); });
     if (!rv) {
         bs::Logger log("SCardProvider::callBounded");
-        log.error("no answer from the card within " + std::to_string(timeout.count()) +
+        log.error("PC/SC call still unfinished after " + std::to_string(timeout.count()) +
                   " ms: the connection is left to the call");
         m_connection.reset(); // the call's thread holds it now and lets it go when PC/SC returns
         checkResult(pcsc::asResult(SCARD_E_TIMEOUT)); // throws
