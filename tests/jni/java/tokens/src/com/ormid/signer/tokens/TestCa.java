@@ -7,17 +7,20 @@ import java.math.BigInteger;
 import java.nio.file.Path;
 import java.util.Base64;
 
-/** A certificate authority made with openssl (gost engine): issues certificates for keys on the tokens. */
-final class TestCa {
+/**
+ * A certificate authority made with openssl (gost engine): issues certificates for keys on the tokens; the CSP
+ * suite uses it too.
+ */
+public final class TestCa {
     private static TestCa instance;
 
-    final Path certificate;
+    public final Path certificate;
     private final Path key;
     private final Path request;
     private final Path extensions;
 
     /** An issued certificate: DER, PEM file, the subject's public key as PEM file, serial. */
-    record Cert(byte[] der, Path pem, Path publicKey, BigInteger serial) {}
+    public record Cert(byte[] der, Path pem, Path publicKey, BigInteger serial) {}
 
     private TestCa() {
         Path dir = Tools.work();
@@ -33,26 +36,26 @@ final class TestCa {
                         "-out", request.toString());
     }
 
-    static synchronized TestCa get() {
+    public static synchronized TestCa get() {
         if (instance == null) {
             instance = new TestCa();
         }
         return instance;
     }
 
-    static byte[] pem(String label, byte[] der) {
+    public static byte[] pem(String label, byte[] der) {
         String text = "-----BEGIN " + label + "-----\n" + Base64.getMimeEncoder(64, new byte[] {'\n'}).encodeToString(der)
                       + "\n-----END " + label + "-----\n";
         return text.getBytes(US_ASCII);
     }
 
     /** A public key file openssl reads, from a DER SubjectPublicKeyInfo. */
-    static Path publicKeyFile(byte[] subjectPublicKeyInfo) {
+    public static Path publicKeyFile(byte[] subjectPublicKeyInfo) {
         return Tools.file("pub.pem", pem("PUBLIC KEY", subjectPublicKeyInfo));
     }
 
     /** A certificate for the key whose SubjectPublicKeyInfo (as the library gives it) is passed. */
-    synchronized Cert issue(byte[] subjectPublicKeyInfo) {
+    public synchronized Cert issue(byte[] subjectPublicKeyInfo) {
         Path publicKey = publicKeyFile(subjectPublicKeyInfo);
         BigInteger serial = BigInteger.valueOf(0x5A000000L + Tools.unique());
         Path der = Tools.work().resolve("cert-" + serial.toString(16) + ".der");

@@ -21,8 +21,8 @@ import org.bouncycastle.cms.jcajce.JcaSimpleSignerInfoVerifierBuilder;
 import org.bouncycastle.jce.provider.BouncyCastleProvider;
 import org.bouncycastle.operator.OperatorCreationException;
 
-/** Independent verifiers of what the library signs: openssl (gost engine) and Bouncy Castle. */
-final class Verifiers {
+/** Independent verifiers of what the library signs: openssl (gost engine) and Bouncy Castle; the CSP suite uses them too. */
+public final class Verifiers {
     static {
         Security.addProvider(new BouncyCastleProvider());
     }
@@ -33,7 +33,7 @@ final class Verifiers {
      * openssl cms -verify -cades against the test CA. The signer's certificate comes from the message, or from
      * {@code signerCertificate} alone when given. Returns the content that verified, or null when rejected.
      */
-    static byte[] opensslCms(byte[] cms, byte[] detachedContent, Path signerCertificate) {
+    public static byte[] opensslCms(byte[] cms, byte[] detachedContent, Path signerCertificate) {
         Path out = Tools.work().resolve("verified-" + Tools.unique());
         List<String> args = new ArrayList<>(List.of("cms", "-verify", "-cades", "-binary", "-inform", "DER", "-in",
                                                     Tools.file("msg.der", cms).toString(), "-CAfile",
@@ -47,24 +47,35 @@ final class Verifiers {
         return Tools.openssl(args.toArray(String[]::new)).ok() ? Tools.read(out) : null;
     }
 
-    /** openssl's digest of the data with the hash of the key kind, in the order openssl prints it. */
-    static byte[] opensslDigest(Make.Kind kind, byte[] data) {
-        return Tools.opensslOk("dgst", "-" + kind.opensslDigest(), "-binary", Tools.file("data.bin", data).toString());
+    /** openssl's digest (md_gost12_256, md_gost94, ...) of the data, in the order openssl prints it. */
+    public static byte[] opensslDigest(String digest, byte[] data) {
+        return Tools.opensslOk("dgst", "-" + digest, "-binary", Tools.file("data.bin", data).toString());
     }
 
-    /** openssl pkeyutl -verify of a raw signature (s‖r, as openssl and CMS write it) over the data's digest. */
-    static boolean opensslRaw(Make.Kind kind, byte[] data, byte[] signature, Path publicKey) {
+    static byte[] opensslDigest(Make.Kind kind, byte[] data) {
+        return opensslDigest(kind.opensslDigest(), data);
+    }
+
+    /**
+     * openssl pkeyutl -verify of a raw signature (s‖r, as openssl and CMS write it) over the data's digest with
+     * the named openssl digest.
+     */
+    public static boolean opensslRaw(String digest, byte[] data, byte[] signature, Path publicKey) {
         return Tools.openssl("pkeyutl", "-verify", "-pubin", "-inkey", publicKey.toString(), "-in",
-                             Tools.file("digest.bin", opensslDigest(kind, data)).toString(), "-sigfile",
+                             Tools.file("digest.bin", opensslDigest(digest, data)).toString(), "-sigfile",
                              Tools.file("sig.bin", signature).toString())
             .ok();
+    }
+
+    static boolean opensslRaw(Make.Kind kind, byte[] data, byte[] signature, Path publicKey) {
+        return opensslRaw(kind.opensslDigest(), data, signature, publicKey);
     }
 
     /**
      * Bouncy Castle: every signer of the message verifies with its certificate, taken from the message or,
      * when given, the certificate passed (DER).
      */
-    static boolean bc(byte[] cms, byte[] detachedContent, byte[] signerCertificate) {
+    public static boolean bc(byte[] cms, byte[] detachedContent, byte[] signerCertificate) {
         try {
             CMSSignedData signed = detachedContent == null
                                        ? new CMSSignedData(cms)
@@ -109,7 +120,7 @@ final class Verifiers {
         }
     }
 
-    static boolean hasCertificates(byte[] cms) {
+    public static boolean hasCertificates(byte[] cms) {
         try {
             return !new CMSSignedData(cms).getCertificates().getMatches(null).isEmpty();
         } catch (CMSException e) {
