@@ -11,6 +11,7 @@
 #include "base/conv.h"
 #include "base/log_and_throw.h"
 #include "base/logger.h"
+#include "base/never_destroyed.h"
 #include "base/strings.h"
 #include "cryptoprovider/core/errors.h"
 
@@ -67,21 +68,6 @@ namespace
 
 using pkcs11::ENSURE_SUCCESS;
 
-// An object built on first use and intentionally never destroyed (its
-// destructor is not registered to run at exit).
-template <class T> class NeverDestroyed
-{
-  public:
-    NeverDestroyed() { std::construct_at(pointer()); }
-    T& operator*() noexcept { return *pointer(); }
-    T* operator->() noexcept { return pointer(); }
-
-  private:
-    T* pointer() noexcept { return std::launder(reinterpret_cast<T*>(m_storage)); }
-
-    alignas(T) std::byte m_storage[sizeof(T)];
-};
-
 // Which loaded libraries (by function list) our module objects use, and
 // whether one of them initialised the library: C_Initialize runs for the
 // first of them, C_Finalize after the last, and never under another user of
@@ -106,7 +92,7 @@ struct ModuleRegistry {
 
 ModuleRegistry& registry()
 {
-    static NeverDestroyed<ModuleRegistry> state;
+    static bs::NeverDestroyed<ModuleRegistry> state;
     return *state;
 }
 
