@@ -2,6 +2,14 @@
 
 #include <utility>
 
+#include "asn1/errors.h"
+#include "base/conv.h"
+#include "base/log_and_throw.h"
+#include "base/logger.h"
+#include "capi/capi_types.h"
+#include "capi/wrapper.h"
+#include "x509/errors.h"
+
 namespace capi
 {
 
@@ -162,5 +170,91 @@ NoContainer::NoContainer() : Error(catalogued(0x80090019, "CAPI-000004")) {}
 SilentContext::SilentContext() : Error(catalogued(0x80090022, "CAPI-000005")) {}
 NoCertificate::NoCertificate() : Error(catalogued(0x8010002C, "CAPI-000006")) {}
 NoObject::NoObject() : Error(catalogued(0x80090011, "CAPI-000007")) {}
+
+namespace
+{
+
+struct CataloguedValue {
+    std::uint32_t value;
+    const char* catalogueCode;
+};
+
+// Values that become a plain capi::Error with a text of their own.
+constexpr CataloguedValue CATALOGUED_VALUES[] = {
+    {ERROR_FILE_NOT_FOUND, "CAPI-000016"},
+    {ERROR_ACCESS_DENIED, "CAPI-000031"},
+    {ERROR_INVALID_PARAMETER, "CAPI-000018"},
+    {ERROR_MOD_NOT_FOUND, "CAPI-000019"},
+    {ERROR_CANCELLED, "CAPI-000030"},
+    {NTE_BAD_DATA, "CAPI-000008"},
+    {NTE_BAD_TYPE, "CAPI-000009"},
+    {NTE_EXISTS, "CAPI-000025"},
+    {NTE_PERM, "CAPI-000031"},
+    {NTE_BAD_KEYSET, "CAPI-000021"},
+    {NTE_KEYSET_ENTRY_BAD, "CAPI-000010"},
+    {NTE_PROVIDER_DLL_FAIL, "CAPI-000011"},
+    {NTE_BAD_KEYSET_PARAM, "CAPI-000012"},
+    {NTE_FAIL, "CAPI-000017"},
+    {NTE_TOKEN_KEYSET_STORAGE_FULL, "CAPI-000026"},
+    {CRYPT_E_RECIPIENT_NOT_FOUND, "CAPI-000015"},
+    {CRYPT_E_NOT_FOUND, "CAPI-000013"},
+    {CRYPT_E_NO_KEY_PROPERTY, "CAPI-000027"},
+    {CRYPT_E_NO_DECRYPT_CERT, "CAPI-000014"},
+    {SCARD_W_WRONG_CHV, "CAPI-000028"},
+    {SCARD_W_CHV_BLOCKED, "CAPI-000029"},
+    {SCARD_W_CANCELLED_BY_USER, "CAPI-000030"},
+};
+
+// The CRYPT_E_ASN1_ values: a DER the CSP could not decode.
+bool isAsn1Error(std::uint32_t value) noexcept
+{
+    return (value >= 0x80093100 && value <= 0x8009310E) || value == 0x80093133 || value == 0x80093134 ||
+           value == 0x80093201 || value == 0x80093202;
+}
+
+const char* catalogueCodeOf(std::uint32_t value) noexcept
+{
+    for (const CataloguedValue& entry : CATALOGUED_VALUES) {
+        if (entry.value == value)
+            return entry.catalogueCode;
+    }
+    return "CAPI-000017";
+}
+
+} // namespace
+
+void handleError()
+{
+    handleError(Wrapper::instance()->GetLastError());
+}
+
+void handleError(std::uint32_t value)
+{
+    const bs::Logger log("capi::handleError");
+    log.error(conv::int_to_hex(value, 4, true));
+    switch (value) {
+    case NTE_BAD_SIGNATURE:
+        bs::logAndThrow(log, WrongSign());
+    case NTE_NO_KEY:
+        bs::logAndThrow(log, NoKey());
+    case NTE_NOT_FOUND:
+        bs::logAndThrow(log, NoObject());
+    case NTE_PROV_TYPE_NOT_DEF:
+        bs::logAndThrow(log, ProvTypeNotDef());
+    case NTE_KEYSET_NOT_DEF:
+        bs::logAndThrow(log, NoContainer());
+    case NTE_SILENT_CONTEXT:
+        bs::logAndThrow(log, SilentContext());
+    case SCARD_E_NO_SUCH_CERTIFICATE:
+        bs::logAndThrow(log, NoCertificate());
+    case CRYPT_E_UNKNOWN_ALGO:
+        bs::logAndThrow(log, UnknownAlgorithm());
+    default:
+        break;
+    }
+    if (isAsn1Error(value))
+        bs::logAndThrow(log, Asn1DecodingError());
+    bs::logAndThrow(log, Error::fromCatalogue(value, catalogueCodeOf(value)));
+}
 
 } // namespace capi

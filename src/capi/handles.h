@@ -52,6 +52,9 @@ class Provider
 
     HCRYPTPROV get() const noexcept { return m_handle; }
     PROV_TYPE provType() const noexcept { return m_provType; }
+    const std::shared_ptr<Wrapper>& wrapper() const noexcept { return m_wrapper; }
+    // Releases the context now; the object then owns none. Never throws.
+    void close() noexcept;
 
     // CryptGetProvParam, sized by a first call without buffer; a length the
     // CSP reports beyond what it was given is refused (capi::Error
