@@ -207,12 +207,17 @@ typedef struct RSAPUBKEY {
 #define CRYPT_FQCN 0x00000010u
 #define CRYPT_UNIQUE 0x00000008u
 
-// Provider parameters. Texts are CP1251, NUL-terminated.
+// Provider parameters. Texts are CP1251, NUL-terminated. The library reads
+// every variable-length output twice: first without buffer for its size,
+// then with a buffer of that size; for the enumerating parameters
+// (PP_ENUMREADERS, PP_ENUMCONTAINERS) the call without buffer only reports
+// the size of the next item and does not advance. The end of an
+// enumeration is ERROR_NO_MORE_ITEMS.
 #define PP_ENUMCONTAINERS 2
 #define PP_NAME 4                // the provider's name; its first word is the maker ("Crypto-Pro ...")
 #define PP_VERSION 5             // 4 bytes: minor, major, 0, 0 ("5.0" is 00 05 00 00; see capi::version)
 #define PP_CONTAINER 6
-#define PP_KEYEXCHANGE_PIN 32    // write: the container's password (CP1251)
+#define PP_KEYEXCHANGE_PIN 32    // write: the container's password (CP1251, NUL-terminated)
 #define PP_SIGNATURE_PIN 33
 #define PP_UNIQUE_CONTAINER 36   // the container's unique name
 #define PP_ENUMREADERS 0x72      // project value: the readers, one per call
@@ -231,7 +236,7 @@ typedef struct RSAPUBKEY {
 #define CRYPT_USER_PROTECTED 0x00000002u
 
 // Key parameters.
-#define KP_ALGID 7
+#define KP_ALGID 7                // DWORD: CALG_GOST_R3410_... or CALG_RSA_...
 #define KP_KEYLEN 9
 #define KP_CERTIFICATE 26        // the certificate DER stored with the key
 #define KP_KEYSPEC 39            // project value: DWORD, AT_KEYEXCHANGE or AT_SIGNATURE
