@@ -83,6 +83,12 @@ DWORD readDword(const bytes& data, std::size_t offset)
 
 // ---- Provider ---------------------------------------------------------------
 
+std::string containerMedium(std::string_view container)
+{
+    const std::vector<std::string> parts = bs::splitVector(container, '\\', false, false);
+    return parts.size() >= 3 ? parts[1] : std::string(container);
+}
+
 Provider::Provider(std::string_view container, PROV_TYPE provType, unsigned int flags)
     : m_wrapper(Wrapper::instance()), m_provType(provType)
 {
@@ -97,9 +103,8 @@ Provider::Provider(std::string_view container, PROV_TYPE provType, unsigned int 
         const DWORD error = m_wrapper->GetLastError();
         if ((flags & CRYPT_NEWKEYSET) != 0 && (error == NTE_BAD_KEYSET_PARAM || error == NTE_KEYSET_ENTRY_BAD)) {
             // The medium the new container names is not there.
-            const std::vector<std::string> parts = bs::splitVector(container, '\\', false, false);
-            const std::string medium = parts.size() >= 3 ? parts[1] : std::string(container);
-            bs::logAndThrow(log, Error(error, bs::message(localization, "CAPI-000023", medium), "CAPI-000023"));
+            bs::logAndThrow(log, Error(error, bs::message(localization, "CAPI-000023", containerMedium(container)),
+                                       "CAPI-000023"));
         }
         handleError(error);
     }

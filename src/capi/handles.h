@@ -25,6 +25,11 @@ class Wrapper;
 // A CryptoAPI provider type (8 bits): 2, 24, 75, 77, 78, 80, 81 are used.
 using PROV_TYPE = std::uint8_t;
 
+// The medium a container name points at: the second piece of a name of
+// three or more pieces between backslashes ("\\.\FLASH\key1" -> "FLASH"),
+// else the whole name.
+std::string containerMedium(std::string_view container);
+
 // A provider context (CryptAcquireContextA / CryptReleaseContext).
 class Provider
 {
