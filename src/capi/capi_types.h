@@ -214,18 +214,19 @@ typedef struct RSAPUBKEY {
 // the size of the next item and does not advance. The end of an
 // enumeration is ERROR_NO_MORE_ITEMS.
 #define PP_ENUMCONTAINERS 2
-#define PP_NAME 4                // the provider's name; its first word is the maker ("Crypto-Pro ...")
-#define PP_VERSION 5             // 4 bytes: minor, major, 0, 0 ("5.0" is 00 05 00 00; see capi::version)
+#define PP_NAME 4    // the provider's name; its first word is the maker ("Crypto-Pro ...")
+#define PP_VERSION 5 // 4 bytes: minor, major, 0, 0 ("5.0" is 00 05 00 00; see capi::version)
 #define PP_CONTAINER 6
-#define PP_KEYEXCHANGE_PIN 32    // write: the container's password (CP1251, NUL-terminated)
+#define PP_KEYEXCHANGE_PIN 32 // write: the container's password (CP1251, NUL-terminated)
 #define PP_SIGNATURE_PIN 33
-#define PP_UNIQUE_CONTAINER 36   // the container's unique name
-#define PP_ENUMREADERS 0x72      // project value: the readers, one per call
+#define PP_UNIQUE_CONTAINER 36        // the container's unique name
+#define PP_ENUMREADERS 0x72           // project value: the readers, one per call
 #define PP_KEY_PARAMSET_OID_LEGACY 94 // project value: key parameter-set OID text, types 2/77/78
-#define PP_KEY_PARAMSET_OID 95   // project value: key parameter-set OID text, types 75/80/81;
-                                 // written before CryptGenKey it chooses the new key's set
-#define PP_FQCN 110              // project value: the full name "\\.\READER\name"
-#define PP_CONTAINER_ALIAS 111   // project value: the name the container was created with
+// project value: key parameter-set OID text, types 75/80/81; written before
+// CryptGenKey it chooses the new key's set
+#define PP_KEY_PARAMSET_OID 95
+#define PP_FQCN 110            // project value: the full name "\\.\READER\name"
+#define PP_CONTAINER_ALIAS 111 // project value: the name the container was created with
 
 // Key specifications and CryptGenKey algorithms.
 #define AT_KEYEXCHANGE 1
@@ -236,17 +237,17 @@ typedef struct RSAPUBKEY {
 #define CRYPT_USER_PROTECTED 0x00000002u
 
 // Key parameters.
-#define KP_ALGID 7                // DWORD: CALG_GOST_R3410_... or CALG_RSA_...
+#define KP_ALGID 7 // DWORD: CALG_GOST_R3410_... or CALG_RSA_...
 #define KP_KEYLEN 9
-#define KP_CERTIFICATE 26        // the certificate DER stored with the key
-#define KP_KEYSPEC 39            // project value: DWORD, AT_KEYEXCHANGE or AT_SIGNATURE
-#define KP_PARAMSET_OID 105      // project value: the key's parameter-set OID text
+#define KP_CERTIFICATE 26   // the certificate DER stored with the key
+#define KP_KEYSPEC 39       // project value: DWORD, AT_KEYEXCHANGE or AT_SIGNATURE
+#define KP_PARAMSET_OID 105 // project value: the key's parameter-set OID text
 
 // Hash parameters.
 #define HP_ALGID 1
 #define HP_HASHVAL 2
 #define HP_HASHSIZE 4
-#define HP_PARAMSET_OID 10       // project value: GOST R 34.11-94 parameter-set OID text
+#define HP_PARAMSET_OID 10 // project value: GOST R 34.11-94 parameter-set OID text
 
 // Blob types and versions.
 #define SIMPLEBLOB 1
@@ -254,7 +255,7 @@ typedef struct RSAPUBKEY {
 #define PRIVATEKEYBLOB 7
 #define CUR_BLOB_VERSION 2
 #define GOST_BLOB_VERSION 0x20
-#define RSA1_MAGIC 0x31415352u   // "RSA1"
+#define RSA1_MAGIC 0x31415352u        // "RSA1"
 #define GOST_PUBKEY_MAGIC 0x3147414Du // "MAG1"
 
 // Algorithm identifiers: class | type | sub-id.
@@ -263,7 +264,7 @@ typedef struct RSAPUBKEY {
 #define ALG_CLASS_KEY_EXCHANGE (5u << 13)
 #define ALG_TYPE_ANY 0u
 #define ALG_TYPE_RSA (2u << 9)
-#define ALG_TYPE_GOST (7u << 9)  // project value
+#define ALG_TYPE_GOST (7u << 9) // project value
 
 #define CALG_MD5 (ALG_CLASS_HASH | ALG_TYPE_ANY | 3u)
 #define CALG_SHA1 (ALG_CLASS_HASH | ALG_TYPE_ANY | 4u)
@@ -284,7 +285,7 @@ typedef struct RSAPUBKEY {
 // Certificates and stores.
 #define X509_ASN_ENCODING 0x00000001u
 #define PKCS_7_ASN_ENCODING 0x00010000u
-#define CERT_STORE_PROV_SYSTEM_W ((LPCSTR)10)   // pvPara: the store's wide name ("MY")
+#define CERT_STORE_PROV_SYSTEM_W ((LPCSTR)10) // pvPara: the store's wide name ("MY")
 #define CERT_SYSTEM_STORE_CURRENT_USER 0x00010000u
 #define CERT_KEY_PROV_INFO_PROP_ID 2
 #define CERT_STORE_ADD_NEW 1
@@ -292,7 +293,7 @@ typedef struct RSAPUBKEY {
 #define CERT_STORE_ADD_REPLACE_EXISTING 3
 #define CERT_STORE_ADD_ALWAYS 4
 #define CERT_FIND_ANY 0u
-#define CERT_FIND_PUBLIC_KEY 0x00060000u          // pvFindPara: const CERT_PUBLIC_KEY_INFO*
+#define CERT_FIND_PUBLIC_KEY 0x00060000u // pvFindPara: const CERT_PUBLIC_KEY_INFO*
 
 // Error values returned by GetLastError (the whole set the library tells
 // apart; see capi::handleError).
@@ -367,7 +368,8 @@ typedef BOOL (*PFN_CryptSetHashParam)(HCRYPTHASH hHash, DWORD dwParam, const BYT
 // libcapi20
 typedef BOOL (*PFN_CryptEncryptMessage)(PCRYPT_ENCRYPT_MESSAGE_PARA pEncryptPara, DWORD cRecipientCert,
                                         PCCERT_CONTEXT* rgpRecipientCert, const BYTE* pbToBeEncrypted,
-                                        DWORD cbToBeEncrypted, BYTE* pbEncryptedBlob, DWORD* pcbEncryptedBlob);
+                                        DWORD cbToBeEncrypted, BYTE* pbEncryptedBlob,
+                                        DWORD* pcbEncryptedBlob);
 typedef BOOL (*PFN_CryptDecryptMessage)(PCRYPT_DECRYPT_MESSAGE_PARA pDecryptPara, const BYTE* pbEncryptedBlob,
                                         DWORD cbEncryptedBlob, BYTE* pbDecrypted, DWORD* pcbDecrypted,
                                         PCCERT_CONTEXT* ppXchgCert);
@@ -379,8 +381,8 @@ typedef BOOL (*PFN_CryptVerifyDetachedMessageSignature)(PCRYPT_VERIFY_MESSAGE_PA
 typedef BOOL (*PFN_CryptVerifyMessageSignature)(PCRYPT_VERIFY_MESSAGE_PARA pVerifyPara, DWORD dwSignerIndex,
                                                 const BYTE* pbSignedBlob, DWORD cbSignedBlob, BYTE* pbDecoded,
                                                 DWORD* pcbDecoded, PCCERT_CONTEXT* ppSignerCert);
-typedef PCCERT_CONTEXT (*PFN_CertCreateCertificateContext)(DWORD dwCertEncodingType, const BYTE* pbCertEncoded,
-                                                           DWORD cbCertEncoded);
+typedef PCCERT_CONTEXT (*PFN_CertCreateCertificateContext)(DWORD dwCertEncodingType,
+                                                           const BYTE* pbCertEncoded, DWORD cbCertEncoded);
 typedef BOOL (*PFN_CertFreeCertificateContext)(PCCERT_CONTEXT pCertContext);
 typedef HCERTSTORE (*PFN_CertOpenStore)(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
                                         HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags, const void* pvPara);
@@ -393,10 +395,12 @@ typedef BOOL (*PFN_CertSetCertificateContextProperty)(PCCERT_CONTEXT pCertContex
 // with CRYPT_E_NOT_FOUND.
 typedef PCCERT_CONTEXT (*PFN_CertFindCertificateInStore)(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
                                                          DWORD dwFindFlags, DWORD dwFindType,
-                                                         const void* pvFindPara, PCCERT_CONTEXT pPrevCertContext);
+                                                         const void* pvFindPara,
+                                                         PCCERT_CONTEXT pPrevCertContext);
 // Frees pPrevCertContext (when not null) and returns the next certificate, or
 // null with CRYPT_E_NOT_FOUND at the end.
-typedef PCCERT_CONTEXT (*PFN_CertEnumCertificatesInStore)(HCERTSTORE hCertStore, PCCERT_CONTEXT pPrevCertContext);
+typedef PCCERT_CONTEXT (*PFN_CertEnumCertificatesInStore)(HCERTSTORE hCertStore,
+                                                          PCCERT_CONTEXT pPrevCertContext);
 typedef BOOL (*PFN_CertAddEncodedCertificateToStore)(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
                                                      const BYTE* pbCertEncoded, DWORD cbCertEncoded,
                                                      DWORD dwAddDisposition, PCCERT_CONTEXT* ppCertContext);

@@ -23,13 +23,6 @@ void appendDword(bytes& out, DWORD value)
         out.push_back(static_cast<unsigned char>(value >> shift));
 }
 
-DWORD dwordSize(std::size_t size)
-{
-    if (size > 0xFFFFFFFFu)
-        throw std::invalid_argument("Data too long for the CSP");
-    return static_cast<DWORD>(size);
-}
-
 [[noreturn]] void unknownProvType(const char* function)
 {
     bs::logAndThrow(bs::Logger(function), std::invalid_argument(localization.get("CAPI-000022")));
@@ -226,19 +219,20 @@ bytes makeRsaPublicKeyBlob(const RsaPublicKey& key)
     bytes blob{PUBLICKEYBLOB, CUR_BLOB_VERSION, 0, 0};
     appendDword(blob, CALG_RSA_SIGN);
     appendDword(blob, RSA1_MAGIC);
-    appendDword(blob, dwordSize(modulus.size() * 8));
+    appendDword(blob, bufferLength(modulus.size() * 8));
     appendDword(blob, static_cast<DWORD>(key.exponent));
     blob.insert(blob.end(), modulus.rbegin(), modulus.rend());
     return blob;
 }
 
-void verifySign(const bytes& data, const bytes& signature, const bytes& publicKey, const AlgorithmId& signAlgorithm,
-                std::string_view paramsOid)
+void verifySign(const bytes& data, const bytes& signature, const bytes& publicKey,
+                const AlgorithmId& signAlgorithm, std::string_view paramsOid)
 {
     const bs::Logger log("capi::verifySign");
     if (data.empty())
         bs::logAndThrow(log, std::invalid_argument("Empty data"));
-    const Key key(provTypeBySignAlgorithm(signAlgorithm), makePublicKeyBlob(publicKey, signAlgorithm, paramsOid));
+    const Key key(provTypeBySignAlgorithm(signAlgorithm),
+                  makePublicKeyBlob(publicKey, signAlgorithm, paramsOid));
     const Hash hash(key.provider().get(), getDigestAlgorithm(signAlgorithm));
     hash.update(data);
     hash.verify(signature, key);
@@ -263,8 +257,8 @@ void verifyMessageSignature(const bytes& cms)
         bs::logAndThrow(log, std::invalid_argument("Empty data"));
     CRYPT_VERIFY_MESSAGE_PARA parameters = verifyParameters();
     const Wrapper& wrapper = *Wrapper::instance();
-    if (!wrapper.CryptVerifyMessageSignature(&parameters, 0, cms.data(), dwordSize(cms.size()), nullptr, nullptr,
-                                             nullptr))
+    if (!wrapper.CryptVerifyMessageSignature(&parameters, 0, cms.data(), bufferLength(cms.size()), nullptr,
+                                             nullptr, nullptr))
         handleError(wrapper.GetLastError());
 }
 
@@ -275,10 +269,10 @@ void verifyDetachedMessageSignature(const bytes& cms, const bytes& data)
         bs::logAndThrow(log, std::invalid_argument("Empty data"));
     CRYPT_VERIFY_MESSAGE_PARA parameters = verifyParameters();
     const BYTE* content[] = {data.data()};
-    DWORD contentSize[] = {dwordSize(data.size())};
+    DWORD contentSize[] = {bufferLength(data.size())};
     const Wrapper& wrapper = *Wrapper::instance();
-    if (!wrapper.CryptVerifyDetachedMessageSignature(&parameters, 0, cms.data(), dwordSize(cms.size()), 1, content,
-                                                     contentSize, nullptr))
+    if (!wrapper.CryptVerifyDetachedMessageSignature(&parameters, 0, cms.data(), bufferLength(cms.size()), 1,
+                                                     content, contentSize, nullptr))
         handleError(wrapper.GetLastError());
 }
 

@@ -26,14 +26,6 @@ namespace capi
 namespace
 {
 
-// Buffers handed to the CSP are at most this long.
-DWORD dwordSize(std::size_t size)
-{
-    if (size > std::numeric_limits<DWORD>::max())
-        throw std::invalid_argument("Data too long for the CSP");
-    return static_cast<DWORD>(size);
-}
-
 // A CSP answer that cannot be right (a length beyond the buffer given, a
 // blob of the wrong form).
 [[noreturn]] void refuseAnswer(std::uint32_t value, const char* catalogueCode)
@@ -81,6 +73,13 @@ DWORD readDword(const bytes& data, std::size_t offset)
 
 } // namespace
 
+DWORD bufferLength(std::size_t size)
+{
+    if (size > std::numeric_limits<DWORD>::max())
+        throw std::invalid_argument("Data too long for the CSP");
+    return static_cast<DWORD>(size);
+}
+
 // ---- Provider ---------------------------------------------------------------
 
 std::string containerMedium(std::string_view container)
@@ -98,13 +97,15 @@ Provider::Provider(std::string_view container, PROV_TYPE provType, unsigned int 
         bs::logAndThrow(log, std::invalid_argument("Container name contains a NUL character"));
     const std::string name = encoding::utf8_to_cp1251(container);
     HCRYPTPROV handle = 0;
-    if (!m_wrapper->CryptAcquireContextA(&handle, container.empty() ? nullptr : name.c_str(), nullptr, provType,
-                                         flags)) {
+    if (!m_wrapper->CryptAcquireContextA(&handle, container.empty() ? nullptr : name.c_str(), nullptr,
+                                         provType, flags)) {
         const DWORD error = m_wrapper->GetLastError();
-        if ((flags & CRYPT_NEWKEYSET) != 0 && (error == NTE_BAD_KEYSET_PARAM || error == NTE_KEYSET_ENTRY_BAD)) {
+        if ((flags & CRYPT_NEWKEYSET) != 0 &&
+            (error == NTE_BAD_KEYSET_PARAM || error == NTE_KEYSET_ENTRY_BAD)) {
             // The medium the new container names is not there.
-            bs::logAndThrow(log, Error(error, bs::message(localization, "CAPI-000023", containerMedium(container)),
-                                       "CAPI-000023"));
+            bs::logAndThrow(log,
+                            Error(error, bs::message(localization, "CAPI-000023", containerMedium(container)),
+                                  "CAPI-000023"));
         }
         handleError(error);
     }
@@ -262,7 +263,8 @@ Key::Key(PROV_TYPE provType, std::string_view alias, const AlgorithmId& algorith
     }
 }
 
-Key::Key(PROV_TYPE provType, const bytes& publicKeyBlob) : Key(importKey(Provider::verifyContext(provType), publicKeyBlob))
+Key::Key(PROV_TYPE provType, const bytes& publicKeyBlob)
+    : Key(importKey(Provider::verifyContext(provType), publicKeyBlob))
 {
 }
 
@@ -270,7 +272,7 @@ Key Key::importKey(Provider provider, const bytes& blob)
 {
     const Wrapper& wrapper = *provider.wrapper();
     HCRYPTKEY handle = 0;
-    if (!wrapper.CryptImportKey(provider.get(), blob.data(), dwordSize(blob.size()), 0, 0, &handle))
+    if (!wrapper.CryptImportKey(provider.get(), blob.data(), bufferLength(blob.size()), 0, 0, &handle))
         handleError(wrapper.GetLastError());
     return Key(std::move(provider), handle, 0);
 }
@@ -358,7 +360,8 @@ AlgorithmId Key::signAlgorithm() const
     case CALG_RSA_KEYX:
         return RSA_ENCRYPTION;
     default:
-        bs::logAndThrow(bs::Logger("capi::Key::signAlgorithm"), UnsupportedAlgorithm(std::to_string(algorithm)));
+        bs::logAndThrow(bs::Logger("capi::Key::signAlgorithm"),
+                        UnsupportedAlgorithm(std::to_string(algorithm)));
     }
 }
 
@@ -420,7 +423,7 @@ void Hash::update(const bytes& data) const
 {
     if (data.empty())
         return;
-    if (!m_wrapper->CryptHashData(m_handle, data.data(), dwordSize(data.size()), 0))
+    if (!m_wrapper->CryptHashData(m_handle, data.data(), bufferLength(data.size()), 0))
         handleError(m_wrapper->GetLastError());
 }
 
@@ -451,8 +454,8 @@ bytes Hash::sign(DWORD keySpec) const
 
 void Hash::verify(const bytes& signature, const Key& publicKey) const
 {
-    if (!m_wrapper->CryptVerifySignatureA(m_handle, signature.data(), dwordSize(signature.size()), publicKey.get(),
-                                          nullptr, 0))
+    if (!m_wrapper->CryptVerifySignatureA(m_handle, signature.data(), bufferLength(signature.size()),
+                                          publicKey.get(), nullptr, 0))
         handleError(m_wrapper->GetLastError());
 }
 
@@ -463,7 +466,7 @@ CertContext::CertContext(const bytes& der) : m_wrapper(Wrapper::instance())
     if (der.empty())
         bs::logAndThrow(bs::Logger("capi::CertContext"), std::invalid_argument("Certificate is empty"));
     m_context = m_wrapper->CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
-                                                        dwordSize(der.size()));
+                                                        bufferLength(der.size()));
     if (m_context == nullptr)
         handleError(m_wrapper->GetLastError());
 }
@@ -569,13 +572,13 @@ bytes CertStore::findCertificate(const bytes& subjectPublicKeyInfo) const
 
     CERT_PUBLIC_KEY_INFO info{};
     info.Algorithm.pszObjId = oid.data();
-    info.Algorithm.Parameters.cbData = dwordSize(parameters.size());
+    info.Algorithm.Parameters.cbData = bufferLength(parameters.size());
     info.Algorithm.Parameters.pbData = parameters.data();
-    info.PublicKey.cbData = dwordSize(key.size());
+    info.PublicKey.cbData = bufferLength(key.size());
     info.PublicKey.pbData = key.data();
     info.PublicKey.cUnusedBits = bitString.valueRef()[0];
-    PCCERT_CONTEXT found = m_wrapper->CertFindCertificateInStore(m_store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                                                 0, CERT_FIND_PUBLIC_KEY, &info, nullptr);
+    PCCERT_CONTEXT found = m_wrapper->CertFindCertificateInStore(
+        m_store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_PUBLIC_KEY, &info, nullptr);
     if (found == nullptr) {
         const DWORD error = m_wrapper->GetLastError();
         if (error == CRYPT_E_NOT_FOUND)
@@ -587,8 +590,8 @@ bytes CertStore::findCertificate(const bytes& subjectPublicKeyInfo) const
 
 void CertStore::addCertificate(const CertContext& certificate) const
 {
-    if (!m_wrapper->CertAddCertificateContextToStore(m_store, certificate.get(), CERT_STORE_ADD_REPLACE_EXISTING,
-                                                     nullptr))
+    if (!m_wrapper->CertAddCertificateContextToStore(m_store, certificate.get(),
+                                                     CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
         handleError(m_wrapper->GetLastError());
 }
 

@@ -25,6 +25,10 @@ class Wrapper;
 // A CryptoAPI provider type (8 bits): 2, 24, 75, 77, 78, 80, 81 are used.
 using PROV_TYPE = std::uint8_t;
 
+// The length of a buffer handed to the CSP; std::invalid_argument for one
+// longer than a DWORD can tell.
+DWORD bufferLength(std::size_t size);
+
 // The medium a container name points at: the second piece of a name of
 // three or more pieces between backslashes ("\\.\FLASH\key1" -> "FLASH"),
 // else the whole name.

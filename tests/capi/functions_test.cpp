@@ -140,10 +140,13 @@ TEST_F(Functions, GostPublicKeyBlobCarriesAlgorithmMagicBitsAndParameterSets)
         Bytes key(c.keySize);
         for (std::size_t i = 0; i < key.size(); ++i)
             key[i] = static_cast<std::uint8_t>(i + 1);
-        const Bytes expected =
-            gostsoft::derConcat({{0x06, 0x20, 0x00, 0x00}, le32(capi::getKeyAlgorithmId(c.algorithm)),
-                                 {'M', 'A', 'G', '1'}, le32(static_cast<std::uint32_t>(c.keySize * 8)),
-                                 gostsoft::derOid(c.paramsOid), gostsoft::derOid(c.digestParamsOid), key});
+        const Bytes expected = gostsoft::derConcat({{0x06, 0x20, 0x00, 0x00},
+                                                    le32(capi::getKeyAlgorithmId(c.algorithm)),
+                                                    {'M', 'A', 'G', '1'},
+                                                    le32(static_cast<std::uint32_t>(c.keySize * 8)),
+                                                    gostsoft::derOid(c.paramsOid),
+                                                    gostsoft::derOid(c.digestParamsOid),
+                                                    key});
         EXPECT_EQ(capi::makePublicKeyBlob(key, c.algorithm, c.paramsOid), expected);
     }
     EXPECT_NE(capi::getKeyAlgorithmId(GOST_R_3410_2001), capi::getKeyAlgorithmId(GOST_R_3410_2012_256));
@@ -169,8 +172,12 @@ TEST_F(Functions, RsaPublicKeyBlobHoldsTheModulusLittleEndianWithoutLeadingZeros
     RsaPublicKey key;
     key.modulus = {0x00, 0xC1, 0x02, 0x03, 0x04};
     key.exponent = 65537;
-    const Bytes expected = gostsoft::derConcat({{0x06, 0x02, 0x00, 0x00}, le32(CALG_RSA_SIGN), {'R', 'S', 'A', '1'},
-                                                le32(32), le32(65537), {0x04, 0x03, 0x02, 0xC1}});
+    const Bytes expected = gostsoft::derConcat({{0x06, 0x02, 0x00, 0x00},
+                                                le32(CALG_RSA_SIGN),
+                                                {'R', 'S', 'A', '1'},
+                                                le32(32),
+                                                le32(65537),
+                                                {0x04, 0x03, 0x02, 0xC1}});
     EXPECT_EQ(capi::makeRsaPublicKeyBlob(key), expected);
 
     EXPECT_THROW(capi::makeRsaPublicKeyBlob(RsaPublicKey{}), std::invalid_argument);

@@ -70,7 +70,8 @@ TEST(CspLoader, AMissingDirectoryIsALoadErrorAtFirstUseEveryTime)
             capi::Wrapper::instance();
             ADD_FAILURE() << "loaded";
         } catch (const LoadLibraryError& e) {
-            EXPECT_NE(e.library().find(empty.path().string() + "/libcapi10.so"), std::string::npos) << e.library();
+            EXPECT_NE(e.library().find(empty.path().string() + "/libcapi10.so"), std::string::npos)
+                << e.library();
         }
     }
     EXPECT_THROW(capi::Provider::verifyContext(75), LoadLibraryError);
