@@ -36,12 +36,18 @@ namespace
 // The two-call pattern of the CSP's variable-length outputs: `call(buffer,
 // &length)` first without buffer for the size, then with a buffer of that
 // size. A CSP that asks for more the second time (ERROR_MORE_DATA) is given
-// it a few times; a length beyond the buffer is never believed.
-template <class Call> bytes readSized(const Wrapper& wrapper, Call call)
+// it a few times; a length beyond the buffer is never believed. Nothing
+// when either call fails with `end` (the end of an enumeration).
+template <class Call>
+std::optional<bytes> readSizedUntil(const Wrapper& wrapper, Call call, std::optional<DWORD> end)
 {
     DWORD size = 0;
-    if (!call(nullptr, &size))
-        handleError(wrapper.GetLastError());
+    if (!call(nullptr, &size)) {
+        const DWORD error = wrapper.GetLastError();
+        if (error == end)
+            return std::nullopt;
+        handleError(error);
+    }
     for (int attempt = 0; attempt < 4; ++attempt) {
         bytes out(size);
         DWORD length = size;
@@ -52,11 +58,18 @@ template <class Call> bytes readSized(const Wrapper& wrapper, Call call)
             return out;
         }
         const DWORD error = wrapper.GetLastError();
+        if (error == end)
+            return std::nullopt;
         if (error != ERROR_MORE_DATA || length <= size)
             handleError(error);
         size = length;
     }
     refuseAnswer(NTE_FAIL, "CAPI-000017");
+}
+
+template <class Call> bytes readSized(const Wrapper& wrapper, Call call)
+{
+    return *readSizedUntil(wrapper, call, std::nullopt);
 }
 
 std::string textUpToNul(const bytes& value)
@@ -166,25 +179,15 @@ std::string Provider::stringParam(unsigned int id, unsigned int flags) const
 
 std::optional<std::string> Provider::nextStringParam(unsigned int id, unsigned int flags) const
 {
-    DWORD size = 0;
-    if (!m_wrapper->CryptGetProvParam(m_handle, id, nullptr, &size, flags)) {
-        const DWORD error = m_wrapper->GetLastError();
-        if (error == ERROR_NO_MORE_ITEMS)
-            return std::nullopt;
-        handleError(error);
-    }
-    bytes out(size);
-    DWORD length = size;
-    if (!m_wrapper->CryptGetProvParam(m_handle, id, out.empty() ? nullptr : out.data(), &length, flags)) {
-        const DWORD error = m_wrapper->GetLastError();
-        if (error == ERROR_NO_MORE_ITEMS)
-            return std::nullopt;
-        handleError(error);
-    }
-    if (length > out.size())
-        refuseAnswer(NTE_FAIL, "CAPI-000017");
-    out.resize(length);
-    return textUpToNul(out);
+    const std::optional<bytes> value = readSizedUntil(
+        *m_wrapper,
+        [&](BYTE* data, DWORD* length) {
+            return m_wrapper->CryptGetProvParam(m_handle, id, data, length, flags);
+        },
+        ERROR_NO_MORE_ITEMS);
+    if (!value)
+        return std::nullopt;
+    return textUpToNul(*value);
 }
 
 void Provider::setParam(unsigned int id, const bytes& data, unsigned int flags) const
