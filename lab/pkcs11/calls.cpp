@@ -1,12 +1,13 @@
 #include "calls.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <map>
 #include <sstream>
+
+#include "device/faults.h"
 
 namespace labtoken
 {
@@ -52,79 +53,28 @@ CK_RV parseRv(const std::string& text)
 }
 } // namespace
 
-// Rules of DIR/faults, one a line:
-//   <function|*> nth <N> <rv> [module=<family>] [seen=<K>]
-//   <function|*> from <N> <rv> [module=<family>] [seen=<K>]
-// with an optional remove=<serial>: the device is pulled out as the rule fires.
-// `seen` counts the matching calls so far and is kept up to date by the modules.
+// Rules of DIR/faults (device/faults.h), with an optional remove=<serial>:
+// the device is pulled out of its slot as the rule fires.
 std::optional<CK_RV> injectedFault(const fs::path& dir, const char* function)
 {
     if (dir.empty())
         return std::nullopt;
-    const fs::path file = dir / "faults";
-    struct stat st;
-    if (::stat(file.c_str(), &st) != 0)
+    auto hit = labdev::nextFault(dir / "faults", function, family(),
+                                 [](const std::string& text) -> std::optional<std::uint64_t> {
+                                     return parseRv(text);
+                                 });
+    if (!hit)
         return std::nullopt;
-    labdev::FileLock lock(dir / ".faults.lock", true);
-    std::string text;
-    try {
-        text = labdev::readTextFile(file);
-    } catch (const std::runtime_error&) {
-        return std::nullopt;
-    }
-    std::optional<CK_RV> result;
-    std::string rewritten, pulled;
-    bool changed = false;
-    std::stringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::stringstream words(line);
-        std::string fn, kind, n, rv, word, module, remove;
-        unsigned long long seen = 0;
-        words >> fn >> kind >> n >> rv;
-        while (words >> word) {
-            if (word.rfind("module=", 0) == 0)
-                module = word.substr(7);
-            else if (word.rfind("remove=", 0) == 0)
-                remove = word.substr(7);
-            else if (word.rfind("seen=", 0) == 0)
-                seen = std::strtoull(word.c_str() + 5, nullptr, 10);
-        }
-        if (fn.empty() || fn[0] == '#' || (kind != "nth" && kind != "from") || rv.empty() ||
-            (fn != "*" && fn != function) || (!module.empty() && module != family())) {
-            rewritten += line + "\n";
-            continue;
-        }
-        unsigned long long target = 0;
-        CK_RV value = 0;
-        try {
-            target = std::stoull(n);
-            value = parseRv(rv);
-        } catch (const std::exception&) {
-            rewritten += line + "\n"; // a malformed rule is kept and never fires
-            continue;
-        }
-        ++seen;
-        changed = true;
-        if (!result && ((kind == "nth" && seen == target) || (kind == "from" && seen >= target))) {
-            result = value;
-            pulled = remove;
-        }
-        rewritten += fn + " " + kind + " " + n + " " + rv + (module.empty() ? "" : " module=" + module) +
-                     (remove.empty() ? "" : " remove=" + remove) + " seen=" + std::to_string(seen) + "\n";
-    }
-    if (changed)
-        labdev::writeFileAtomically(file, rewritten);
-    if (!pulled.empty()) {
+    if (!hit->remove.empty()) {
         // The rule pulls a token out of its slot as the call fails.
         try {
-            labdev::DeviceDirectory(dir).update(pulled,
+            labdev::DeviceDirectory(dir).update(hit->remove,
                                                 [](Device& d) { d.setInt(labdev::fact::PRESENT, 0); });
         } catch (const std::exception&) {
             // No such device: only the return value is injected.
         }
     }
-    return result;
+    return static_cast<CK_RV>(hit->value);
 }
 
 void logCall(const fs::path& dir, const char* function, const std::string& detail, CK_RV rv, bool injected)
