@@ -6,7 +6,8 @@
 #                                           # a private lab started by my own
 #                                           # fixture tests (same script)
 # The tests get PCSCLITE_CSOCK_NAME, ORMID_LAB_DIR, ORMID_LAB_PKCS11_DIR,
-# ORMID_LAB_SCRIPT and ORMID_LAB_BUILD in their environment.
+# ORMID_LAB_SCRIPT, ORMID_LAB_BUILD and ORMID_CSP_DIR (the lab's simulated
+# CSP) in their environment.
 
 set(ORMID_LAB_SCRIPT ${PROJECT_SOURCE_DIR}/scripts/lab)
 set(ORMID_LAB_DIR ${CMAKE_BINARY_DIR}/lab-state)
@@ -34,7 +35,7 @@ function(ormid_lab_test name)
   ormid_lab_socket(${L_DIR} socket)
   set_tests_properties(${name} PROPERTIES
     FIXTURES_REQUIRED ${L_FIXTURE}
-    ENVIRONMENT "PCSCLITE_CSOCK_NAME=${socket};ORMID_LAB_DIR=${L_DIR};ORMID_LAB_PKCS11_DIR=${CMAKE_BINARY_DIR}/lab/modules;ORMID_LAB_SCRIPT=${ORMID_LAB_SCRIPT};ORMID_LAB_BUILD=${CMAKE_BINARY_DIR}")
+    ENVIRONMENT "PCSCLITE_CSOCK_NAME=${socket};ORMID_LAB_DIR=${L_DIR};ORMID_LAB_PKCS11_DIR=${CMAKE_BINARY_DIR}/lab/modules;ORMID_LAB_SCRIPT=${ORMID_LAB_SCRIPT};ORMID_LAB_BUILD=${CMAKE_BINARY_DIR};ORMID_CSP_DIR=${CMAKE_BINARY_DIR}/lab/csp")
 endfunction()
 
 # ormid_lab_fixture(<fixture> DIR <state dir> [LAYOUT default|scard|empty])
