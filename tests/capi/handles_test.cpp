@@ -291,6 +291,25 @@ TEST_F(Handles, CertificateFailuresAreTranslated)
     }
 }
 
+TEST_F(Handles, MessageVerificationRefusalsOfTheCspAreTranslated)
+{
+    // The lab's CSP leaves CMS to the library and refuses both calls.
+    constexpr DWORD NOT_SUPPORTED = 0x80090029;
+    const Bytes cms{0x30, 0x03, 0x06, 0x01, 0x00};
+    for (auto verify : {+[](const Bytes& m) { capi::verifyMessageSignature(m); },
+                        +[](const Bytes& m) { capi::verifyDetachedMessageSignature(m, DATA); }}) {
+        try {
+            verify(cms);
+            ADD_FAILURE() << "verified";
+        } catch (const capi::Error& e) {
+            EXPECT_EQ(e.code(), NOT_SUPPORTED);
+            EXPECT_STREQ(e.name(), "NTE_NOT_SUPPORTED");
+            EXPECT_STREQ(e.errorCode(), "CAPI-000017");
+        }
+    }
+    EXPECT_THROW(capi::verifyDetachedMessageSignature(cms, {}), std::invalid_argument);
+}
+
 TEST_F(Handles, OwnersMoveTheirHandleAndReleaseItOnce)
 {
     capi::Key first(80, "moved", GOST_R_3410_2012_256, "1.2.643.7.1.2.1.1.1", L"");
