@@ -53,10 +53,11 @@ void SCardProvider::connect(std::string_view reader)
 {
     disconnect();
     establishContext();
-    callBounded([name = std::string(reader)](pcsc::Connection& connection) {
+    // A call that could not run (no thread for it) leaves the card unconnected.
+    checkResult(pcsc::asResult(callBounded([name = std::string(reader)](pcsc::Connection& connection) {
         connection.card = pcsc::Card::connect(connection.context, name);
         return SCARD_S_SUCCESS;
-    });
+    })));
 }
 
 void SCardProvider::disconnect() noexcept

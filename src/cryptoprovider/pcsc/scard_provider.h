@@ -38,6 +38,7 @@ class SCardProvider
     // previous card and context first. Waits at most the response timeout
     // (another connection's transaction on the card holds it back): then
     // ScardException SCARD_E_TIMEOUT, the provider left disconnected.
+    // No thread for the bounded call: ScardException SCARD_E_NO_MEMORY.
     void connect(std::string_view reader);
     // Leaves the card and releases the context; results are ignored.
     void disconnect() noexcept;
