@@ -4,11 +4,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include "base/never_destroyed.h"
 #include "device/faults.h"
 
 namespace labcsp
@@ -17,26 +17,21 @@ namespace fs = std::filesystem;
 
 namespace
 {
-// Storage for an object whose destructor never runs: a user of the CSP may
-// still release handles from its own static destructors at process exit.
-template <class T> T& neverDestroyed()
-{
-    alignas(T) static std::byte storage[sizeof(T)];
-    static T* object = std::construct_at(reinterpret_cast<T*>(storage));
-    return *object;
-}
-
 thread_local DWORD t_lastError = 0;
 } // namespace
 
+// Never destroyed: a user of the CSP may still release handles from its own
+// static destructors at process exit.
 Registry& registry()
 {
-    return neverDestroyed<Registry>();
+    static bs::NeverDestroyed<Registry> registry;
+    return *registry;
 }
 
 std::mutex& callMutex()
 {
-    return neverDestroyed<std::mutex>();
+    static bs::NeverDestroyed<std::mutex> mutex;
+    return *mutex;
 }
 
 ProviderHandle& provider(HCRYPTPROV h)
@@ -110,19 +105,8 @@ std::optional<DWORD> injectedFault(const char* module, const char* function)
 void logCall(const char* module, const char* function, const std::string& detail, DWORD error, bool injected)
 {
     fs::path dir = stateDir();
-    std::error_code ec;
-    if (dir.empty() || !fs::is_directory(dir, ec))
-        return;
-    std::string line = std::to_string(::getpid()) + " " + module + " " + function;
-    if (!detail.empty())
-        line += " " + detail;
-    line += " rv=" + hexNumber(error) + (injected ? " injected" : "") + "\n";
-    int fd = ::open((dir / "calls.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    ssize_t ignored = ::write(fd, line.data(), line.size());
-    (void)ignored;
-    ::close(fd);
+    if (!dir.empty())
+        labdev::logCall(dir / "calls.log", module, function, detail, error, injected);
 }
 
 StateLock::StateLock()

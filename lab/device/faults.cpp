@@ -1,6 +1,8 @@
 #include "device/faults.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -70,6 +72,26 @@ std::optional<FaultHit> nextFault(const std::filesystem::path& file, std::string
     if (changed)
         writeFileAtomically(file, rewritten);
     return result;
+}
+
+void logCall(const std::filesystem::path& file, std::string_view module, std::string_view function,
+             std::string_view detail, std::uint64_t rv, bool injected)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_directory(file.parent_path(), ec))
+        return;
+    std::ostringstream line;
+    line << ::getpid() << " " << module << " " << function;
+    if (!detail.empty())
+        line << " " << detail;
+    line << " rv=0x" << std::hex << rv << (injected ? " injected" : "") << "\n";
+    const std::string text = line.str();
+    int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    ssize_t ignored = ::write(fd, text.data(), text.size());
+    (void)ignored;
+    ::close(fd);
 }
 
 } // namespace labdev

@@ -1,5 +1,5 @@
-// Fault-injection rules shared by the lab's simulated devices. A rules file
-// holds one rule a line:
+// Fault injection and the call log shared by the lab's simulated devices.
+// A rules file holds one rule a line:
 //   <function|*> nth <N> <value> [module=<name>] [remove=<what>] [seen=<K>]
 //   <function|*> from <N> <value> [module=<name>] [remove=<what>] [seen=<K>]
 // `nth` fails only the Nth matching call, `from` the Nth and every later one.
@@ -30,5 +30,12 @@ struct FaultHit {
 std::optional<FaultHit> nextFault(const std::filesystem::path& file, std::string_view function,
                                   std::string_view module,
                                   const std::function<std::optional<std::uint64_t>(const std::string&)>& parseValue);
+
+// Appends one call to the call log `file` (in one write, so processes that
+// log at once do not mix their lines):
+//   <pid> <module> <function> [detail] rv=0x<rv> [injected]
+// Nothing is written when the log's folder does not exist.
+void logCall(const std::filesystem::path& file, std::string_view module, std::string_view function,
+             std::string_view detail, std::uint64_t rv, bool injected);
 
 } // namespace labdev

@@ -1,8 +1,5 @@
 #include "calls.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -79,18 +76,8 @@ std::optional<CK_RV> injectedFault(const fs::path& dir, const char* function)
 
 void logCall(const fs::path& dir, const char* function, const std::string& detail, CK_RV rv, bool injected)
 {
-    if (dir.empty() || !fs::is_directory(dir))
-        return;
-    std::string line = std::to_string(::getpid()) + " " + family() + " " + function;
-    if (!detail.empty())
-        line += " " + detail;
-    line += " rv=" + hexNumber(rv) + (injected ? " injected" : "") + "\n";
-    int fd = ::open((dir / "calls.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    ssize_t ignored = ::write(fd, line.data(), line.size());
-    (void)ignored;
-    ::close(fd);
+    if (!dir.empty())
+        labdev::logCall(dir / "calls.log", family(), function, detail, rv, injected);
 }
 
 std::string hexNumber(CK_ULONG v)
