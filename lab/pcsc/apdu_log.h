@@ -1,5 +1,6 @@
 // A card's record of its wire: one line per command it received, with the
-// status word it answered or "-" when it gave no answer.
+// status word it answered or "-" when its answer held none (no answer at
+// all, or one shorter than a status word).
 #pragma once
 
 #include <optional>

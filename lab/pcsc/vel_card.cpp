@@ -76,8 +76,9 @@ const std::set<std::string> KEYS = {"serial",    "lifecycle",       "pin", "defa
 // Optional fields, off when absent: "info_without_tries" leaves tag 97 out of
 // the device information (a device that does not report its tries); "mute"
 // never answers a command; "pull_at" (an INS in hex) leaves the reader, once,
-// when a command with that instruction arrives.
-const std::set<std::string> OPTIONAL_KEYS = {"info_without_tries", "mute", "pull_at"};
+// when a command with that instruction arrives; "short_at" (an INS in hex)
+// answers every command with that instruction with one byte, no status word.
+const std::set<std::string> OPTIONAL_KEYS = {"info_without_tries", "mute", "pull_at", "short_at"};
 
 class VelCard : public Card
 {
@@ -120,6 +121,9 @@ class VelCard : public Card
         if (m_state.getOptionalInt("mute") != 0) {
             return std::nullopt;
         }
+        if (instructionIn("short_at", apdu)) {
+            return bytes{0x90};
+        }
         const auto cmd = parseCommand(apdu);
         if (!cmd) {
             return swOnly(0x6700);
@@ -156,11 +160,14 @@ class VelCard : public Card
         return lifecycle == "working" ? WORKING_STATE : static_cast<std::uint8_t>(std::stoi(lifecycle));
     }
 
-    bool pulledOutBy(const bytes& apdu) const
+    // Whether the optional field `key` names the instruction of `apdu`.
+    bool instructionIn(const char* key, const bytes& apdu) const
     {
-        const std::string ins = m_state.getOptional("pull_at");
+        const std::string ins = m_state.getOptional(key);
         return !ins.empty() && apdu.size() >= 2 && fromHex(ins) == bytes{apdu[1]};
     }
+
+    bool pulledOutBy(const bytes& apdu) const { return instructionIn("pull_at", apdu); }
 
     bool working() const { return m_state.get("lifecycle") == "working"; }
 
@@ -406,10 +413,10 @@ void VelState::set(const std::string& key, const std::string& value)
         number(0, 255);
     } else if (key == "default_pin" || key == "info_without_tries" || key == "mute") {
         number(0, 1);
-    } else if (key == "pull_at") {
+    } else if (key == "pull_at" || key == "short_at") {
         const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
         if (value.size() != 2 || !hex(value[0]) || !hex(value[1])) {
-            throw std::invalid_argument("pull_at must be an instruction byte: two hex digits");
+            throw std::invalid_argument(key + " must be an instruction byte: two hex digits");
         }
     } else if (key == "d" || key == "public") {
         fromHex(value);

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "base/conv.h"
+#include "base/log_and_throw.h"
 #include "base/logger.h"
+#include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pcsc/bounded_call.h"
 
 namespace
@@ -171,6 +173,11 @@ apdu::Response SCardProvider::transmit(const std::vector<unsigned char>& request
     // A failed call leaves no answer: never trust the length it reports.
     std::vector<unsigned char>& received = exchange->received;
     received.resize(rv == SCARD_S_SUCCESS ? std::min<DWORD>(exchange->length, RECEIVE_BUFFER) : 0);
+    if (rv == SCARD_S_SUCCESS && received.size() < 2) {
+        // The card answered, but without a status word: a device fault.
+        bs::logAndThrow(log, DeviceError(0, cp::localization.get("CP-008027") + std::string(": an answer of ") +
+                                                std::to_string(received.size()) + " bytes without a status word"));
+    }
     return apdu::Response(received, silent);
 }
 

@@ -63,7 +63,8 @@ class SCardProvider
     // Exchanges one APDU (answers up to 255 bytes). Unless `silent`, PC/SC
     // failures and error status words throw. No answer within the response
     // timeout throws ScardException SCARD_E_TIMEOUT even when `silent`, and
-    // the provider is disconnected.
+    // the provider is disconnected. A card that answers without a status
+    // word (fewer than 2 bytes) is a DeviceError, `silent` or not.
     apdu::Response transmit(const std::vector<unsigned char>& request, bool silent);
     // As transmit, then fetches the answer announced by 61xx (GET RESPONSE)
     // or resends the command with the Le asked for by 6Cxx, once.

@@ -52,8 +52,8 @@ bytes currentAtr()
 
 void reset()
 {
-    set("lifecycle=working pin=123456 default_pin=1 tries=10 max_tries=10 info_without_tries=0 mute=0 "
-        "pull_at=");
+    set("serial=87D61200 lifecycle=working pin=123456 default_pin=1 tries=10 max_tries=10 "
+        "info_without_tries=0 mute=0 pull_at= short_at=");
     const bytes atr = currentAtr();
     if (atr.size() != 16 || atr[14] != 0x07) {
         replug();

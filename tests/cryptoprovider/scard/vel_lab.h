@@ -28,8 +28,9 @@ void replug();
 void insert();
 // The ATR the reader shows now.
 bytes currentAtr();
-// A working vel1 on PIN 123456 in its default-PIN state with all tries, and
-// no fault; replugged when its ATR does not show the working state.
+// A working vel1 with serial 01-23-45-67 on PIN 123456 in its default-PIN
+// state with all tries, and no fault; replugged when its ATR does not show
+// the working state.
 void reset();
 
 // Empties the command record.

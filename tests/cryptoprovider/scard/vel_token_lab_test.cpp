@@ -250,6 +250,29 @@ TEST_F(VelTokenLab, AnErrorInTheMiddleStillEndsTheSession)
     EXPECT_EQ(store->signByDeviceKey(attributesOfSize(60)).size(), 128u);
 }
 
+TEST_F(VelTokenLab, AnAnswerWithoutStatusWordIsADeviceErrorAndTheSessionStillEnds)
+{
+    const auto store = token();
+    vellab::set("short_at=2A");
+    vellab::clearLog();
+    try {
+        store->signByDeviceKey(attributesOfSize(60));
+        FAIL() << "a one-byte answer was taken for a signature";
+    } catch (const DeviceError& e) {
+        EXPECT_EQ(e.code(), 0);
+        EXPECT_NE(std::string(e.what()).find(cp::localization.get("CP-008027")), std::string::npos) << e.what();
+    }
+    const auto lines = vellab::log();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1].command.substr(0, 8), "002A9E80");
+    EXPECT_EQ(lines[1].status, "-");
+    EXPECT_EQ(lines[2].command, endOfSession(signToken(lines[1].command)));
+    EXPECT_EQ(lines[2].status, "9000");
+
+    vellab::set("short_at=");
+    EXPECT_EQ(store->signByDeviceKey(attributesOfSize(60)).size(), 128u);
+}
+
 TEST_F(VelTokenLab, ActivationThenReconnectGivesAWorkingToken)
 {
     vellab::set("lifecycle=6");
