@@ -216,6 +216,9 @@ std::vector<unsigned char> Command::getRequest() const
     bs::Logger log("apdu::Command::getRequest");
     std::vector<unsigned char> request{m_cla, m_ins, m_p1, m_p2};
     const std::size_t lc = m_data.size();
+    // Room for the longest form at once: growing later would free a copy of
+    // the data (a PIN, a session token) unwiped.
+    request.reserve(4 + 3 + lc + 2);
     if (lc > 0) {
         appendLength(request, lc);
         request.insert(request.end(), m_data.begin(), m_data.end());

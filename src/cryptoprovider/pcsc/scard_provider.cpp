@@ -8,8 +8,10 @@
 #include "base/conv.h"
 #include "base/log_and_throw.h"
 #include "base/logger.h"
+#include "base/secure.h"
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pcsc/bounded_call.h"
+#include "cryptoprovider/pcsc/wipe.h"
 
 namespace
 {
@@ -154,12 +156,20 @@ apdu::Response SCardProvider::transmit(const std::vector<unsigned char>& request
 {
     bs::Logger log("SCardProvider::transmit");
     // Owned with the call: a call that overruns may still write its answer.
+    // Commands carry PINs and session tokens, answers session tokens: both
+    // buffers are wiped by whoever lets go of them last.
     struct Exchange {
         std::vector<unsigned char> request;
         std::vector<unsigned char> received = std::vector<unsigned char>(RECEIVE_BUFFER);
         DWORD length = RECEIVE_BUFFER;
+        ~Exchange()
+        {
+            bs::secureZero(&request);
+            bs::secureZero(&received);
+        }
     };
-    auto exchange = std::make_shared<Exchange>(Exchange{request});
+    auto exchange = std::make_shared<Exchange>();
+    exchange->request = request;
     const LONG rv = callBounded([exchange](pcsc::Connection& connection) {
         const pcsc::Card& card = connection.card;
         return SCardTransmit(card.handle(), card.pci() ? card.pci() : SCARD_PCI_T1, exchange->request.data(),
@@ -171,27 +181,34 @@ apdu::Response SCardProvider::transmit(const std::vector<unsigned char>& request
         checkResult(pcsc::asResult(rv));
     }
     // A failed call leaves no answer: never trust the length it reports.
-    std::vector<unsigned char>& received = exchange->received;
-    received.resize(rv == SCARD_S_SUCCESS ? std::min<DWORD>(exchange->length, RECEIVE_BUFFER) : 0);
-    if (rv == SCARD_S_SUCCESS && received.size() < 2) {
+    const std::size_t length = rv == SCARD_S_SUCCESS ? std::min<DWORD>(exchange->length, RECEIVE_BUFFER) : 0;
+    if (rv == SCARD_S_SUCCESS && length < 2) {
         // The card answered, but without a status word: a device fault.
         bs::logAndThrow(log, DeviceError(0, cp::localization.get("CP-008027") + std::string(": an answer of ") +
-                                                std::to_string(received.size()) + " bytes without a status word"));
+                                                std::to_string(length) + " bytes without a status word"));
     }
-    return apdu::Response(received, silent);
+    std::vector<unsigned char> answer(exchange->received.begin(),
+                                      exchange->received.begin() + static_cast<std::ptrdiff_t>(length));
+    const pcsc::WipeOnExit wipe(answer);
+    return apdu::Response(answer, silent);
 }
 
 apdu::Response SCardProvider::executeCommand(const apdu::Command& command, bool silent)
 {
-    apdu::Response response = transmit(command.getRequest(), silent);
+    std::vector<unsigned char> request = command.getRequest(); // not const: wiped in place
+    const pcsc::WipeOnExit wipe(request);
+    apdu::Response response = transmit(request, silent);
     if (response.getSw1() == 0x61) {
         const apdu::Command getResponse(0x00, 0xC0, 0x00, 0x00, static_cast<short>(response.getSw2()));
         return transmit(getResponse.getRequest(), silent);
     }
     if (response.getSw1() == 0x6C) {
-        const apdu::Command again(command.getCla(), command.getIns(), command.getP1(), command.getP2(),
-                                  command.getData(), static_cast<short>(response.getSw2()));
-        return transmit(again.getRequest(), silent);
+        apdu::Command again(command.getCla(), command.getIns(), command.getP1(), command.getP2(),
+                            command.getData(), static_cast<short>(response.getSw2()));
+        const pcsc::WipeOnExit wipeData(again.getData());
+        std::vector<unsigned char> resent = again.getRequest();
+        const pcsc::WipeOnExit wipeResent(resent);
+        return transmit(resent, silent);
     }
     return response;
 }

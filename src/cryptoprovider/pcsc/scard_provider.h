@@ -64,7 +64,8 @@ class SCardProvider
     // failures and error status words throw. No answer within the response
     // timeout throws ScardException SCARD_E_TIMEOUT even when `silent`, and
     // the provider is disconnected. A card that answers without a status
-    // word (fewer than 2 bytes) is a DeviceError, `silent` or not.
+    // word (fewer than 2 bytes) is a DeviceError, `silent` or not. The
+    // copies of the command and the answer made on the way are wiped.
     apdu::Response transmit(const std::vector<unsigned char>& request, bool silent);
     // As transmit, then fetches the answer announced by 61xx (GET RESPONSE)
     // or resends the command with the Le asked for by 6Cxx, once.

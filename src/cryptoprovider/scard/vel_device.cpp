@@ -15,6 +15,7 @@
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pcsc/apdu.h"
 #include "cryptoprovider/pcsc/scard_provider.h"
+#include "cryptoprovider/pcsc/wipe.h"
 
 namespace
 {
@@ -155,29 +156,32 @@ int pinTries(const std::shared_ptr<SCardProvider>& provider)
     return pinTriesFromInfo(readDeviceInformation(*provider));
 }
 
-void wipeOwned(const bytes& buffer) noexcept
+void appendToSecret(bytes& secret, const bytes& more)
 {
-    // Only called on buffers of objects the caller owns and that are not
-    // const themselves, so writing through them is sound.
-    bs::secureZero(const_cast<std::uint8_t*>(buffer.data()), buffer.size());
+    if (secret.capacity() < secret.size() + more.size()) {
+        // Grown here rather than by insert, which would free the old buffer unwiped.
+        bytes grown;
+        grown.reserve(secret.size() + more.size());
+        grown.assign(secret.begin(), secret.end());
+        bs::secureZero(&secret);
+        secret.swap(grown);
+    }
+    secret.insert(secret.end(), more.begin(), more.end());
 }
 
 void appendSecretTlv(bytes& out, std::uint8_t tag, bytes value)
 {
+    const pcsc::WipeOnExit wipeValue(value);
     apdu::Tlv tlv(tag, value);
-    bs::secureZero(&value);
+    const pcsc::WipeOnExit wipeTlv(tlv.valueRef());
     bytes encoded = tlv.data();
-    wipeOwned(tlv.valueRef());
-    out.insert(out.end(), encoded.begin(), encoded.end());
-    bs::secureZero(&encoded);
+    const pcsc::WipeOnExit wipeEncoded(encoded);
+    appendToSecret(out, encoded);
 }
 
 apdu::Response executeSecret(SCardProvider& provider, apdu::Command& command)
 {
-    struct WipeData {
-        const apdu::Command& command;
-        ~WipeData() { wipeOwned(command.getData()); }
-    } wipe{command};
+    const pcsc::WipeOnExit wipe(command.getData());
     return provider.executeCommand(command, false);
 }
 
@@ -186,11 +190,11 @@ void activate(std::string_view reader)
     bs::Logger log("veltoken::activate");
     std::string code = activationCode();
     bytes data;
+    const pcsc::WipeOnExit wipeData(data);
     appendSecretTlv(data, 0x01, bytes(code.begin(), code.end()));
     bs::secureZero(&code);
     appendSecretTlv(data, 0x02, bs::getRandomBytes(ACTIVATION_RANDOM_SIZE));
     apdu::Command command(0x00, 0xF0, 0x01, 0x00, data);
-    bs::secureZero(&data);
     SCardProvider provider(reader);
     const ScardTransaction transaction(provider);
     const apdu::Response response = executeSecret(provider, command);

@@ -96,9 +96,9 @@ int pinTries(const std::shared_ptr<SCardProvider>& provider);
 // exchange fails. Status words and PC/SC failures throw.
 apdu::Response executeSecret(SCardProvider& provider, apdu::Command& command);
 
-// Overwrites the bytes of a buffer owned by the caller that is only handed
-// out read-only (a command's data, a response).
-void wipeOwned(const bytes& buffer) noexcept;
+// Appends `more` to a buffer that holds secret bytes; a buffer that has to
+// grow leaves no unwiped copy of them behind.
+void appendToSecret(bytes& secret, const bytes& more);
 
 // Appends the card TLV of a secret value to `out`, wiping every copy made on
 // the way (the caller wipes `out`).

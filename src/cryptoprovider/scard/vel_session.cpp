@@ -6,6 +6,7 @@
 #include "base/secure.h"
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pcsc/apdu.h"
+#include "cryptoprovider/pcsc/wipe.h"
 #include "cryptoprovider/scard/vel_device.h"
 
 VelTokenSession::VelTokenSession(std::string_view reader, std::wstring_view pin)
@@ -13,12 +14,12 @@ VelTokenSession::VelTokenSession(std::string_view reader, std::wstring_view pin)
 {
     bs::Logger log("VelTokenSession::VelTokenSession");
     bytes pinData = veltoken::getPasswordData(pin);
+    const pcsc::WipeOnExit wipePin(pinData);
     apdu::Command check(0x00, 0x20, 0x01, 0x01, pinData);
-    bs::secureZero(&pinData);
     try {
         apdu::Response response = veltoken::executeSecret(*m_provider, check);
+        const pcsc::WipeOnExit wipeResponse(response.getBytes());
         m_token = response.getData();
-        veltoken::wipeOwned(response.getBytes());
     } catch (const KeyBlocked&) {
         // The device may block for good or only for this attempt: its own
         // count of tries decides (none left is KeyBlocked again).

@@ -8,6 +8,7 @@
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pcsc/apdu.h"
 #include "cryptoprovider/pcsc/scard_provider.h"
+#include "cryptoprovider/pcsc/wipe.h"
 #include "cryptoprovider/scard/vel_session.h"
 
 namespace
@@ -83,10 +84,10 @@ void VelToken::changePin(std::wstring_view newPin)
         PinInUse current{getCachedPin()};
         VelTokenSession session(name(), current.pin);
         bytes data;
+        const pcsc::WipeOnExit wipeData(data);
         veltoken::appendSecretTlv(data, 0x01, veltoken::getPasswordData(current.pin));
         veltoken::appendSecretTlv(data, 0x02, veltoken::getPasswordData(newPin));
         apdu::Command change(0x00, 0x24, 0x01, 0x01, data);
-        bs::secureZero(&data);
         veltoken::executeSecret(session.provider(), change);
         setCachedPin(newPin);
         setHasPinCode(true);
@@ -101,12 +102,10 @@ bytes VelToken::signByDeviceKey(const pkcs9::Attributes& attributes)
         PinInUse pin{getCachedPin()};
         VelTokenSession session(name(), pin.pin);
         bytes data;
+        const pcsc::WipeOnExit wipeData(data);
         veltoken::appendSecretTlv(data, 0x82, session.token());
-        const apdu::Tlv content(0x01, encoding);
-        const bytes contentTlv = content.data();
-        data.insert(data.end(), contentTlv.begin(), contentTlv.end());
+        veltoken::appendToSecret(data, apdu::Tlv(0x01, encoding).data());
         apdu::Command command(0x00, 0x2A, 0x9E, 0x80, data, 0x80);
-        bs::secureZero(&data);
         return veltoken::executeSecret(session.provider(), command).getData();
     });
     if (signature.empty()) {
