@@ -139,6 +139,42 @@ TEST_F(ConfirmationLab, ConfirmationIsADetachedCmsThatOpensslVerifies)
     EXPECT_NE(printed.output.find("serialNumber: 1234567"), std::string::npos) << printed.output;
 }
 
+TEST_F(ConfirmationLab, SignerSerialIsTheDeviceNumberAsAPositiveInteger)
+{
+    struct Case {
+        const char* stored; // the device's 4 bytes, first byte least significant
+        const char* id;
+        bytes serial; // the INTEGER content in the message
+        const char* printed;
+    };
+    const Case cases[] = {
+        {"FFFFFFFF", "--------", {0x00, 0xFF, 0xFF, 0xFF, 0xFF}, "4294967295"},
+        {"00000080", "--------", {0x00, 0x80, 0x00, 0x00, 0x00}, "2147483648"},
+        {"80000000", "00-00-01-28", {0x00, 0x80}, "128"},
+        {"01000000", "00-00-00-01", {0x01}, "1"},
+        {"00000000", "00-00-00-00", {0x00}, "0"},
+    };
+    gostsoft::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        vellab::set(std::string("serial=") + c.stored);
+        CryptoProviderRU provider;
+        ASSERT_EQ(provider.keyStoreList(KeyStoreType::VelToken), std::vector<std::string>{c.id});
+        provider.selectKeyStore(KeyStoreType::VelToken, c.id, false);
+        const bytes message = provider.confirm(digest(0x20), {});
+
+        const Pkcs7 cms(message, pkcs7::Format::SerialOnly);
+        ASSERT_EQ(cms.signerInfos().size(), 1u);
+        EXPECT_EQ(cms.signerInfos()[0].serial(), c.serial);
+        // A bank server reads the device's number back, never a negative one.
+        gostsoft::writeFile(dir.file("m.p7s"), message);
+        const auto printed = gostsoft::openssl("cms -cmsout -print -inform DER -in " + dir.file("m.p7s"));
+        ASSERT_EQ(printed.status, 0) << printed.output;
+        EXPECT_NE(printed.output.find(std::string("serialNumber: ") + c.printed + "\n"), std::string::npos)
+            << printed.output;
+    }
+}
+
 TEST_F(ConfirmationLab, ConfirmNeedsTheConfirmationTokenSelected)
 {
     CryptoProviderRU provider;
