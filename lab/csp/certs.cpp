@@ -31,10 +31,10 @@ PCCERT_CONTEXT newContext(Bytes der, const std::string& storeName, std::size_t i
     info.Subject = {static_cast<DWORD>(parsed.subject.length), base + parsed.subject.at};
     info.SubjectPublicKeyInfo.Algorithm.pszObjId = h->algorithmOid.data();
     if (parsed.algorithmParameters.length)
-        info.SubjectPublicKeyInfo.Algorithm.Parameters = {static_cast<DWORD>(parsed.algorithmParameters.length),
-                                                          base + parsed.algorithmParameters.at};
-    info.SubjectPublicKeyInfo.PublicKey = {static_cast<DWORD>(parsed.publicKey.length), base + parsed.publicKey.at,
-                                           parsed.unusedBits};
+        info.SubjectPublicKeyInfo.Algorithm.Parameters = {
+            static_cast<DWORD>(parsed.algorithmParameters.length), base + parsed.algorithmParameters.at};
+    info.SubjectPublicKeyInfo.PublicKey = {static_cast<DWORD>(parsed.publicKey.length),
+                                           base + parsed.publicKey.at, parsed.unusedBits};
     h->context = {ENCODING, base, static_cast<DWORD>(h->der.size()), &h->info, storeHandle};
     const CERT_CONTEXT* context = &h->context;
     registry().certificates.emplace(context, std::move(h));
@@ -57,7 +57,8 @@ bool predefinedStore(const std::string& name)
 }
 
 // Where an enumeration or search goes on after `prev` in `certs`.
-std::size_t after(const CertHandle& prev, const std::string& store, const std::vector<StoredCertificate>& certs)
+std::size_t after(const CertHandle& prev, const std::string& store,
+                  const std::vector<StoredCertificate>& certs)
 {
     if (prev.store == store) {
         if (prev.storeIndex < certs.size() && certs[prev.storeIndex].der == prev.der)
@@ -112,7 +113,8 @@ std::size_t addToStore(const StoreHandle& s, const Bytes& der, const std::option
     if (s.readOnly)
         fail(ERROR_ACCESS_DENIED);
     auto certs = loadStore(s.name);
-    auto same = std::find_if(certs.begin(), certs.end(), [&](const StoredCertificate& c) { return c.der == der; });
+    auto same =
+        std::find_if(certs.begin(), certs.end(), [&](const StoredCertificate& c) { return c.der == der; });
     std::size_t index = static_cast<std::size_t>(same - certs.begin());
     switch (disposition) {
     case CERT_STORE_ADD_NEW:
@@ -171,16 +173,18 @@ LAB_CSP_EXPORT PCCERT_CONTEXT ormid_lab_csp_CertCreateCertificateContext(DWORD d
                                                                          const BYTE* pbCertEncoded,
                                                                          DWORD cbCertEncoded)
 {
-    return call("capi20", "CertCreateCertificateContext", PCCERT_CONTEXT{}, [&](CallLog& log) -> PCCERT_CONTEXT {
-        log.add("encoding=" + hexNumber(dwCertEncodingType) + " length=" + std::to_string(cbCertEncoded));
-        if (!(dwCertEncodingType & X509_ASN_ENCODING) || (!pbCertEncoded && cbCertEncoded))
-            fail(E_INVALIDARG);
-        if (cbCertEncoded == 0)
-            fail(CRYPT_E_ASN1_EOD);
-        PCCERT_CONTEXT c = newContext(Bytes(pbCertEncoded, pbCertEncoded + cbCertEncoded), {}, 0, {}, nullptr);
-        log.add("context=" + hexNumber(reinterpret_cast<std::uintptr_t>(c)));
-        return c;
-    });
+    return call(
+        "capi20", "CertCreateCertificateContext", PCCERT_CONTEXT{}, [&](CallLog& log) -> PCCERT_CONTEXT {
+            log.add("encoding=" + hexNumber(dwCertEncodingType) + " length=" + std::to_string(cbCertEncoded));
+            if (!(dwCertEncodingType & X509_ASN_ENCODING) || (!pbCertEncoded && cbCertEncoded))
+                fail(E_INVALIDARG);
+            if (cbCertEncoded == 0)
+                fail(CRYPT_E_ASN1_EOD);
+            PCCERT_CONTEXT c =
+                newContext(Bytes(pbCertEncoded, pbCertEncoded + cbCertEncoded), {}, 0, {}, nullptr);
+            log.add("context=" + hexNumber(reinterpret_cast<std::uintptr_t>(c)));
+            return c;
+        });
 }
 
 LAB_CSP_EXPORT BOOL ormid_lab_csp_CertFreeCertificateContext(PCCERT_CONTEXT pCertContext)
@@ -196,7 +200,8 @@ LAB_CSP_EXPORT BOOL ormid_lab_csp_CertFreeCertificateContext(PCCERT_CONTEXT pCer
 }
 
 LAB_CSP_EXPORT HCERTSTORE ormid_lab_csp_CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
-                                                      HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags, const void* pvPara)
+                                                      HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags,
+                                                      const void* pvPara)
 {
     (void)dwEncodingType;
     (void)hCryptProv;
@@ -233,7 +238,8 @@ LAB_CSP_EXPORT BOOL ormid_lab_csp_CertCloseStore(HCERTSTORE hCertStore, DWORD dw
     });
 }
 
-LAB_CSP_EXPORT BOOL ormid_lab_csp_CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
+LAB_CSP_EXPORT BOOL ormid_lab_csp_CertAddCertificateContextToStore(HCERTSTORE hCertStore,
+                                                                   PCCERT_CONTEXT pCertContext,
                                                                    DWORD dwAddDisposition,
                                                                    PCCERT_CONTEXT* ppStoreContext)
 {
@@ -248,24 +254,24 @@ LAB_CSP_EXPORT BOOL ormid_lab_csp_CertAddCertificateContextToStore(HCERTSTORE hC
     });
 }
 
-LAB_CSP_EXPORT BOOL ormid_lab_csp_CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
-                                                                   const BYTE* pbCertEncoded, DWORD cbCertEncoded,
-                                                                   DWORD dwAddDisposition,
-                                                                   PCCERT_CONTEXT* ppCertContext)
+LAB_CSP_EXPORT BOOL ormid_lab_csp_CertAddEncodedCertificateToStore(
+    HCERTSTORE hCertStore, DWORD dwCertEncodingType, const BYTE* pbCertEncoded, DWORD cbCertEncoded,
+    DWORD dwAddDisposition, PCCERT_CONTEXT* ppCertContext)
 {
     return call("capi20", "CertAddEncodedCertificateToStore", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
         if (ppCertContext)
             *ppCertContext = nullptr;
         if (!(dwCertEncodingType & X509_ASN_ENCODING) || !pbCertEncoded)
             fail(E_INVALIDARG);
-        addAndReturn(hCertStore, Bytes(pbCertEncoded, pbCertEncoded + cbCertEncoded), std::nullopt, dwAddDisposition,
-                     ppCertContext, log);
+        addAndReturn(hCertStore, Bytes(pbCertEncoded, pbCertEncoded + cbCertEncoded), std::nullopt,
+                     dwAddDisposition, ppCertContext, log);
         return ORMID_CAPI_TRUE;
     });
 }
 
-LAB_CSP_EXPORT BOOL ormid_lab_csp_CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
-                                                                    DWORD dwFlags, const void* pvData)
+LAB_CSP_EXPORT BOOL ormid_lab_csp_CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext,
+                                                                    DWORD dwPropId, DWORD dwFlags,
+                                                                    const void* pvData)
 {
     return call("capi20", "CertSetCertificateContextProperty", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
         log.add("property=" + std::to_string(dwPropId) + " flags=" + hexNumber(dwFlags));
@@ -277,16 +283,17 @@ LAB_CSP_EXPORT BOOL ormid_lab_csp_CertSetCertificateContextProperty(PCCERT_CONTE
             const auto* info = static_cast<const CRYPT_KEY_PROV_INFO*>(pvData);
             if (!info->pwszContainerName)
                 fail(E_INVALIDARG);
-            property = KeyProvInfo{toUtf8(info->pwszContainerName), toUtf8(info->pwszProvName), info->dwProvType,
-                                   info->dwFlags, info->dwKeySpec};
-            log.add("container=" + printable(property->container) + " type=" + std::to_string(info->dwProvType) +
-                    " spec=" + std::to_string(info->dwKeySpec));
+            property = KeyProvInfo{toUtf8(info->pwszContainerName), toUtf8(info->pwszProvName),
+                                   info->dwProvType, info->dwFlags, info->dwKeySpec};
+            log.add("container=" + printable(property->container) +
+                    " type=" + std::to_string(info->dwProvType) + " spec=" + std::to_string(info->dwKeySpec));
         }
         c.keyProvInfo = property;
         // A context of a store changes the store's certificate too.
         if (!c.store.empty()) {
             auto certs = loadStore(c.store);
-            std::size_t i = c.storeIndex < certs.size() && certs[c.storeIndex].der == c.der ? c.storeIndex : 0;
+            std::size_t i =
+                c.storeIndex < certs.size() && certs[c.storeIndex].der == c.der ? c.storeIndex : 0;
             for (; i < certs.size(); ++i)
                 if (certs[i].der == c.der) {
                     certs[i].keyProvInfo = property;
@@ -300,8 +307,9 @@ LAB_CSP_EXPORT BOOL ormid_lab_csp_CertSetCertificateContextProperty(PCCERT_CONTE
 
 // Not called by the signing library: lets tests read the key-provider
 // property back (CRYPT_KEY_PROV_INFO followed by its strings).
-LAB_CSP_EXPORT BOOL ormid_lab_csp_CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
-                                                                    void* pvData, DWORD* pcbData)
+LAB_CSP_EXPORT BOOL ormid_lab_csp_CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext,
+                                                                    DWORD dwPropId, void* pvData,
+                                                                    DWORD* pcbData)
 {
     return call("capi20", "CertGetCertificateContextProperty", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
         log.add("property=" + std::to_string(dwPropId));
@@ -327,52 +335,55 @@ LAB_CSP_EXPORT BOOL ormid_lab_csp_CertGetCertificateContextProperty(PCCERT_CONTE
         std::memcpy(names, container.c_str(), (container.size() + 1) * sizeof(WCHAR));
         WCHAR* provName = names + container.size() + 1;
         std::memcpy(provName, providerName.c_str(), (providerName.size() + 1) * sizeof(WCHAR));
-        CRYPT_KEY_PROV_INFO info{names, provName, c.keyProvInfo->provType, c.keyProvInfo->flags, 0, nullptr,
-                                 c.keyProvInfo->keySpec};
+        CRYPT_KEY_PROV_INFO info{names, provName, c.keyProvInfo->provType, c.keyProvInfo->flags,
+                                 0,     nullptr,  c.keyProvInfo->keySpec};
         std::memcpy(base, &info, sizeof info);
         *pcbData = static_cast<DWORD>(size);
         return ORMID_CAPI_TRUE;
     });
 }
 
-LAB_CSP_EXPORT PCCERT_CONTEXT ormid_lab_csp_CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
+LAB_CSP_EXPORT PCCERT_CONTEXT ormid_lab_csp_CertFindCertificateInStore(HCERTSTORE hCertStore,
+                                                                       DWORD dwCertEncodingType,
                                                                        DWORD dwFindFlags, DWORD dwFindType,
                                                                        const void* pvFindPara,
                                                                        PCCERT_CONTEXT pPrevCertContext)
 {
     (void)dwCertEncodingType;
     (void)dwFindFlags;
-    return call("capi20", "CertFindCertificateInStore", PCCERT_CONTEXT{}, [&](CallLog& log) -> PCCERT_CONTEXT {
-        log.add("type=" + hexNumber(dwFindType));
-        const StoreHandle& s = store(hCertStore);
-        log.add("store=" + s.name);
-        std::optional<CertHandle> prev;
-        releasePrevious(pPrevCertContext, prev);
-        if (dwFindType != CERT_FIND_ANY && !pvFindPara)
-            fail(E_INVALIDARG);
-        const auto certs = loadStore(s.name);
-        for (std::size_t i = prev ? after(*prev, s.name, certs) : 0; i < certs.size(); ++i)
-            if (matches(certs[i], dwFindType, pvFindPara)) {
-                log.add("index=" + std::to_string(i));
-                return newContext(certs[i].der, s.name, i, certs[i].keyProvInfo, hCertStore);
-            }
-        fail(CRYPT_E_NOT_FOUND);
-    });
+    return call("capi20", "CertFindCertificateInStore", PCCERT_CONTEXT{},
+                [&](CallLog& log) -> PCCERT_CONTEXT {
+                    log.add("type=" + hexNumber(dwFindType));
+                    const StoreHandle& s = store(hCertStore);
+                    log.add("store=" + s.name);
+                    std::optional<CertHandle> prev;
+                    releasePrevious(pPrevCertContext, prev);
+                    if (dwFindType != CERT_FIND_ANY && !pvFindPara)
+                        fail(E_INVALIDARG);
+                    const auto certs = loadStore(s.name);
+                    for (std::size_t i = prev ? after(*prev, s.name, certs) : 0; i < certs.size(); ++i)
+                        if (matches(certs[i], dwFindType, pvFindPara)) {
+                            log.add("index=" + std::to_string(i));
+                            return newContext(certs[i].der, s.name, i, certs[i].keyProvInfo, hCertStore);
+                        }
+                    fail(CRYPT_E_NOT_FOUND);
+                });
 }
 
 LAB_CSP_EXPORT PCCERT_CONTEXT ormid_lab_csp_CertEnumCertificatesInStore(HCERTSTORE hCertStore,
                                                                         PCCERT_CONTEXT pPrevCertContext)
 {
-    return call("capi20", "CertEnumCertificatesInStore", PCCERT_CONTEXT{}, [&](CallLog& log) -> PCCERT_CONTEXT {
-        const StoreHandle& s = store(hCertStore);
-        log.add("store=" + s.name);
-        std::optional<CertHandle> prev;
-        releasePrevious(pPrevCertContext, prev);
-        const auto certs = loadStore(s.name);
-        const std::size_t i = prev ? after(*prev, s.name, certs) : 0;
-        if (i >= certs.size())
-            fail(CRYPT_E_NOT_FOUND);
-        log.add("index=" + std::to_string(i));
-        return newContext(certs[i].der, s.name, i, certs[i].keyProvInfo, hCertStore);
-    });
+    return call("capi20", "CertEnumCertificatesInStore", PCCERT_CONTEXT{},
+                [&](CallLog& log) -> PCCERT_CONTEXT {
+                    const StoreHandle& s = store(hCertStore);
+                    log.add("store=" + s.name);
+                    std::optional<CertHandle> prev;
+                    releasePrevious(pPrevCertContext, prev);
+                    const auto certs = loadStore(s.name);
+                    const std::size_t i = prev ? after(*prev, s.name, certs) : 0;
+                    if (i >= certs.size())
+                        fail(CRYPT_E_NOT_FOUND);
+                    log.add("index=" + std::to_string(i));
+                    return newContext(certs[i].der, s.name, i, certs[i].keyProvInfo, hCertStore);
+                });
 }

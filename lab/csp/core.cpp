@@ -158,8 +158,8 @@ Bytes textValue(const std::string& text)
 
 Bytes dwordValue(DWORD v)
 {
-    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
-            static_cast<std::uint8_t>(v >> 24)};
+    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
 }
 
 std::string textParam(const BYTE* data, std::size_t max)

@@ -25,9 +25,9 @@ namespace labcsp
 
 struct ProviderHandle {
     DWORD type = 0;
-    bool verify = false;      // CRYPT_VERIFYCONTEXT: no private key operations
-    std::string container;    // container id, empty for none
-    std::string keyParamSet;  // PP_KEY_PARAMSET_OID written for the next key
+    bool verify = false;     // CRYPT_VERIFYCONTEXT: no private key operations
+    std::string container;   // container id, empty for none
+    std::string keyParamSet; // PP_KEY_PARAMSET_OID written for the next key
     std::size_t readerCursor = 0;
     std::optional<std::vector<std::string>> containerList; // PP_ENUMCONTAINERS snapshot
     std::size_t containerCursor = 0;
@@ -35,8 +35,8 @@ struct ProviderHandle {
 
 struct KeyHandle {
     DWORD provType = 0;
-    std::string container;          // a container's key: re-read at every use
-    bool verify = false;            // of a verify-only context
+    std::string container;           // a container's key: re-read at every use
+    bool verify = false;             // of a verify-only context
     std::optional<KeyPair> imported; // a public key imported from a blob
 };
 
@@ -63,7 +63,7 @@ struct CertHandle {
     std::string algorithmOid;
     Bytes serialLe;
     std::optional<KeyProvInfo> keyProvInfo;
-    std::string store;        // the store it came from, empty for none
+    std::string store;          // the store it came from, empty for none
     std::size_t storeIndex = 0; // its position there
 };
 

@@ -52,7 +52,8 @@ KeyPair generateGost(ALG_ID alg, const std::string& paramSet, DWORD spec);
 KeyPair generateRsa(unsigned bits, DWORD spec);
 // A signature in the CSP's form; NTE_BAD_LEN for a hash value of the wrong size.
 Bytes sign(const KeyPair& key, ALG_ID hashAlg, const Bytes& hashValue, bool noHashOid);
-bool verify(const KeyPair& key, ALG_ID hashAlg, const Bytes& hashValue, const Bytes& signature, bool noHashOid);
+bool verify(const KeyPair& key, ALG_ID hashAlg, const Bytes& hashValue, const Bytes& signature,
+            bool noHashOid);
 // Key length in bits (KP_KEYLEN).
 DWORD keyBits(const KeyPair& key);
 

@@ -27,12 +27,12 @@ struct Span {
 };
 
 struct ParsedCertificate {
-    DWORD version = 0;          // 0 for v1 ... 2 for v3
-    Bytes serial;               // the INTEGER's content octets
-    Span issuer, subject;       // the whole Name elements
-    std::string algorithmOid;   // of the SubjectPublicKeyInfo
-    Span algorithmParameters;   // the whole parameters element, empty when absent
-    Span publicKey;             // the BIT STRING's content after the unused-bits octet
+    DWORD version = 0;        // 0 for v1 ... 2 for v3
+    Bytes serial;             // the INTEGER's content octets
+    Span issuer, subject;     // the whole Name elements
+    std::string algorithmOid; // of the SubjectPublicKeyInfo
+    Span algorithmParameters; // the whole parameters element, empty when absent
+    Span publicKey;           // the BIT STRING's content after the unused-bits octet
     DWORD unusedBits = 0;
     Bytes publicKeyBits;
 };

@@ -24,7 +24,8 @@ const Bytes& finish(HashHandle& h)
 
 using namespace labcsp;
 
-LAB_CSP_EXPORT BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags, HCRYPTHASH* phHash)
+LAB_CSP_EXPORT BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
+                                    HCRYPTHASH* phHash)
 {
     return call("capi10", "CryptCreateHash", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
         log.add("handle=" + hexNumber(hProv) + " alg=" + hexNumber(Algid));
@@ -64,7 +65,8 @@ LAB_CSP_EXPORT BOOL CryptDestroyHash(HCRYPTHASH hHash)
 LAB_CSP_EXPORT BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags)
 {
     return call("capi10", "CryptHashData", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("hash=" + hexNumber(hHash) + " length=" + std::to_string(dwDataLen) + " flags=" + hexNumber(dwFlags));
+        log.add("hash=" + hexNumber(hHash) + " length=" + std::to_string(dwDataLen) +
+                " flags=" + hexNumber(dwFlags));
         HashHandle& h = hash(hHash);
         if (!pbData && dwDataLen)
             fail(ERROR_INVALID_PARAMETER);
@@ -80,7 +82,8 @@ LAB_CSP_EXPORT BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbD
                                       DWORD dwFlags)
 {
     return call("capi10", "CryptGetHashParam", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("hash=" + hexNumber(hHash) + " param=" + std::to_string(dwParam) + " flags=" + hexNumber(dwFlags));
+        log.add("hash=" + hexNumber(hHash) + " param=" + std::to_string(dwParam) +
+                " flags=" + hexNumber(dwFlags));
         HashHandle& h = hash(hHash);
         if (!pdwDataLen)
             fail(ERROR_INVALID_PARAMETER);
@@ -117,7 +120,8 @@ LAB_CSP_EXPORT BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbD
 LAB_CSP_EXPORT BOOL CryptSetHashParam(HCRYPTHASH hHash, DWORD dwParam, const BYTE* pbData, DWORD dwFlags)
 {
     return call("capi10", "CryptSetHashParam", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("hash=" + hexNumber(hHash) + " param=" + std::to_string(dwParam) + " flags=" + hexNumber(dwFlags));
+        log.add("hash=" + hexNumber(hHash) + " param=" + std::to_string(dwParam) +
+                " flags=" + hexNumber(dwFlags));
         HashHandle& h = hash(hHash);
         if (!pbData)
             fail(ERROR_INVALID_PARAMETER);
@@ -152,7 +156,8 @@ LAB_CSP_EXPORT BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szD
 {
     (void)szDescription;
     return call("capi10", "CryptSignHashA", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("hash=" + hexNumber(hHash) + " spec=" + std::to_string(dwKeySpec) + " flags=" + hexNumber(dwFlags));
+        log.add("hash=" + hexNumber(hHash) + " spec=" + std::to_string(dwKeySpec) +
+                " flags=" + hexNumber(dwFlags));
         HashHandle& h = hash(hHash);
         if (!pdwSigLen)
             fail(ERROR_INVALID_PARAMETER);
@@ -182,12 +187,13 @@ LAB_CSP_EXPORT BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szD
     });
 }
 
-LAB_CSP_EXPORT BOOL CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSigLen, HCRYPTKEY hPubKey,
-                                          LPCSTR szDescription, DWORD dwFlags)
+LAB_CSP_EXPORT BOOL CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSigLen,
+                                          HCRYPTKEY hPubKey, LPCSTR szDescription, DWORD dwFlags)
 {
     (void)szDescription;
     return call("capi10", "CryptVerifySignatureA", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("hash=" + hexNumber(hHash) + " key=" + hexNumber(hPubKey) + " length=" + std::to_string(dwSigLen));
+        log.add("hash=" + hexNumber(hHash) + " key=" + hexNumber(hPubKey) +
+                " length=" + std::to_string(dwSigLen));
         HashHandle& h = hash(hHash);
         const KeyHandle& k = key(hPubKey);
         if (!pbSignature && dwSigLen)

@@ -111,7 +111,8 @@ LAB_CSP_EXPORT BOOL CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD d
                                    DWORD dwFlags, HCRYPTKEY* phKey)
 {
     return call("capi10", "CryptImportKey", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("handle=" + hexNumber(hProv) + " length=" + std::to_string(dwDataLen) + " flags=" + hexNumber(dwFlags));
+        log.add("handle=" + hexNumber(hProv) + " length=" + std::to_string(dwDataLen) +
+                " flags=" + hexNumber(dwFlags));
         ProviderHandle& p = provider(hProv);
         if (!phKey || (!pbData && dwDataLen))
             fail(ERROR_INVALID_PARAMETER);
@@ -139,10 +140,12 @@ LAB_CSP_EXPORT BOOL CryptDestroyKey(HCRYPTKEY hKey)
     });
 }
 
-LAB_CSP_EXPORT BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD dwFlags)
+LAB_CSP_EXPORT BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                                     DWORD dwFlags)
 {
     return call("capi10", "CryptGetKeyParam", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("key=" + hexNumber(hKey) + " param=" + std::to_string(dwParam) + " flags=" + hexNumber(dwFlags));
+        log.add("key=" + hexNumber(hKey) + " param=" + std::to_string(dwParam) +
+                " flags=" + hexNumber(dwFlags));
         const KeyHandle& k = key(hKey);
         if (!pdwDataLen)
             fail(ERROR_INVALID_PARAMETER);
@@ -184,7 +187,8 @@ LAB_CSP_EXPORT BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData
 LAB_CSP_EXPORT BOOL CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFlags)
 {
     return call("capi10", "CryptSetKeyParam", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("key=" + hexNumber(hKey) + " param=" + std::to_string(dwParam) + " flags=" + hexNumber(dwFlags));
+        log.add("key=" + hexNumber(hKey) + " param=" + std::to_string(dwParam) +
+                " flags=" + hexNumber(dwFlags));
         const KeyHandle& k = key(hKey);
         if (dwParam != KP_CERTIFICATE)
             fail(NTE_BAD_TYPE);
@@ -207,11 +211,12 @@ LAB_CSP_EXPORT BOOL CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYTE* 
     });
 }
 
-LAB_CSP_EXPORT BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags, BYTE* pbData,
-                                   DWORD* pdwDataLen)
+LAB_CSP_EXPORT BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags,
+                                   BYTE* pbData, DWORD* pdwDataLen)
 {
     return call("capi10", "CryptExportKey", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("key=" + hexNumber(hKey) + " type=" + std::to_string(dwBlobType) + " flags=" + hexNumber(dwFlags));
+        log.add("key=" + hexNumber(hKey) + " type=" + std::to_string(dwBlobType) +
+                " flags=" + hexNumber(dwFlags));
         const KeyHandle& k = key(hKey);
         if (!pdwDataLen)
             fail(ERROR_INVALID_PARAMETER);

@@ -12,29 +12,30 @@ BOOL notSupported(const char* function)
 }
 } // namespace
 
-LAB_CSP_EXPORT BOOL ormid_lab_csp_CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA, DWORD, PCCERT_CONTEXT*, const BYTE*,
-                                                      DWORD, BYTE*, DWORD*)
+LAB_CSP_EXPORT BOOL ormid_lab_csp_CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA, DWORD, PCCERT_CONTEXT*,
+                                                      const BYTE*, DWORD, BYTE*, DWORD*)
 {
     return notSupported("CryptEncryptMessage");
 }
 
-LAB_CSP_EXPORT BOOL ormid_lab_csp_CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA, const BYTE*, DWORD, BYTE*, DWORD*,
-                                                      PCCERT_CONTEXT*)
+LAB_CSP_EXPORT BOOL ormid_lab_csp_CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA, const BYTE*, DWORD, BYTE*,
+                                                      DWORD*, PCCERT_CONTEXT*)
 {
     return notSupported("CryptDecryptMessage");
 }
 
-LAB_CSP_EXPORT BOOL ormid_lab_csp_CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA, DWORD, const BYTE*,
-                                                                      DWORD, DWORD, const BYTE**, DWORD*,
-                                                                      PCCERT_CONTEXT* ppSignerCert)
+LAB_CSP_EXPORT BOOL ormid_lab_csp_CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA, DWORD,
+                                                                      const BYTE*, DWORD, DWORD, const BYTE**,
+                                                                      DWORD*, PCCERT_CONTEXT* ppSignerCert)
 {
     if (ppSignerCert)
         *ppSignerCert = nullptr;
     return notSupported("CryptVerifyDetachedMessageSignature");
 }
 
-LAB_CSP_EXPORT BOOL ormid_lab_csp_CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA, DWORD, const BYTE*, DWORD,
-                                                              BYTE*, DWORD*, PCCERT_CONTEXT* ppSignerCert)
+LAB_CSP_EXPORT BOOL ormid_lab_csp_CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA, DWORD, const BYTE*,
+                                                              DWORD, BYTE*, DWORD*,
+                                                              PCCERT_CONTEXT* ppSignerCert)
 {
     if (ppSignerCert)
         *ppSignerCert = nullptr;

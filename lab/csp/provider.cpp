@@ -165,7 +165,8 @@ LAB_CSP_EXPORT BOOL CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbD
                                       DWORD dwFlags)
 {
     return call("capi10", "CryptGetProvParam", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("handle=" + hexNumber(hProv) + " param=" + std::to_string(dwParam) + " flags=" + hexNumber(dwFlags));
+        log.add("handle=" + hexNumber(hProv) + " param=" + std::to_string(dwParam) +
+                " flags=" + hexNumber(dwFlags));
         ProviderHandle& p = provider(hProv);
         if (!pdwDataLen)
             fail(ERROR_INVALID_PARAMETER);
@@ -181,7 +182,8 @@ LAB_CSP_EXPORT BOOL CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbD
 LAB_CSP_EXPORT BOOL CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags)
 {
     return call("capi10", "CryptSetProvParam", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("handle=" + hexNumber(hProv) + " param=" + std::to_string(dwParam) + " flags=" + hexNumber(dwFlags));
+        log.add("handle=" + hexNumber(hProv) + " param=" + std::to_string(dwParam) +
+                " flags=" + hexNumber(dwFlags));
         ProviderHandle& p = provider(hProv);
         switch (dwParam) {
         case PP_KEYEXCHANGE_PIN:

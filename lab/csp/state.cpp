@@ -18,7 +18,8 @@ constexpr const char* CONTAINER_FILE = "container.conf";
 
 std::string upper(std::string s)
 {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return s;
 }
 
@@ -133,7 +134,8 @@ std::string Settings::reader(const std::string& name) const
 
 bool Settings::isConnected(const std::string& r) const
 {
-    return std::any_of(connected.begin(), connected.end(), [&](const std::string& c) { return upper(c) == upper(r); });
+    return std::any_of(connected.begin(), connected.end(),
+                       [&](const std::string& c) { return upper(c) == upper(r); });
 }
 
 bool Settings::servesType(DWORD type) const
@@ -176,9 +178,9 @@ std::string formatSettings(const Settings& s)
     std::string types;
     for (DWORD t : s.providerTypes)
         types += (types.empty() ? "" : ",") + std::to_string(t);
-    return "readers=" + joinList(s.readers) + "\nconnected=" + joinList(s.connected) + "\nvendor=" + s.vendor +
-           "\nversion=" + std::to_string(s.major) + "." + std::to_string(s.minor) + "\nprovider-types=" + types +
-           "\ndefault-container=" + s.defaultContainer + "\n";
+    return "readers=" + joinList(s.readers) + "\nconnected=" + joinList(s.connected) +
+           "\nvendor=" + s.vendor + "\nversion=" + std::to_string(s.major) + "." + std::to_string(s.minor) +
+           "\nprovider-types=" + types + "\ndefault-container=" + s.defaultContainer + "\n";
 }
 
 void saveSettings(const Settings& s)
@@ -211,11 +213,12 @@ std::string formatContainer(const Container& c)
         const KeyPair& k = *c.key;
         out += "key.alg=" + std::to_string(k.alg) + "\nkey.spec=" + std::to_string(k.spec) + "\n";
         if (k.isRsa()) {
-            out += "key.rsa.n=" + hex(k.rsa.n) + "\nkey.rsa.e=" + hex(k.rsa.e) + "\nkey.rsa.d=" + hex(k.rsa.d) +
-                   "\nkey.rsa.p=" + hex(k.rsa.p) + "\nkey.rsa.q=" + hex(k.rsa.q) + "\nkey.rsa.u=" + hex(k.rsa.u) + "\n";
+            out += "key.rsa.n=" + hex(k.rsa.n) + "\nkey.rsa.e=" + hex(k.rsa.e) +
+                   "\nkey.rsa.d=" + hex(k.rsa.d) + "\nkey.rsa.p=" + hex(k.rsa.p) +
+                   "\nkey.rsa.q=" + hex(k.rsa.q) + "\nkey.rsa.u=" + hex(k.rsa.u) + "\n";
         } else {
-            out += "key.paramset=" + k.paramSet + "\nkey.private=" + hex(k.privateLe) + "\nkey.public=" +
-                   hex(k.publicLe) + "\n";
+            out += "key.paramset=" + k.paramSet + "\nkey.private=" + hex(k.privateLe) +
+                   "\nkey.public=" + hex(k.publicLe) + "\n";
         }
         if (!k.certificate.empty())
             out += "key.certificate=" + hex(k.certificate) + "\n";

@@ -39,10 +39,11 @@ std::filesystem::path stateDir();
 std::filesystem::path requireStateDir();
 
 struct Settings {
-    std::vector<std::string> readers{"HDIMAGE", "FLASH"}; // known readers, in order; the first takes bare names
-    std::vector<std::string> connected{"HDIMAGE"};        // readers whose medium is present
-    std::string vendor = "Crypto-Pro";                    // first word of every provider name
-    unsigned major = 5, minor = 0;                        // PP_VERSION
+    std::vector<std::string> readers{"HDIMAGE",
+                                     "FLASH"};     // known readers, in order; the first takes bare names
+    std::vector<std::string> connected{"HDIMAGE"}; // readers whose medium is present
+    std::string vendor = "Crypto-Pro";             // first word of every provider name
+    unsigned major = 5, minor = 0;                 // PP_VERSION
     std::vector<DWORD> providerTypes{PROV_GOST_2001_DH, PROV_GOST_2012_256, PROV_GOST_2012_512, PROV_RSA_AES};
     std::string defaultContainer; // opened for a null container name (flags 0)
 
@@ -58,8 +59,8 @@ std::string formatSettings(const Settings& settings);
 
 // A key pair kept in a container.
 struct KeyPair {
-    ALG_ID alg = 0;   // CALG_GOST_R3410_* or CALG_RSA_SIGN / CALG_RSA_KEYX
-    DWORD spec = 0;   // AT_KEYEXCHANGE or AT_SIGNATURE
+    ALG_ID alg = 0;       // CALG_GOST_R3410_* or CALG_RSA_SIGN / CALG_RSA_KEYX
+    DWORD spec = 0;       // AT_KEYEXCHANGE or AT_SIGNATURE
     std::string paramSet; // GOST: the parameter-set OID
     Bytes privateLe;      // GOST: d, little-endian
     Bytes publicLe;       // GOST: X||Y, each little-endian

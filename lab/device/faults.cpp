@@ -13,9 +13,9 @@
 namespace labdev
 {
 
-std::optional<FaultHit> nextFault(const std::filesystem::path& file, std::string_view function,
-                                  std::string_view module,
-                                  const std::function<std::optional<std::uint64_t>(const std::string&)>& parseValue)
+std::optional<FaultHit>
+nextFault(const std::filesystem::path& file, std::string_view function, std::string_view module,
+          const std::function<std::optional<std::uint64_t>(const std::string&)>& parseValue)
 {
     struct stat st;
     if (::stat(file.c_str(), &st) != 0)
@@ -66,7 +66,8 @@ std::optional<FaultHit> nextFault(const std::filesystem::path& file, std::string
         changed = true;
         if (!result && ((kind == "nth" && seen == target) || (kind == "from" && seen >= target)))
             result = FaultHit{*parsed, remove};
-        rewritten += fn + " " + kind + " " + n + " " + value + (ruleModule.empty() ? "" : " module=" + ruleModule) +
+        rewritten += fn + " " + kind + " " + n + " " + value +
+                     (ruleModule.empty() ? "" : " module=" + ruleModule) +
                      (remove.empty() ? "" : " remove=" + remove) + " seen=" + std::to_string(seen) + "\n";
     }
     if (changed)

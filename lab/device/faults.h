@@ -27,9 +27,9 @@ struct FaultHit {
 // returns the rule that fires for it, if any. `parseValue` reads a rule's
 // value (a name or a number); a rule whose value it refuses (nullopt) is
 // kept as it is and never fires. No file: no fault.
-std::optional<FaultHit> nextFault(const std::filesystem::path& file, std::string_view function,
-                                  std::string_view module,
-                                  const std::function<std::optional<std::uint64_t>(const std::string&)>& parseValue);
+std::optional<FaultHit>
+nextFault(const std::filesystem::path& file, std::string_view function, std::string_view module,
+          const std::function<std::optional<std::uint64_t>(const std::string&)>& parseValue);
 
 // Appends one call to the call log `file` (in one write, so processes that
 // log at once do not mix their lines):

@@ -55,7 +55,8 @@ TEST_F(ContainersTest, NamesReadersAndUniqueNames)
     a().release(h, 0);
 
     // The container opens by its full name, its bare name and its unique name.
-    for (const std::string& name : {"\\\\.\\HDIMAGE\\" + cyrillic, cyrillic, unique, "\\\\.\\hdimage\\" + cyrillic}) {
+    for (const std::string& name :
+         {"\\\\.\\HDIMAGE\\" + cyrillic, cyrillic, unique, "\\\\.\\hdimage\\" + cyrillic}) {
         HCRYPTPROV again = acquire(name, PROV_GOST_2012_256, 0);
         EXPECT_EQ(text(again, PP_UNIQUE_CONTAINER), unique) << name;
         a().release(again, 0);
@@ -80,7 +81,8 @@ TEST_F(ContainersTest, AcquisitionRefusals)
         DWORD error;
     };
     const Case cases[] = {
-        {"\\\\.\\FLASH\\key1", PROV_GOST_2012_256, CRYPT_NEWKEYSET, NTE_BAD_KEYSET_PARAM}, // no medium in FLASH
+        {"\\\\.\\FLASH\\key1", PROV_GOST_2012_256, CRYPT_NEWKEYSET,
+         NTE_BAD_KEYSET_PARAM}, // no medium in FLASH
         {"\\\\.\\FLOPPY\\key1", PROV_GOST_2012_256, CRYPT_NEWKEYSET, NTE_KEYSET_ENTRY_BAD}, // no such reader
         {"key1", PROV_GOST_2012_256, CRYPT_NEWKEYSET, NTE_EXISTS},
         {"\\\\.\\HDIMAGE\\", PROV_GOST_2012_256, CRYPT_NEWKEYSET, NTE_BAD_KEYSET_PARAM},
@@ -149,7 +151,8 @@ TEST_F(ContainersTest, EnumerationsOfReadersAndContainers)
     // A short buffer gets ERROR_MORE_DATA with the size and keeps the item.
     DWORD size = 3;
     Bytes item(16);
-    EXPECT_EQ(failure(a().getProvParam(gost, PP_ENUMREADERS, item.data(), &size, CRYPT_FIRST)), ERROR_MORE_DATA);
+    EXPECT_EQ(failure(a().getProvParam(gost, PP_ENUMREADERS, item.data(), &size, CRYPT_FIRST)),
+              ERROR_MORE_DATA);
     EXPECT_EQ(size, 8u);
     EXPECT_TRUE(a().getProvParam(gost, PP_ENUMREADERS, item.data(), &size, CRYPT_NEXT));
     EXPECT_STREQ(reinterpret_cast<const char*>(item.data()), "HDIMAGE");

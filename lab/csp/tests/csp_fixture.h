@@ -202,7 +202,8 @@ class CspTest : public ::testing::Test
     {
         HCRYPTPROV h = acquire(name, type, CRYPT_NEWKEYSET);
         if (!paramSet.empty()) {
-            EXPECT_TRUE(a().setProvParam(h, PP_KEY_PARAMSET_OID, reinterpret_cast<const BYTE*>(paramSet.c_str()), 0))
+            EXPECT_TRUE(
+                a().setProvParam(h, PP_KEY_PARAMSET_OID, reinterpret_cast<const BYTE*>(paramSet.c_str()), 0))
                 << hexText(a().lastError());
         }
         EXPECT_TRUE(a().genKey(h, AT_KEYEXCHANGE, flags, &key)) << hexText(a().lastError());
@@ -255,7 +256,8 @@ inline Bytes gostSpki(const std::string& keyAlgorithm, const std::string& paramS
                       const Bytes& publicLe)
 {
     using gostsoft::derConcat, gostsoft::derElement, gostsoft::derOid;
-    Bytes params = derElement(0x30, digest.empty() ? derOid(paramSet) : derConcat({derOid(paramSet), derOid(digest)}));
+    Bytes params =
+        derElement(0x30, digest.empty() ? derOid(paramSet) : derConcat({derOid(paramSet), derOid(digest)}));
     Bytes algorithm = derElement(0x30, derConcat({derOid(keyAlgorithm), params}));
     Bytes key = derElement(0x03, derConcat({Bytes{0}, derElement(0x04, publicLe)}));
     return derElement(0x30, derConcat({algorithm, key}));
@@ -267,19 +269,24 @@ inline Bytes certificate(const Bytes& spki, const std::string& commonName, std::
 {
     using gostsoft::derConcat, gostsoft::derElement, gostsoft::derOid;
     Bytes name = derElement(
-        0x30, derElement(0x31, derElement(0x30, derConcat({derOid("2.5.4.3"), derElement(0x0C, bytes(commonName))}))));
+        0x30,
+        derElement(0x31,
+                   derElement(0x30, derConcat({derOid("2.5.4.3"), derElement(0x0C, bytes(commonName))}))));
     Bytes algorithm = derElement(0x30, derOid("1.2.643.7.1.1.3.2"));
     Bytes validity = derElement(0x30, derConcat({derElement(0x17, bytes("250101000000Z")),
                                                  derElement(0x17, bytes("350101000000Z"))}));
-    Bytes tbs = derElement(0x30, derConcat({derElement(0xA0, derElement(0x02, Bytes{2})), derElement(0x02, Bytes{serial}),
-                                            algorithm, name, validity, name, spki}));
-    return derElement(0x30, derConcat({tbs, algorithm, derElement(0x03, derConcat({Bytes{0}, Bytes(64, 0xAB)}))}));
+    Bytes tbs =
+        derElement(0x30, derConcat({derElement(0xA0, derElement(0x02, Bytes{2})),
+                                    derElement(0x02, Bytes{serial}), algorithm, name, validity, name, spki}));
+    return derElement(0x30,
+                      derConcat({tbs, algorithm, derElement(0x03, derConcat({Bytes{0}, Bytes(64, 0xAB)}))}));
 }
 
 // The SubjectPublicKeyInfo of a GOST R 34.10-2012-256 key from its exported blob.
 inline Bytes spkiOfBlob(const Bytes& blob)
 {
-    return gostSpki("1.2.643.7.1.1.1.1", "1.2.643.2.2.35.1", "1.2.643.7.1.1.2.2", Bytes(blob.end() - 64, blob.end()));
+    return gostSpki("1.2.643.7.1.1.1.1", "1.2.643.2.2.35.1", "1.2.643.7.1.1.2.2",
+                    Bytes(blob.end() - 64, blob.end()));
 }
 
 } // namespace labcsptest

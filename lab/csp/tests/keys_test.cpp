@@ -49,8 +49,8 @@ const GostCase GOST_CASES[] = {
      "1.2.643.7.1.1.2.2", "1.2.643.7.1.1.2.2", CALG_GOST_R3411_2012_256, GCRY_MD_STRIBOG256},
     {PROV_GOST_2012_256, "1.2.643.7.1.2.1.1.2", CALG_GOST_R3410_2012_256, "1.2.643.7.1.1.1.1",
      "1.2.643.7.1.1.2.2", "1.2.643.7.1.1.2.2", CALG_GOST_R3411_2012_256, GCRY_MD_STRIBOG256},
-    {PROV_GOST_2012_256, "1.2.643.2.2.35.3", CALG_GOST_R3410_2012_256, "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.2.2",
-     "1.2.643.7.1.1.2.2", CALG_GOST_R3411_2012_256, GCRY_MD_STRIBOG256},
+    {PROV_GOST_2012_256, "1.2.643.2.2.35.3", CALG_GOST_R3410_2012_256, "1.2.643.7.1.1.1.1",
+     "1.2.643.7.1.1.2.2", "1.2.643.7.1.1.2.2", CALG_GOST_R3411_2012_256, GCRY_MD_STRIBOG256},
     {PROV_GOST_2012_512, "1.2.643.7.1.2.1.2.1", CALG_GOST_R3410_2012_512, "1.2.643.7.1.1.1.2",
      "1.2.643.7.1.1.2.3", "", CALG_GOST_R3411_2012_512, GCRY_MD_STRIBOG512},
     {PROV_GOST_2012_512, "1.2.643.7.1.2.1.2.3", CALG_GOST_R3410_2012_512, "1.2.643.7.1.1.1.2",
@@ -108,7 +108,8 @@ TEST_F(KeysTest, GostKeysSignAsTheCspDoesAndOpensslVerifies)
         ASSERT_TRUE(a().importKey(verifier, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &imported))
             << hexText(a().lastError());
         HCRYPTHASH good = hashOf(verifier, c.hashAlg, message);
-        EXPECT_TRUE(a().verifySignature(good, first.data(), static_cast<DWORD>(first.size()), imported, nullptr, 0))
+        EXPECT_TRUE(
+            a().verifySignature(good, first.data(), static_cast<DWORD>(first.size()), imported, nullptr, 0))
             << hexText(a().lastError());
         HCRYPTHASH other = hashOf(verifier, c.hashAlg, bytes("payment order 43"));
         EXPECT_EQ(failure(a().verifySignature(other, first.data(), static_cast<DWORD>(first.size()), imported,
@@ -156,13 +157,28 @@ TEST_F(KeysTest, RsaKeysSignLittleEndianPkcs1AndOpensslVerifies)
 
     const Bytes message = bytes("statement");
     HCRYPTHASH hash = hashOf(h, CALG_SHA_256, message);
-    Bytes signature = sign(hash, AT_SIGNATURE);
+    const Bytes signature = sign(hash, AT_SIGNATURE);
     ASSERT_EQ(signature.size(), 128u);
-    std::reverse(signature.begin(), signature.end());
+    const Bytes bigEndian(signature.rbegin(), signature.rend());
     gostsoft::TempDir work;
-    auto r = gostsoft::opensslVerify(work, "rsa", spki, gostsoft::sha256(message), signature,
+    auto r = gostsoft::opensslVerify(work, "rsa", spki, gostsoft::sha256(message), bigEndian,
                                      "-pkeyopt digest:sha256");
     EXPECT_NE(r.output.find("Signature Verified Successfully"), std::string::npos) << r.output;
+
+    // The blob imported into a verify context checks the CSP's own form.
+    HCRYPTPROV verifier = acquire("", PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
+    HCRYPTKEY imported = 0;
+    ASSERT_TRUE(a().importKey(verifier, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &imported))
+        << hexText(a().lastError());
+    for (const Bytes* form : {&signature, &bigEndian}) {
+        HCRYPTHASH check = hashOf(verifier, CALG_SHA_256, message);
+        BOOL ok =
+            a().verifySignature(check, form->data(), static_cast<DWORD>(form->size()), imported, nullptr, 0);
+        EXPECT_EQ(ok, form == &signature ? ORMID_CAPI_TRUE : ORMID_CAPI_FALSE);
+        a().destroyHash(check);
+    }
+    a().destroyKey(imported);
+    a().release(verifier, 0);
 
     // A GOST hash is not signed with an RSA key (nor made in an RSA context).
     HCRYPTHASH gost = 0;
@@ -197,13 +213,15 @@ TEST_F(KeysTest, HashValuesAreLibgcryptsInTheOrderTheHashProduces)
         HCRYPTHASH hash = 0;
         ASSERT_TRUE(a().createHash(h, c.alg, 0, 0, &hash));
         if (c.paramSet) {
-            ASSERT_TRUE(a().setHashParam(hash, HP_PARAMSET_OID, reinterpret_cast<const BYTE*>(c.paramSet), 0));
+            ASSERT_TRUE(
+                a().setHashParam(hash, HP_PARAMSET_OID, reinterpret_cast<const BYTE*>(c.paramSet), 0));
         }
         // Two pieces hash as one.
         ASSERT_TRUE(a().hashData(hash, data.data(), 10, 0));
         ASSERT_TRUE(a().hashData(hash, data.data() + 10, static_cast<DWORD>(data.size() - 10), 0));
         const Bytes expected = gcryptHash(c.md, data);
-        EXPECT_EQ(read(a().getHashParam, hash, HP_HASHSIZE), (Bytes{static_cast<std::uint8_t>(expected.size()), 0, 0, 0}));
+        EXPECT_EQ(read(a().getHashParam, hash, HP_HASHSIZE),
+                  (Bytes{static_cast<std::uint8_t>(expected.size()), 0, 0, 0}));
         EXPECT_EQ(read(a().getHashParam, hash, HP_HASHVAL), expected);
         // A finished hash takes no more data.
         EXPECT_EQ(failure(a().hashData(hash, data.data(), 1, 0)), NTE_BAD_HASH_STATE);
@@ -282,7 +300,8 @@ TEST_F(KeysTest, BadBlobsAreRefused)
     // A GOST key has no place in an RSA context.
     HCRYPTPROV rsa = acquire("", PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
     HCRYPTKEY k = 0;
-    EXPECT_EQ(failure(a().importKey(rsa, good.data(), static_cast<DWORD>(good.size()), 0, 0, &k)), NTE_BAD_ALGID);
+    EXPECT_EQ(failure(a().importKey(rsa, good.data(), static_cast<DWORD>(good.size()), 0, 0, &k)),
+              NTE_BAD_ALGID);
     a().release(rsa, 0);
     a().release(verify, 0);
     a().destroyKey(key);

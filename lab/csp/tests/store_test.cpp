@@ -19,11 +19,15 @@ class StoreTest : public CspTest
     }
     PCCERT_CONTEXT create(const Bytes& der)
     {
-        PCCERT_CONTEXT c = a().createCertificate(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+        PCCERT_CONTEXT c =
+            a().createCertificate(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
         EXPECT_NE(c, nullptr) << hexText(a().lastError());
         return c;
     }
-    static Bytes encoded(PCCERT_CONTEXT c) { return Bytes(c->pbCertEncoded, c->pbCertEncoded + c->cbCertEncoded); }
+    static Bytes encoded(PCCERT_CONTEXT c)
+    {
+        return Bytes(c->pbCertEncoded, c->pbCertEncoded + c->cbCertEncoded);
+    }
 };
 
 TEST_F(StoreTest, TheKeyKeepsOnlyItsOwnCertificate)
@@ -70,8 +74,8 @@ TEST_F(StoreTest, MyStoreKeepsCertificatesWithTheirKeyProvider)
         << hexText(a().lastError());
     EXPECT_EQ(failure(a().addCertificate(store, context, CERT_STORE_ADD_NEW, nullptr)), CRYPT_E_EXISTS);
     PCCERT_CONTEXT added = nullptr;
-    ASSERT_TRUE(a().addEncodedCertificate(store, X509_ASN_ENCODING, second.data(), static_cast<DWORD>(second.size()),
-                                          CERT_STORE_ADD_NEW, &added));
+    ASSERT_TRUE(a().addEncodedCertificate(store, X509_ASN_ENCODING, second.data(),
+                                          static_cast<DWORD>(second.size()), CERT_STORE_ADD_NEW, &added));
     ASSERT_NE(added, nullptr);
     EXPECT_EQ(encoded(added), second);
     EXPECT_EQ(added->hCertStore, store);
@@ -97,7 +101,8 @@ TEST_F(StoreTest, MyStoreKeepsCertificatesWithTheirKeyProvider)
     PCCERT_CONTEXT parsed = create(first);
     CERT_PUBLIC_KEY_INFO wanted = parsed->pCertInfo->SubjectPublicKeyInfo;
     EXPECT_STREQ(wanted.Algorithm.pszObjId, "1.2.643.7.1.1.1.1");
-    PCCERT_CONTEXT found = a().findCertificate(store, X509_ASN_ENCODING, 0, CERT_FIND_PUBLIC_KEY, &wanted, nullptr);
+    PCCERT_CONTEXT found =
+        a().findCertificate(store, X509_ASN_ENCODING, 0, CERT_FIND_PUBLIC_KEY, &wanted, nullptr);
     ASSERT_NE(found, nullptr) << hexText(a().lastError());
     EXPECT_EQ(encoded(found), first);
     DWORD size = 0;
@@ -109,12 +114,14 @@ TEST_F(StoreTest, MyStoreKeepsCertificatesWithTheirKeyProvider)
     EXPECT_EQ(back->dwProvType, static_cast<DWORD>(PROV_GOST_2012_256));
     EXPECT_EQ(back->dwKeySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
     // No further match after it; a key of no certificate is not found.
-    EXPECT_EQ(a().findCertificate(store, X509_ASN_ENCODING, 0, CERT_FIND_PUBLIC_KEY, &wanted, found), nullptr);
+    EXPECT_EQ(a().findCertificate(store, X509_ASN_ENCODING, 0, CERT_FIND_PUBLIC_KEY, &wanted, found),
+              nullptr);
     EXPECT_EQ(a().lastError(), CRYPT_E_NOT_FOUND);
     Bytes otherBits(wanted.PublicKey.pbData, wanted.PublicKey.pbData + wanted.PublicKey.cbData);
     otherBits.back() ^= 1;
     wanted.PublicKey.pbData = otherBits.data();
-    EXPECT_EQ(a().findCertificate(store, X509_ASN_ENCODING, 0, CERT_FIND_PUBLIC_KEY, &wanted, nullptr), nullptr);
+    EXPECT_EQ(a().findCertificate(store, X509_ASN_ENCODING, 0, CERT_FIND_PUBLIC_KEY, &wanted, nullptr),
+              nullptr);
     EXPECT_EQ(a().lastError(), CRYPT_E_NOT_FOUND);
     a().freeCertificate(parsed);
     ASSERT_TRUE(a().closeStore(store, 0));
@@ -128,7 +135,8 @@ TEST_F(StoreTest, BadCertificatesAndStoresAreRefused)
     trailing.push_back(0);
     Bytes truncated(der.begin(), der.end() - 1);
     for (const Bytes& bad : {trailing, truncated, Bytes{0x30, 0x00}, Bytes{0x02, 0x01, 0x00}}) {
-        EXPECT_EQ(a().createCertificate(X509_ASN_ENCODING, bad.data(), static_cast<DWORD>(bad.size())), nullptr);
+        EXPECT_EQ(a().createCertificate(X509_ASN_ENCODING, bad.data(), static_cast<DWORD>(bad.size())),
+                  nullptr);
         EXPECT_EQ(a().lastError(), CRYPT_E_ASN1_BADTAG);
     }
     EXPECT_EQ(a().createCertificate(X509_ASN_ENCODING, nullptr, 0), nullptr);
@@ -144,8 +152,8 @@ TEST_F(StoreTest, BadCertificatesAndStoresAreRefused)
     EXPECT_EQ(a().lastError(), E_INVALIDARG);
     EXPECT_EQ(a().openStore(reinterpret_cast<LPCSTR>(2), 0, 0, 0, nullptr), nullptr);
     EXPECT_EQ(a().lastError(), E_INVALIDARG);
-    EXPECT_EQ(a().openStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER |
-                                                            CERT_STORE_OPEN_EXISTING_FLAG, L"Nowhere"),
+    EXPECT_EQ(a().openStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                            CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_OPEN_EXISTING_FLAG, L"Nowhere"),
               nullptr);
     EXPECT_EQ(a().lastError(), ERROR_FILE_NOT_FOUND);
     HCERTSTORE readOnly = openMy(CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG);
