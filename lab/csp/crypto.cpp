@@ -41,15 +41,6 @@ Bytes reversed(Bytes b)
     return b;
 }
 
-// Each of the two halves reversed in place.
-Bytes halvesReversed(Bytes b)
-{
-    const std::size_t half = b.size() / 2;
-    std::reverse(b.begin(), b.begin() + half);
-    std::reverse(b.begin() + half, b.end());
-    return b;
-}
-
 // DigestInfo prefix of a SHA hash (PKCS#1).
 Bytes digestInfoPrefix(ALG_ID alg)
 {
@@ -297,8 +288,10 @@ Bytes sign(const KeyPair& key, ALG_ID hashAlg, const Bytes& value, bool noHashOi
             fail(NTE_BAD_LEN);
         return reversed(*s);
     }
-    // s||r big-endian from the helpers; the CSP gives each half little-endian.
-    return halvesReversed(labtoken::gostSign(curveOf(key.paramSet), key.privateLe, value));
+    // s||r big-endian from the helpers; the CSP gives the byte-reverse of it:
+    // r then s, each little-endian (the library reverses each half and has
+    // r||s, the order every key store hands on).
+    return reversed(labtoken::gostSign(curveOf(key.paramSet), key.privateLe, value));
 }
 
 bool verify(const KeyPair& key, ALG_ID hashAlg, const Bytes& value, const Bytes& signature, bool noHashOid)
@@ -308,7 +301,7 @@ bool verify(const KeyPair& key, ALG_ID hashAlg, const Bytes& value, const Bytes&
     if (key.isRsa())
         return labtoken::rsaVerify(key.rsa.n, key.rsa.e, rsaInput(hashAlg, value, noHashOid),
                                    reversed(signature));
-    return labtoken::gostVerify(curveOf(key.paramSet), key.publicLe, value, halvesReversed(signature));
+    return labtoken::gostVerify(curveOf(key.paramSet), key.publicLe, value, reversed(signature));
 }
 
 DWORD keyBits(const KeyPair& key)

@@ -2,8 +2,8 @@
 // lab's libgcrypt helpers (lab/pkcs11/token_crypto.h):
 //  - hash values are given and returned in the order the hash produces them;
 //    GOST signing reads the value as a little-endian number;
-//  - a GOST signature is s||r with each half little-endian (the byte-reverse
-//    of r||s big-endian); an RSA signature is little-endian;
+//  - a GOST signature is the byte-reverse of s||r big-endian (r then s, each
+//    little-endian); an RSA signature is little-endian;
 //  - GOST public keys are X||Y, each coordinate little-endian (the octets a
 //    certificate carries); key blobs follow src/capi/capi_types.h.
 #pragma once

@@ -21,7 +21,14 @@ Bytes gcryptHash(int md, const Bytes& data)
     return out;
 }
 
-// Each half reversed: the CSP's little-endian halves become s||r big-endian.
+// The CSP's signature (r then s, each little-endian) reversed: s||r big-endian.
+Bytes reversed(Bytes b)
+{
+    std::reverse(b.begin(), b.end());
+    return b;
+}
+
+// Each half reversed in place: r||s, which openssl refuses.
 Bytes halvesReversed(Bytes b)
 {
     std::reverse(b.begin(), b.begin() + b.size() / 2);
@@ -98,9 +105,10 @@ TEST_F(KeysTest, GostKeysSignAsTheCspDoesAndOpensslVerifies)
         const Bytes second = sign(ready);
         ASSERT_EQ(first.size(), size);
         EXPECT_NE(first, second); // GOST signatures are randomised
-        EXPECT_TRUE(gostsoft::opensslVerifies(work, "first", spki, digest, halvesReversed(first)));
-        EXPECT_TRUE(gostsoft::opensslVerifies(work, "second", spki, digest, halvesReversed(second)));
-        EXPECT_FALSE(gostsoft::opensslVerifies(work, "whole", spki, digest, first));
+        EXPECT_TRUE(gostsoft::opensslVerifies(work, "first", spki, digest, reversed(first)));
+        EXPECT_TRUE(gostsoft::opensslVerifies(work, "second", spki, digest, reversed(second)));
+        EXPECT_FALSE(gostsoft::opensslVerifies(work, "as given", spki, digest, first));
+        EXPECT_FALSE(gostsoft::opensslVerifies(work, "halves", spki, digest, halvesReversed(first)));
 
         // The CSP verifies its own form under the imported blob, and refuses other data.
         HCRYPTPROV verifier = acquire("", c.type, CRYPT_VERIFYCONTEXT);
