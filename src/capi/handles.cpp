@@ -319,18 +319,25 @@ bytes Key::publicKey() const
     if (blob.size() < HEADER || blob[0] != PUBLICKEYBLOB || readDword(blob, 8) != GOST_PUBKEY_MAGIC)
         refuseAnswer(NTE_BAD_DATA, "CAPI-000008");
     const std::size_t keySize = readDword(blob, 12) / 8;
-    // The parameter-set OIDs, then the key.
+    if (keySize == 0 || blob.size() - HEADER < keySize)
+        refuseAnswer(NTE_BAD_DATA, "CAPI-000008");
+    // The parameter-set OIDs fill what lies before the key, which takes the
+    // last keySize bytes (a key may well start with the OID tag itself).
+    const std::size_t keyOffset = blob.size() - keySize;
     std::size_t offset = HEADER;
-    while (offset < blob.size() && blob[offset] == asn1tag::OBJECT_IDENTIFIER) {
+    while (offset < keyOffset) {
         try {
-            offset += Tlv(blob.data() + offset, blob.size() - offset).data().size();
+            const Tlv oid(blob.data() + offset, keyOffset - offset);
+            if (oid.tag() != asn1tag::OBJECT_IDENTIFIER)
+                refuseAnswer(NTE_BAD_DATA, "CAPI-000008");
+            offset += oid.data().size();
+        } catch (const Error&) {
+            throw;
         } catch (const std::exception&) {
             refuseAnswer(NTE_BAD_DATA, "CAPI-000008");
         }
     }
-    if (keySize == 0 || blob.size() - offset != keySize)
-        refuseAnswer(NTE_BAD_DATA, "CAPI-000008");
-    return bytes(blob.begin() + static_cast<std::ptrdiff_t>(offset), blob.end());
+    return bytes(blob.begin() + static_cast<std::ptrdiff_t>(keyOffset), blob.end());
 }
 
 RsaPublicKey Key::rsaPublicKey() const

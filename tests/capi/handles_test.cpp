@@ -141,6 +141,18 @@ TEST_F(Handles, SignaturesOfLibgcryptVerifyAndTamperedOnesDoNot)
     }
 }
 
+TEST_F(Handles, PublicKeyStartingWithTheOidTagIsReadWhole)
+{
+    // A key whose first octet is the OID tag (06) follows the blob's
+    // parameter-set OIDs: it is the key, not a third OID.
+    gostsoft::Key key = gostsoft::Key::generate(gostsoft::Curve::Tc26A256);
+    while (key.publicKey().front() != 0x06)
+        key = gostsoft::Key::generate(gostsoft::Curve::Tc26A256);
+    const AlgorithmId algorithm = GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN;
+    const capi::Key imported(80, capi::makePublicKeyBlob(key.publicKey(), algorithm, key.paramSetOid()));
+    EXPECT_EQ(imported.publicKey(), key.publicKey());
+}
+
 TEST_F(Handles, CreatingOnAnAbsentMediumNamesTheMedium)
 {
     capi::localization.setLanguage(ENGLISH);
