@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "base/strings.h"
+#include "capi/crypto_pro_container.h"
+#include "capi/functions.h"
 #include "cryptoprovider/core/errors.h"
 #include "jni/enum_conv.h"
 #include "jni/errors.h"
@@ -76,9 +78,11 @@ JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_getAvailableCrypto(
 JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_getAvailableCspReaders(JNIEnv* env, jclass,
                                                                                     jstring s)
 {
-    return withSession(env, s, [&](Session&, ICryptoProvider&) -> jobjectArray {
-        // The CSP reader list comes with the CSP back end.
-        throw FunctionNotImplemented();
+    return withSession(env, s, [&](Session&, ICryptoProvider&) {
+        // Like the container list and the version: "not installed" rather
+        // than a library that did not load.
+        CryptoProContainer::checkInstalled();
+        return conv::stringsVector_to_jobjectArray(env, capi::availableReaders()).release();
     });
 }
 

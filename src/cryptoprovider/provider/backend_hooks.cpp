@@ -2,6 +2,11 @@
 
 #include <algorithm>
 
+#include "base/logger.h"
+#include "capi/crypto_pro_container.h"
+#include "capi/csp_engines.h"
+#include "capi/functions.h"
+#include "cryptoprovider/core/engine_factory.h"
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/core/hardware_device.h"
 #include "cryptoprovider/scard/vel_token.h"
@@ -56,44 +61,53 @@ DeviceSignature signByDeviceKey(KeyStore& store, const pkcs9::Attributes& signed
     return result;
 }
 
-std::shared_ptr<KeyStore> openCspContainer(KeyStoreType, std::string_view, bool)
+std::shared_ptr<KeyStore> openCspContainer(KeyStoreType type, std::string_view id, bool createNew)
 {
-    throw FunctionNotImplemented();
+    return capi::getKeyStore(type, id, createNew);
 }
 
-bool isCspContainer(const KeyStore&)
+bool isCspContainer(const KeyStore& store)
 {
-    return false;
+    return dynamic_cast<const capi::Container*>(&store) != nullptr;
 }
 
 std::optional<std::string> installedCspCryptoType()
 {
-    return std::nullopt;
+    try {
+        return CryptoProContainer().cryptoType();
+    } catch (const std::exception& e) {
+        bs::Logger("provider::installedCspCryptoType").info(e.what());
+        return std::nullopt;
+    }
 }
 
 std::vector<std::string> cspContainers()
 {
-    throw FunctionNotImplemented();
+    CryptoProContainer::checkInstalled();
+    return capi::availableContainers({PROV_GOST_2001_DH}, CRYPT_FQCN);
 }
 
 std::string cspVersion()
 {
-    throw FunctionNotImplemented();
+    CryptoProContainer::checkInstalled();
+    return capi::version(PROV_GOST_2001_DH);
 }
 
 bool isCspCryptoType(std::string_view cryptoType) noexcept
 {
-    return cryptoType == "cryptopro" || cryptoType == "signalcom";
+    return capi::isCspCryptoType(cryptoType);
 }
 
-std::shared_ptr<DigestEngine> cspDigestEngine(std::string_view)
+std::shared_ptr<DigestEngine> cspDigestEngine(std::string_view cryptoType)
 {
-    throw FunctionNotImplemented();
+    capi::checkCspInstalled(cryptoType);
+    return std::make_shared<capi::DigestCryptoApi>();
 }
 
-std::shared_ptr<VerifySignEngine> cspVerifySignEngine(std::string_view)
+std::shared_ptr<VerifySignEngine> cspVerifySignEngine(std::string_view cryptoType)
 {
-    throw FunctionNotImplemented();
+    capi::checkCspInstalled(cryptoType);
+    return std::make_shared<capi::VerifySignCryptoApi>(getDigestEngine(cryptoType));
 }
 
 } // namespace provider

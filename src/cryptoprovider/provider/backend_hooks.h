@@ -1,8 +1,7 @@
-// Where the provider meets the confirmation token and the CSP containers.
-// The confirmation token is served by its smart-card back end; the CSP back
-// end is not part of this build, so its functions answer as the provider
-// expects from a machine without a CSP. Each function is the one place its
-// back end plugs in.
+// Where the provider meets the confirmation token and the CSP containers:
+// the confirmation token is served by its smart-card back end, the CSP
+// containers and engines by the CSP back end. Each function is the one place
+// its back end plugs in.
 #pragma once
 
 #include <memory>
@@ -43,22 +42,26 @@ struct DeviceSignature {
 };
 DeviceSignature signByDeviceKey(KeyStore& store, const pkcs9::Attributes& signedAttributes);
 
-// A CSP key container: a new one when `createNew`, else the container named
-// `id`. FunctionNotImplemented in this build.
+// A CSP key container (key-store type 2): a new one when `createNew`, else
+// the container named `id`. CryptoProCSPLoadError without the CSP;
+// KeyStoreNotSelected for another type or a container the CSP does not open.
 std::shared_ptr<KeyStore> openCspContainer(KeyStoreType type, std::string_view id, bool createNew);
-// Whether `store` is a CSP key container (never, in this build).
+// Whether `store` is a CSP key container.
 bool isCspContainer(const KeyStore& store);
-// The crypto type of the installed CSP; nullopt when none is installed
-// (always, in this build).
+// The crypto type of the installed CSP ("cryptopro"); nullopt when none is
+// installed or it cannot be used.
 std::optional<std::string> installedCspCryptoType();
-// Names of the CSP's key containers. FunctionNotImplemented in this build.
+// Full names of the CSP's key containers. CryptoProCSPLoadError without the
+// CSP.
 std::vector<std::string> cspContainers();
-// Version text of the installed CSP. FunctionNotImplemented in this build.
+// Version text of the installed CSP ("5.0.12000"). CryptoProCSPLoadError
+// without the CSP.
 std::string cspVersion();
-// Whether the crypto type is one of a CSP ("cryptopro", "signalcom").
+// Whether the crypto type is one of a CSP ("cryptopro", "signalcom",
+// "microsoft", "vipnet").
 bool isCspCryptoType(std::string_view cryptoType) noexcept;
-// The CSP's digest and verification engines. FunctionNotImplemented in this
-// build.
+// The CSP's digest and verification engines: CryptoProCSPLoadError without
+// the CSP, FunctionNotImplemented for a CSP other than "cryptopro".
 std::shared_ptr<DigestEngine> cspDigestEngine(std::string_view cryptoType);
 std::shared_ptr<VerifySignEngine> cspVerifySignEngine(std::string_view cryptoType);
 

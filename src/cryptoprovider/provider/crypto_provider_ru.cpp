@@ -338,23 +338,28 @@ void CryptoProviderRU::createNewKey(const KeyInfo& keyInfo, std::wstring_view pa
         store->createNewKey(alias, keyInfo.systemId, algorithm, keyInfo.algParamsOid, keyInfo.cryptoType,
                             password);
     }
+    std::string newAlias;
     try {
         store->findKeyByAlias(alias, true);
-        setCurrentKeyAlias(alias);
-        return;
+        newAlias = alias;
     } catch (const KeyNotFound&) {
-        // A store that renamed itself while making the key (a new container).
+        // A store that recreated its key under another alias: its one key.
+        const KeyStore::Keys keys = store->getKeysList();
+        if (keys.size() != 1) {
+            return;
+        }
+        newAlias = keys.begin()->first;
     }
-    const KeyStore::Keys keys = store->getKeysList();
-    if (keys.size() != 1) {
-        return;
-    }
+    // A store that renamed itself while making the key (a new container
+    // takes the CSP's unique name) stays selected under its new id.
     const std::string storeId = store->id();
     std::lock_guard stateLock(m_stateMutex);
-    m_keyStores.erase(m_currentKeyStoreId);
-    m_currentKeyStoreId = storeId;
-    m_keyStores.emplace(storeId, store);
-    m_currentKeyAlias = keys.begin()->first;
+    if (storeId != m_currentKeyStoreId) {
+        m_keyStores.erase(m_currentKeyStoreId);
+        m_currentKeyStoreId = storeId;
+        m_keyStores.emplace(storeId, store);
+    }
+    m_currentKeyAlias = newAlias;
 }
 
 std::vector<KeyInfo> CryptoProviderRU::getKeys()

@@ -35,8 +35,8 @@ inline const std::vector<KeyKind>& keyKinds()
          GCRY_MD_GOSTR3411_CP},
         {"2001 CryptoPro XchA", GOST_R_3410_2001_GOST_R_3411_1994, std::string(crypto_pro_param::XchA),
          GCRY_MD_GOSTR3411_CP},
-        {"2012-256 CryptoPro B", GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN, std::string(crypto_pro_param::B),
-         GCRY_MD_STRIBOG256},
+        {"2012-256 CryptoPro B", GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN,
+         std::string(crypto_pro_param::B), GCRY_MD_STRIBOG256},
         {"2012-256 TC26 A", GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN,
          std::string(tc26_gost_3410::paramSetA_256), GCRY_MD_STRIBOG256},
         {"2012-512 TC26 A", GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN,
@@ -86,10 +86,10 @@ class TestCa
         const bytes request = store.createPkcs10(key, subject, extensions, true, SHA_256);
         const std::string name = "user" + std::to_string(++m_issued);
         gostsoft::writeFile(m_ca.dir.file(name + ".req"), request);
-        const auto made = gostsoft::openssl(
-            "x509 -req -inform DER -in " + m_ca.dir.file(name + ".req") + " -CA " + m_ca.certPem + " -CAkey " +
-            m_ca.keyPem + " -set_serial " + std::to_string(1000 + m_issued) + " -days 30 -outform DER -out " +
-            m_ca.dir.file(name + ".der"));
+        const auto made = gostsoft::openssl("x509 -req -inform DER -in " + m_ca.dir.file(name + ".req") +
+                                            " -CA " + m_ca.certPem + " -CAkey " + m_ca.keyPem +
+                                            " -set_serial " + std::to_string(1000 + m_issued) +
+                                            " -days 30 -outform DER -out " + m_ca.dir.file(name + ".der"));
         if (made.status != 0) {
             throw std::runtime_error("openssl x509 -req failed: " + made.output);
         }

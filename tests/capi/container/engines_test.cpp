@@ -9,8 +9,8 @@
 #include "capi/crypto_pro_container.h"
 #include "capi/csp_engines.h"
 #include "container_lab.h"
-#include "csp_lab.h"
 #include "cryptoprovider/core/errors.h"
+#include "csp_lab.h"
 #include "x509/errors.h"
 
 namespace
@@ -85,7 +85,8 @@ TEST_F(CspLab, VerificationEngineChecksTheCspsRawSignatures)
     for (const auto& kind : containerlab::keyKinds()) {
         SCOPED_TRACE(kind.name);
         CryptoProContainer store;
-        store.createNewKey(std::string("verify ") + kind.name, 0, kind.algorithm, kind.paramsOid, "cryptopro", L"");
+        store.createNewKey(std::string("verify ") + kind.name, 0, kind.algorithm, kind.paramsOid, "cryptopro",
+                           L"");
         const auto key = store.key();
         const PublicKey publicKey = store.publicKey(key, Endian::Big);
 
@@ -94,7 +95,8 @@ TEST_F(CspLab, VerificationEngineChecksTheCspsRawSignatures)
         Bytes wrong = signature;
         wrong[5] ^= 0x01;
         EXPECT_FALSE(engine.verifyRawSign(DATA, wrong, publicKey, kind.algorithm, kind.paramsOid, false));
-        EXPECT_FALSE(engine.verifyRawSign(Bytes{'x'}, signature, publicKey, kind.algorithm, kind.paramsOid, false));
+        EXPECT_FALSE(
+            engine.verifyRawSign(Bytes{'x'}, signature, publicKey, kind.algorithm, kind.paramsOid, false));
 
         const Bytes legacy = store.rawSign(key, {DATA}, true, {}).at(0);
         const PublicKey legacyKey = store.publicKey(key, Endian::Little);
@@ -112,15 +114,17 @@ TEST_F(CspLab, VerificationEngineChecksOpensslsCades)
 {
     const cmstest::GostSigner signer(gostsoft::Curve::Tc26A512);
     gostsoft::writeFile(signer.dir.file("in.bin"), DATA);
-    const auto made = gostsoft::openssl("cms -sign -binary -cades -outform DER -in " + signer.dir.file("in.bin") +
-                                        " -signer " + signer.certPem + " -inkey " + signer.keyPem + " -out " +
-                                        signer.dir.file("m.p7s"));
+    const auto made = gostsoft::openssl("cms -sign -binary -cades -outform DER -in " +
+                                        signer.dir.file("in.bin") + " -signer " + signer.certPem +
+                                        " -inkey " + signer.keyPem + " -out " + signer.dir.file("m.p7s"));
     ASSERT_EQ(made.status, 0) << made.output;
     const Pkcs7 cms(gostsoft::readFile(signer.dir.file("m.p7s")), pkcs7::Format::SerialWithIssuer);
-    const auto engine = std::make_shared<capi::VerifySignCryptoApi>(std::make_shared<capi::DigestCryptoApi>());
+    const auto engine =
+        std::make_shared<capi::VerifySignCryptoApi>(std::make_shared<capi::DigestCryptoApi>());
     const std::string params = signer.cert.gost3410ParamsOid();
     EXPECT_TRUE(engine->verifyCades(DATA, cms.signerInfos()));
-    EXPECT_TRUE(engine->verifyCmsSign(DATA, cms.signerInfos(), false, signer.cert.publicKey(Endian::Big), params));
+    EXPECT_TRUE(
+        engine->verifyCmsSign(DATA, cms.signerInfos(), false, signer.cert.publicKey(Endian::Big), params));
     Bytes tampered = DATA;
     tampered[0] ^= 0x01;
     EXPECT_FALSE(engine->verifyCades(tampered, cms.signerInfos()));

@@ -12,10 +12,17 @@ namespace
 
 TEST(EngineFactory, CryptoTypesWithoutAnEngine)
 {
-    for (const char* cryptoType : {"", "std", "ovt", "microsoft", "rutoken", "Angara", "cryptopro", "signalcom"}) {
+    for (const char* cryptoType : {"", "std", "ovt", "microsoft", "vipnet", "rutoken", "Angara", "signalcom"}) {
         EXPECT_THROW(getDigestEngine(cryptoType), FunctionNotImplemented) << cryptoType;
         EXPECT_THROW(getVerifySignEngineSoftware(cryptoType), FunctionNotImplemented) << cryptoType;
     }
+}
+
+// This test runs with ORMID_CSP_DIR naming a folder without a CSP.
+TEST(EngineFactory, TheCspEnginesNeedTheCsp)
+{
+    EXPECT_THROW(getDigestEngine("cryptopro"), CryptoProCSPLoadError);
+    EXPECT_THROW(getVerifySignEngineSoftware("cryptopro"), CryptoProCSPLoadError);
 }
 
 TEST(EngineFactory, HardwareVerifierNeedsADevice)

@@ -50,9 +50,12 @@ class ProviderLab : public ::testing::Test
 
 TEST_F(ProviderLab, AvailableCryptoNamesEachMakeOnceSortedAndFiltered)
 {
-    const std::vector<std::string> all{"angara", "jacarta_2", "ovt", "rutoken_2"};
+    // The cards in the readers and the lab's CSP.
+    const std::vector<std::string> all{"angara", "cryptopro", "jacarta_2", "ovt", "rutoken_2"};
     EXPECT_EQ(getAvailableCrypto({}), all);
     EXPECT_EQ(getAvailableCrypto({"ovt", "rutoken_2", "cryptopro"}),
+              (std::vector<std::string>{"cryptopro", "ovt", "rutoken_2"}));
+    EXPECT_EQ(getAvailableCrypto({"ovt", "rutoken_2", "rutoken_3"}),
               (std::vector<std::string>{"ovt", "rutoken_2"}));
     EXPECT_TRUE(getAvailableCrypto({"rutoken_3"}).empty());
 
