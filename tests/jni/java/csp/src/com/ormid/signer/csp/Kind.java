@@ -1,5 +1,9 @@
 package com.ormid.signer.csp;
 
+import com.ormid.signer.tokens.Verifiers;
+import org.bouncycastle.crypto.digests.GOST3411Digest;
+import org.bouncycastle.crypto.engines.GOST28147Engine;
+
 /** GOST key kinds a CSP container is made with: signature algorithm, parameter set and the key's hash. */
 enum Kind {
     GOST_2001_A("1.2.643.2.2.19", "1.2.643.2.2.3", "1.2.643.2.2.35.1", 256, "gost2001", "A", "md_gost94"),
@@ -27,6 +31,22 @@ enum Kind {
         this.opensslAlgorithm = opensslAlgorithm;
         this.opensslParamSet = opensslParamSet;
         this.opensslDigest = opensslDigest;
+    }
+
+    /**
+     * The digest a signature of the legacy-bank mode is made over, in the order openssl prints digests: GOST
+     * R 34.11-94 takes the test parameters there (Bouncy Castle computes it: openssl knows only the CryptoPro
+     * ones), the Streebog hashes are the same in both modes.
+     */
+    byte[] legacyDigest(byte[] data) {
+        if (this != GOST_2001_A) {
+            return Verifiers.opensslDigest(opensslDigest, data);
+        }
+        GOST3411Digest digest = new GOST3411Digest(GOST28147Engine.getSBox("D-Test"));
+        digest.update(data, 0, data.length);
+        byte[] out = new byte[digest.getDigestSize()];
+        digest.doFinal(out, 0);
+        return out;
     }
 
     boolean isSignAlgorithm(String oid) {

@@ -61,8 +61,13 @@ public final class Verifiers {
      * the named openssl digest.
      */
     public static boolean opensslRaw(String digest, byte[] data, byte[] signature, Path publicKey) {
+        return opensslRawOverDigest(opensslDigest(digest, data), signature, publicKey);
+    }
+
+    /** openssl pkeyutl -verify of a raw signature (s‖r) over a digest given in the order openssl prints it. */
+    public static boolean opensslRawOverDigest(byte[] digest, byte[] signature, Path publicKey) {
         return Tools.openssl("pkeyutl", "-verify", "-pubin", "-inkey", publicKey.toString(), "-in",
-                             Tools.file("digest.bin", opensslDigest(digest, data)).toString(), "-sigfile",
+                             Tools.file("digest.bin", digest).toString(), "-sigfile",
                              Tools.file("sig.bin", signature).toString())
             .ok();
     }
