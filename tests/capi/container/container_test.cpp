@@ -12,9 +12,11 @@
 
 #include "base/errors.h"
 #include "capi/crypto_pro_container.h"
+#include "capi/csp_engines.h"
 #include "capi/errors.h"
 #include "capi/functions.h"
 #include "container_lab.h"
+#include "cryptoprovider/core/cms_assembly.h"
 #include "cryptoprovider/core/errors.h"
 #include "csp_lab.h"
 #include "x509/errors.h"
@@ -217,6 +219,60 @@ TEST_F(Containers, LegacyBankModeHashesGost94WithTheTestParameters)
                                              signature));
     EXPECT_FALSE(containerlab::opensslAccepts(spki, containerlab::gcryptDigest(GCRY_MD_GOSTR3411_CP, DATA),
                                               signature));
+}
+
+// A container of a CSP that makes RSA keys in type 24 contexts (this
+// library's own CSP container takes GOST keys only).
+class RsaContainer : public CryptoProContainer
+{
+  public:
+    capi::PROV_TYPE providerTypeByAlgorithm(const AlgorithmId& algorithm) const override
+    {
+        return algorithm.isRsa() ? PROV_RSA_AES : CryptoProContainer::providerTypeByAlgorithm(algorithm);
+    }
+};
+
+TEST_F(Containers, RsaKeysSignWithTheDigestAskedFor)
+{
+    const auto store = std::make_shared<RsaContainer>();
+    store->createNewRsaKey("rsa", 0, L"", 2048);
+    const auto key = store->key();
+    EXPECT_EQ(key->signAlgorithm(), RSA_ENCRYPTION);
+    EXPECT_EQ(key->algParamsOid(), "");
+    const RsaPublicKey publicKey = store->getRsaPublicKey(key);
+    EXPECT_EQ(publicKey.modulus.size(), 256u);
+    const Bytes spki = store->getSubjectPublicKeyInfo(key).derEncoding();
+    const gostsoft::TempDir dir;
+    capi::VerifySignCryptoApi engine(std::make_shared<capi::DigestCryptoApi>());
+    struct Case {
+        AlgorithmId algorithm;
+        std::string name;
+        int gcrypt;
+    };
+    for (const Case& c : {Case{SHA_256, "sha256", GCRY_MD_SHA256}, Case{SHA_512, "sha512", GCRY_MD_SHA512}}) {
+        SCOPED_TRACE(c.name);
+        const auto opensslAccepts = [&](const Bytes& data, const Bytes& signature) {
+            const auto checked =
+                gostsoft::opensslVerify(dir, c.name, spki, containerlab::gcryptDigest(c.gcrypt, data),
+                                        signature, "-pkeyopt digest:" + c.name);
+            return checked.output.find("Signature Verified Successfully") != std::string::npos;
+        };
+        const Bytes signature = store->rawSign(key, {DATA}, false, {c.algorithm}).at(0);
+        EXPECT_TRUE(opensslAccepts(DATA, signature));
+        EXPECT_TRUE(engine.verifyRsaSign(DATA, signature, publicKey, c.algorithm));
+        EXPECT_FALSE(engine.verifyRsaSign(Bytes{'x'}, signature, publicKey, c.algorithm));
+
+        // In CMS the digest is the one the message-digest attribute's length names.
+        DataForSign item;
+        item.data = DATA;
+        item.shaDigestAlgorithm = c.algorithm;
+        const auto attributes =
+            generateSignedAttributes(store, {item}, X509(), key->digestAlgorithm(), {}, false);
+        const SignerInfo signer = store->cmsSign(key, attributes, false).at(0).signerInfos().at(0);
+        EXPECT_EQ(signer.digestAlgorithmId(), c.algorithm);
+        EXPECT_TRUE(opensslAccepts(attributes.at(0).derEncoding(),
+                                   signer.signature(pkcs7::Format::SerialWithIssuer)));
+    }
 }
 
 TEST_F(Containers, TheKeysCertificateIsKeptWithTheKeyAndInMy)
