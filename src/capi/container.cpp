@@ -64,16 +64,26 @@ X509 keyCertificate(const Key& key, const AlgorithmId& signAlgorithm, const std:
 
 // ---- CspKeyRecord -------------------------------------------------------------
 
-CspKeyRecord::CspKeyRecord(Key key) : KeyRecord({}, AlgorithmId(), {}, {}, X509()), m_key(std::move(key)) {}
+CspKeyRecord::CspKeyRecord(Key key) : CspKeyRecord(std::make_shared<OpenKey>(std::move(key))) {}
+
+CspKeyRecord::CspKeyRecord(std::shared_ptr<OpenKey> open)
+    : KeyRecord({}, AlgorithmId(), {}, {}, X509()), m_open(std::move(open))
+{
+}
+
+std::shared_ptr<CspKeyRecord> CspKeyRecord::sharingKeyOf(const CspKeyRecord& record)
+{
+    return std::shared_ptr<CspKeyRecord>(new CspKeyRecord(record.m_open));
+}
 
 void CspKeyRecord::updateInfo(unsigned int aliasParam, unsigned int paramsParam, std::string_view cryptoType)
 {
     const bs::Logger log("capi::CspKeyRecord::updateInfo");
-    const std::string alias = encoding::cp1251_to_utf8(m_key.provider().stringParam(aliasParam, 0));
+    const std::string alias = encoding::cp1251_to_utf8(key().provider().stringParam(aliasParam, 0));
     log.info("alias: " + alias);
-    const AlgorithmId algorithm = m_key.signAlgorithm();
-    const std::string paramsOid = algorithm.isRsa() ? std::string() : text(m_key.param(paramsParam, 0));
-    const X509 certificate = keyCertificate(m_key, algorithm, paramsOid);
+    const AlgorithmId algorithm = key().signAlgorithm();
+    const std::string paramsOid = algorithm.isRsa() ? std::string() : text(key().param(paramsParam, 0));
+    const X509 certificate = keyCertificate(key(), algorithm, paramsOid);
     setAlias(alias);
     setSignAlgorithm(algorithm);
     setAlgParamsOid(paramsOid);
@@ -274,7 +284,8 @@ void Container::updateKeysInfo()
         record = std::make_shared<CspKeyRecord>(Key(containerId(), provType()));
         record->updateInfo(keyAliasParam(), signParamsOid(), cryptoType());
     } else {
-        record = cspKey(keys.begin()->second);
+        // A fresh record of the open key: the listed one stays as callers saw it.
+        record = CspKeyRecord::sharingKeyOf(*cspKey(keys.begin()->second));
         const auto lock = record->lock();
         record->updateInfo(keyAliasParam(), signParamsOid(), cryptoType());
     }

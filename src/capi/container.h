@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "asn1/bytes.h"
@@ -19,14 +20,18 @@
 namespace capi
 {
 
-// A key record that owns the open key of its container. The key's handles
-// are used by one thread at a time: callers hold lock() around every use.
+// A key record that owns the open key of its container. A record is not
+// changed once it is listed: a refresh makes a new record that shares the
+// open key. The key's handles are used by one thread at a time: callers hold
+// lock() around every use.
 class CspKeyRecord : public KeyRecord
 {
   public:
     explicit CspKeyRecord(Key key);
+    // A record of the same open key, its facts still to be read.
+    static std::shared_ptr<CspKeyRecord> sharingKeyOf(const CspKeyRecord& record);
 
-    // Refreshes the record from the CSP: the alias is the provider text
+    // Fills the record from the CSP: the alias is the provider text
     // parameter `aliasParam` (CP1251), the parameter set the key parameter
     // `paramsParam` (GOST keys only), the sign algorithm the key's own, and
     // the certificate the one stored with the key (KP_CERTIFICATE), else the
@@ -35,12 +40,18 @@ class CspKeyRecord : public KeyRecord
     // succeeded.
     void updateInfo(unsigned int aliasParam, unsigned int paramsParam, std::string_view cryptoType);
 
-    const Key& key() const noexcept { return m_key; }
-    std::unique_lock<std::mutex> lock() const { return std::unique_lock(m_mutex); }
+    const Key& key() const noexcept { return m_open->key; }
+    std::unique_lock<std::mutex> lock() const { return std::unique_lock(m_open->mutex); }
 
   private:
-    Key m_key;
-    mutable std::mutex m_mutex;
+    struct OpenKey {
+        explicit OpenKey(Key openKey) : key(std::move(openKey)) {}
+        Key key;
+        std::mutex mutex;
+    };
+    explicit CspKeyRecord(std::shared_ptr<OpenKey> open);
+
+    std::shared_ptr<OpenKey> m_open;
 };
 
 // The CspKeyRecord behind `key`; std::logic_error "not csp key" for a

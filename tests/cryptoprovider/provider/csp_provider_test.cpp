@@ -192,6 +192,29 @@ TEST_F(CspProvider, SignaturesCertificateAndVerification)
     }
 }
 
+TEST_F(CspProvider, ThreadsSignAndListWithOneContainerAtOnce)
+{
+    makeKey();
+    const Bytes spki = provider.getSubjectPublicKeyInfo().derEncoding();
+    constexpr int THREADS = 4;
+    std::vector<Bytes> signatures(THREADS);
+    {
+        std::vector<std::jthread> threads;
+        for (int i = 0; i < THREADS; ++i) {
+            threads.emplace_back([&, i] {
+                for (int round = 0; round < 5; ++round) {
+                    provider.getKeys(); // reads the key again while others sign with it
+                    signatures[i] = provider.rawSign({DATA}, false, {}).at(0);
+                }
+            });
+        }
+    }
+    const Bytes digest = containerlab::gcryptDigest(GCRY_MD_STRIBOG256, DATA);
+    for (const Bytes& signature : signatures) {
+        EXPECT_TRUE(containerlab::opensslAccepts(spki, digest, signature));
+    }
+}
+
 TEST_F(CspProvider, DeletingTheKeyDeletesTheContainerAndForgetsIt)
 {
     makeKey();
