@@ -7,7 +7,8 @@
 
 #include <string>
 
-extern "C" JNIEXPORT jint JNICALL Java_com_ormid_signer_csp_LabCsp_openHandles(JNIEnv* env, jclass, jstring dir)
+extern "C" JNIEXPORT jint JNICALL Java_com_ormid_signer_csp_LabCsp_openHandles(JNIEnv* env, jclass,
+                                                                               jstring dir)
 {
     const char* chars = env->GetStringUTFChars(dir, nullptr);
     if (chars == nullptr) {

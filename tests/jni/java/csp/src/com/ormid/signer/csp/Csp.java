@@ -3,6 +3,9 @@ package com.ormid.signer.csp;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.ormid.signer.tokens.Tools;
+import java.io.IOException;
+import java.io.UncheckedIOException;
+import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
@@ -32,15 +35,27 @@ final class Csp {
 
     /** Changes settings of the lab's CSP (scripts/lab csp). */
     static void set(String... settings) {
-        List<String> command = new ArrayList<>(List.of(Tools.labEnv("ORMID_LAB_SCRIPT"), "csp", Tools.labDir().toString()));
+        List<String> command =
+            new ArrayList<>(List.of(Tools.labEnv("ORMID_LAB_SCRIPT"), "csp", Tools.labDir().toString()));
         command.addAll(List.of(settings));
         Tools.Result result = Tools.run(command, Map.of());
         assertTrue(result.ok(), () -> "lab csp: " + result.text());
     }
 
+    /** The lines of the lab CSP's certificate store "MY" of the current user, one certificate each. */
+    static List<String> myStore() {
+        try {
+            Path store = Tools.labDir().resolve("csp").resolve("stores").resolve("MY");
+            return Files.exists(store) ? Files.readAllLines(store) : List.of();
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
     /** A fully qualified container name on the reader, new to the CSP. */
     static String newName(String reader) {
-        return "\\\\.\\" + reader + "\\" + PREFIX + Tools.unique() + "-" + Long.toHexString(System.nanoTime() & 0xFFFFF);
+        return "\\\\.\\" + reader + "\\" + PREFIX + Tools.unique() + "-"
+               + Long.toHexString(System.nanoTime() & 0xFFFFF);
     }
 
     static String mediumMissing(String reader) {

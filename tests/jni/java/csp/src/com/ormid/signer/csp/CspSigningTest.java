@@ -21,6 +21,7 @@ import java.io.UncheckedIOException;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.EnumMap;
+import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
 import org.bouncycastle.asn1.ASN1OctetString;
@@ -50,6 +51,10 @@ class CspSigningTest {
                 assertEquals(Texts.WRONG_KEY_FOR_CERTIFICATE,
                              errorOf(() -> Session.importCertificate(c.s, otherCert.der(), Session.CERT_TYPE_USER)));
                 Session.importCertificate(c.s, cert.der(), Session.CERT_TYPE_USER);
+                String line = "cert=" + HexFormat.of().formatHex(cert.der());
+                assertTrue(Csp.myStore().stream().anyMatch(
+                               entry -> entry.toLowerCase().startsWith(line) && entry.contains(" container=")),
+                           "the certificate is in MY, bound to its container");
                 return new Signer(Session.getKeystoreId(c.s), cert, otherCert, Session.getPublicKey(other.s));
             }
         });
@@ -182,7 +187,8 @@ class CspSigningTest {
         try (Container c = Container.session(false)) {
             assertAll(() -> assertTrue(verify(c, kind, signature, doc, publicKey), "its own data"),
                       () -> assertFalse(verify(c, kind, signature, Tools.tampered(doc, 1), publicKey), "other data"),
-                      () -> assertFalse(verify(c, kind, Tools.swapHalves(signature), doc, publicKey), "halves swapped"));
+                      () -> assertFalse(verify(c, kind, Tools.swapHalves(signature), doc, publicKey),
+                                        "halves swapped"));
         }
     }
 }
