@@ -230,11 +230,7 @@ std::shared_ptr<KeyRecord> Container::createKey(std::string_view alias, const Al
         // the alias free.
         log.error(e.what());
         record.reset();
-        try {
-            Provider::deleteContainer(alias, type);
-        } catch (const std::exception& cleanup) {
-            log.warning(std::string("the new container stays: ") + cleanup.what());
-        }
+        Provider::discardContainer(alias, type);
         throw;
     }
     log.info("uniqueName:" + uniqueName);

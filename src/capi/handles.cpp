@@ -165,6 +165,16 @@ void Provider::deleteContainer(std::string_view container, PROV_TYPE provType)
     Provider(container, provType, CRYPT_DELETEKEYSET);
 }
 
+void Provider::discardContainer(std::string_view container, PROV_TYPE provType) noexcept
+{
+    try {
+        deleteContainer(container, provType);
+    } catch (const std::exception& e) {
+        bs::Logger("capi::Provider::discardContainer")
+            .warning(std::string("the new container stays: ") + e.what());
+    }
+}
+
 bytes Provider::param(unsigned int id, unsigned int flags) const
 {
     return readSized(*m_wrapper, [&](BYTE* data, DWORD* length) {
@@ -257,11 +267,7 @@ Key::Key(PROV_TYPE provType, std::string_view alias, const AlgorithmId& algorith
     } catch (...) {
         // The half-made container would hold the alias: take it away again.
         m_provider.close();
-        try {
-            Provider::deleteContainer(alias, provType);
-        } catch (const std::exception& e) {
-            log.warning(std::string("the new container stays: ") + e.what());
-        }
+        Provider::discardContainer(alias, provType);
         throw;
     }
 }

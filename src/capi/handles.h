@@ -58,6 +58,10 @@ class Provider
     static Provider verifyContext(PROV_TYPE provType);
     // Deletes the container (CRYPT_DELETEKEYSET); errors as the constructor.
     static void deleteContainer(std::string_view container, PROV_TYPE provType);
+    // deleteContainer for the clean-up after a failed creation: a failure of
+    // its own is only logged (the error that made the clean-up is the one to
+    // report).
+    static void discardContainer(std::string_view container, PROV_TYPE provType) noexcept;
 
     HCRYPTPROV get() const noexcept { return m_handle; }
     PROV_TYPE provType() const noexcept { return m_provType; }
