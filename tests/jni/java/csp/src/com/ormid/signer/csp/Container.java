@@ -3,7 +3,6 @@ package com.ormid.signer.csp;
 import com.ormid.signer.Session;
 import com.ormid.signer.Signer;
 import com.ormid.signer.entities.KeyInfo;
-import com.ormid.signer.entities.SignData;
 
 /** A session working on CSP containers; closing it closes the session. */
 final class Container implements AutoCloseable {
@@ -39,12 +38,6 @@ final class Container implements AutoCloseable {
         Session.setKeystore(s, Csp.STORE, "", true);
         Session.createNewKey(s, name, 7, kind.signAlgorithm, kind.paramSet, PASSWORD);
         return Session.getKeyInfo(s);
-    }
-
-    static SignData signData(byte[] data, boolean attached) {
-        SignData item = new SignData(data);
-        item.attached = attached;
-        return item;
     }
 
     @Override

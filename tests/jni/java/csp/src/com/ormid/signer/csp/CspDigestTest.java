@@ -1,11 +1,9 @@
 package com.ormid.signer.csp;
 
-import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 
 import com.ormid.signer.Session;
-import java.io.ByteArrayOutputStream;
-import java.util.Arrays;
+import com.ormid.signer.tokens.Tools;
 import java.util.function.Supplier;
 import java.util.stream.Stream;
 import org.bouncycastle.crypto.Digest;
@@ -26,14 +24,6 @@ class CspDigestTest {
     private static final String STREEBOG_512 = "1.2.643.7.1.1.2.3";
     private static final String GOST_94 = "1.2.643.2.2.9";
 
-    private static byte[] data() {
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        for (int i = 0; i < 40; ++i) {
-            out.writeBytes(("строка " + i + " платёжного документа\n").getBytes(UTF_8));
-        }
-        return out.toByteArray();
-    }
-
     private static byte[] bc(Digest digest, byte[] data) {
         digest.update(data, 0, data.length);
         byte[] out = new byte[digest.getDigestSize()];
@@ -47,15 +37,6 @@ class CspDigestTest {
             out[i] = bytes[bytes.length - 1 - i];
         }
         return out;
-    }
-
-    /** Feeds the data in uneven pieces, an empty one among them. */
-    private static byte[] digestInSteps(String s, byte[] data) {
-        int[] cuts = {0, 1, 1, 70, data.length};
-        for (int i = 1; i < cuts.length; ++i) {
-            Session.updateDigest(s, Arrays.copyOfRange(data, cuts[i - 1], cuts[i]));
-        }
-        return Session.finalizeDigest(s);
     }
 
     /**
@@ -76,21 +57,21 @@ class CspDigestTest {
     @ParameterizedTest(name = "{0}")
     @MethodSource("digests")
     void stepsGiveBouncyCastlesDigest(String oid, Supplier<Digest> standard, Supplier<Digest> legacyParams) {
-        byte[] data = data();
+        byte[] data = Tools.multiLineDocument();
         try (Container c = Container.session(false); Container legacy = Container.session(true)) {
             Session.initDigest(c.s, Csp.CRYPTO_TYPE, oid);
-            assertArrayEquals(bc(standard.get(), data), digestInSteps(c.s, data), "standard");
+            assertArrayEquals(bc(standard.get(), data), Tools.digestInSteps(c.s, data), "standard");
             Session.initDigest(legacy.s, Csp.CRYPTO_TYPE, oid);
-            assertArrayEquals(reversed(bc(legacyParams.get(), data)), digestInSteps(legacy.s, data), "legacy mode");
+            assertArrayEquals(reversed(bc(legacyParams.get(), data)), Tools.digestInSteps(legacy.s, data), "legacy mode");
         }
     }
 
     @Test
     void theCurrentKeyChoosesItsOwnHash() {
-        byte[] data = data();
+        byte[] data = Tools.multiLineDocument();
         try (Container c = Container.create(Csp.newName("HDIMAGE"), Kind.GOST_2012_512_A)) {
             Session.initDigestByCurrentKey(c.s);
-            assertArrayEquals(bc(new GOST3411_2012_512Digest(), data), digestInSteps(c.s, data));
+            assertArrayEquals(bc(new GOST3411_2012_512Digest(), data), Tools.digestInSteps(c.s, data));
         }
     }
 }

@@ -118,8 +118,8 @@ class CspSigningTest {
             assertEquals(1, certificates.length, "the container keeps the certificate with its key");
             assertArrayEquals(signer.cert().der(), certificates[0].x509);
 
-            byte[] attached = Session.cmsSign(c.s, Container.signData(doc, true));
-            byte[] detached = Session.cmsSign(c.s, Container.signData(doc, false));
+            byte[] attached = Session.cmsSign(c.s, Tools.signData(doc, true));
+            byte[] detached = Session.cmsSign(c.s, Tools.signData(doc, false));
             byte[] forged = Tools.tampered(attached, Tools.indexOf(attached, doc) + 5);
             byte[] publicKey = Session.getPublicKey(c.s);
             assertAll(
@@ -147,7 +147,7 @@ class CspSigningTest {
             SignData[] items = new SignData[3];
             for (int i = 0; i < items.length; ++i) {
                 docs.add(document("group " + i));
-                items[i] = Container.signData(docs.get(i), i != 1);
+                items[i] = Tools.signData(docs.get(i), i != 1);
             }
             byte[][] messages = Session.groupCmsSign(c.s, items);
             assertEquals(items.length, messages.length);

@@ -50,9 +50,7 @@ final class Token implements AutoCloseable {
     }
 
     static SignData signData(byte[] data, boolean attached) {
-        SignData item = new SignData(data);
-        item.attached = attached;
-        return item;
+        return Tools.signData(data, attached);
     }
 
     @Override

@@ -1,12 +1,10 @@
 package com.ormid.signer.tokens;
 
 import static com.ormid.signer.tokens.Texts.errorOf;
-import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 
 import com.ormid.signer.Session;
-import java.io.ByteArrayOutputStream;
 import org.bouncycastle.util.Arrays;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -25,23 +23,6 @@ class TokenHashingTest {
         }
     }
 
-    /** Feeds the data in uneven pieces, an empty one among them. */
-    private static byte[] digestInSteps(String s, byte[] data) {
-        int[] cuts = {0, 1, 1, 70, data.length};
-        for (int i = 1; i < cuts.length; ++i) {
-            Session.updateDigest(s, java.util.Arrays.copyOfRange(data, cuts[i - 1], cuts[i]));
-        }
-        return Session.finalizeDigest(s);
-    }
-
-    private static byte[] data() {
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        for (int i = 0; i < 40; ++i) {
-            out.writeBytes(("строка " + i + " платёжного документа\n").getBytes(UTF_8));
-        }
-        return out.toByteArray();
-    }
-
     private static byte[] openssl(String digest, byte[] data) {
         return Tools.opensslOk("dgst", "-" + digest, "-binary", Tools.file("data.bin", data).toString());
     }
@@ -49,17 +30,18 @@ class TokenHashingTest {
     @ParameterizedTest
     @EnumSource(Make.class)
     void stepsGiveTheDigestOpensslComputes(Make make) {
-        byte[] data = data();
+        byte[] data = Tools.multiLineDocument();
         try (Token token = Token.open(make, false); Token legacy = Token.open(make, true)) {
             String[][] cases = {{STREEBOG_256, "md_gost12_256"}, {STREEBOG_512, "md_gost12_512"}, {GOST_94, "md_gost94"}};
             for (String[] digest : cases) {
                 byte[] expected = openssl(digest[1], data);
                 Session.initDigest(token.s, make.id, digest[0]);
-                assertArrayEquals(expected, digestInSteps(token.s, data), digest[1]);
+                assertArrayEquals(expected, Tools.digestInSteps(token.s, data), digest[1]);
                 if (!digest[0].equals(GOST_94)) {
                     // The legacy mode hands the digest over in the order the hash produces it.
                     Session.initDigest(legacy.s, make.id, digest[0]);
-                    assertArrayEquals(Arrays.reverse(expected), digestInSteps(legacy.s, data), digest[1] + " legacy");
+                    assertArrayEquals(Arrays.reverse(expected), Tools.digestInSteps(legacy.s, data),
+                                      digest[1] + " legacy");
                 }
             }
             // The legacy GOST R 34.11-94 parameter set is not one a token hashes with.
@@ -67,7 +49,7 @@ class TokenHashingTest {
 
             token.createKey(Make.Kind.A);
             Session.initDigestByCurrentKey(token.s);
-            assertArrayEquals(openssl("md_gost12_256", data), digestInSteps(token.s, data), "by the current key");
+            assertArrayEquals(openssl("md_gost12_256", data), Tools.digestInSteps(token.s, data), "by the current key");
         }
     }
 }

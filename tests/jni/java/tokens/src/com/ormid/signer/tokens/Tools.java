@@ -4,6 +4,9 @@ import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.ormid.signer.Session;
+import com.ormid.signer.entities.SignData;
+import java.io.ByteArrayOutputStream;
 import java.io.IOException;
 import java.io.UncheckedIOException;
 import java.nio.file.Files;
@@ -21,8 +24,8 @@ import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicLong;
 
 /**
- * Runs the independent tools (openssl with the gost engine, the lab's device tool) and handles files; the
- * confirmation token suite uses them too.
+ * Runs the independent tools (openssl with the gost engine, the lab's device tool), handles files and holds the
+ * small session helpers every lab suite needs; the confirmation token and CSP suites use them too.
  */
 public final class Tools {
     private static final AtomicLong counter = new AtomicLong();
@@ -161,5 +164,30 @@ public final class Tools {
 
     public static long unique() {
         return counter.incrementAndGet();
+    }
+
+    /** One document to sign, attached to its CMS message or not. */
+    public static SignData signData(byte[] data, boolean attached) {
+        SignData item = new SignData(data);
+        item.attached = attached;
+        return item;
+    }
+
+    /** A document of forty lines of Cyrillic text, the input of the digest tests. */
+    public static byte[] multiLineDocument() {
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        for (int i = 0; i < 40; ++i) {
+            out.writeBytes(("строка " + i + " платёжного документа\n").getBytes(UTF_8));
+        }
+        return out.toByteArray();
+    }
+
+    /** The session's digest in progress fed the data in uneven pieces, an empty one among them, and finished. */
+    public static byte[] digestInSteps(String s, byte[] data) {
+        int[] cuts = {0, 1, 1, 70, data.length};
+        for (int i = 1; i < cuts.length; ++i) {
+            Session.updateDigest(s, Arrays.copyOfRange(data, cuts[i - 1], cuts[i]));
+        }
+        return Session.finalizeDigest(s);
     }
 }
