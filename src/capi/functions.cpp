@@ -56,13 +56,10 @@ std::string version(PROV_TYPE provType)
 
 std::vector<std::string> availableReaders()
 {
-    const Provider provider = Provider::verifyContext(PROV_GOST_2001_DH);
     std::vector<std::string> readers;
-    unsigned int flags = CRYPT_FIRST;
-    while (const std::optional<std::string> name = provider.nextStringParam(PP_ENUMREADERS, flags)) {
-        readers.push_back(encoding::cp1251_to_utf8(*name));
-        flags = CRYPT_NEXT;
-    }
+    Provider::verifyContext(PROV_GOST_2001_DH).enumerate(PP_ENUMREADERS, 0, [&](std::string name) {
+        readers.push_back(encoding::cp1251_to_utf8(name));
+    });
     return readers;
 }
 
@@ -73,15 +70,11 @@ std::vector<std::string> availableContainers(const std::vector<PROV_TYPE>& provT
     std::set<std::string> seen;
     for (const PROV_TYPE provType : provTypes) {
         try {
-            const Provider provider = Provider::verifyContext(provType);
-            unsigned int step = CRYPT_FIRST;
-            while (const std::optional<std::string> name =
-                       provider.nextStringParam(PP_ENUMCONTAINERS, step | flags)) {
-                std::string utf8 = encoding::cp1251_to_utf8(*name);
+            Provider::verifyContext(provType).enumerate(PP_ENUMCONTAINERS, flags, [&](std::string name) {
+                std::string utf8 = encoding::cp1251_to_utf8(name);
                 if (seen.insert(utf8).second)
                     names.push_back(std::move(utf8));
-                step = CRYPT_NEXT;
-            }
+            });
         } catch (const Error& e) {
             log.warning("provider type " + std::to_string(provType) + ": " + e.what());
         }

@@ -78,6 +78,38 @@ std::string textUpToNul(const bytes& value)
     return std::string(value.begin(), end);
 }
 
+// `utf8` as the CSP's CP1251 bytes. A character without a CP1251 byte would
+// reach the CSP as "?" and name another container, and bytes that are not
+// UTF-8 do not come back the same: std::invalid_argument.
+std::string toCp1251(std::string_view utf8, const char* what)
+{
+    std::string text = encoding::utf8_to_cp1251(utf8);
+    if (encoding::cp1251_to_utf8(text) != utf8)
+        bs::logAndThrow(bs::Logger("capi::handles"),
+                        std::invalid_argument(std::string(what) + " has characters the CSP cannot take"));
+    return text;
+}
+
+// The password as the CSP's NUL-terminated CP1251 bytes; every copy made on
+// the way is wiped. A character without a CP1251 byte would weaken the
+// password to "?": std::invalid_argument.
+bytes passwordBytes(std::wstring_view password)
+{
+    std::string text = encoding::utf16_to_cp1251(password);
+    std::wstring back = encoding::cp1251_to_utf16(text);
+    const bool exact = back == password;
+    bs::secureZero(&back);
+    if (!exact) {
+        bs::secureZero(&text);
+        bs::logAndThrow(bs::Logger("capi::handles"),
+                        std::invalid_argument("Password has characters the CSP cannot take"));
+    }
+    bytes pin(text.begin(), text.end());
+    pin.push_back(0);
+    bs::secureZero(&text);
+    return pin;
+}
+
 DWORD readDword(const bytes& data, std::size_t offset)
 {
     return static_cast<DWORD>(data[offset]) | static_cast<DWORD>(data[offset + 1]) << 8 |
@@ -108,7 +140,7 @@ Provider::Provider(std::string_view container, PROV_TYPE provType, unsigned int 
     log.info("CryptAcquireContextA " + std::string(container));
     if (container.find('\0') != std::string_view::npos)
         bs::logAndThrow(log, std::invalid_argument("Container name contains a NUL character"));
-    const std::string name = encoding::utf8_to_cp1251(container);
+    const std::string name = toCp1251(container, "Container name");
     HCRYPTPROV handle = 0;
     if (!m_wrapper->CryptAcquireContextA(&handle, container.empty() ? nullptr : name.c_str(), nullptr,
                                          provType, flags)) {
@@ -187,17 +219,24 @@ std::string Provider::stringParam(unsigned int id, unsigned int flags) const
     return textUpToNul(param(id, flags));
 }
 
-std::optional<std::string> Provider::nextStringParam(unsigned int id, unsigned int flags) const
+void Provider::enumerate(unsigned int id, unsigned int flags, const std::function<void(std::string)>& take,
+                         std::size_t limit) const
 {
-    const std::optional<bytes> value = readSizedUntil(
-        *m_wrapper,
-        [&](BYTE* data, DWORD* length) {
-            return m_wrapper->CryptGetProvParam(m_handle, id, data, length, flags);
-        },
-        ERROR_NO_MORE_ITEMS);
-    if (!value)
-        return std::nullopt;
-    return textUpToNul(*value);
+    unsigned int step = CRYPT_FIRST;
+    for (std::size_t count = 0;; ++count) {
+        const std::optional<bytes> value = readSizedUntil(
+            *m_wrapper,
+            [&](BYTE* data, DWORD* length) {
+                return m_wrapper->CryptGetProvParam(m_handle, id, data, length, step | flags);
+            },
+            ERROR_NO_MORE_ITEMS);
+        if (!value)
+            return;
+        if (count == limit)
+            refuseAnswer(NTE_FAIL, "CAPI-000017");
+        take(textUpToNul(*value));
+        step = CRYPT_NEXT;
+    }
 }
 
 void Provider::setParam(unsigned int id, const bytes& data, unsigned int flags) const
@@ -250,10 +289,7 @@ Key::Key(PROV_TYPE provType, std::string_view alias, const AlgorithmId& algorith
         if (algorithm.isGost() && !paramsOid.empty())
             m_provider.setStringParam(getOidParamByProviderType(provType), paramsOid, 0);
         if (!password.empty()) {
-            std::string text = encoding::utf16_to_cp1251(password);
-            bytes pin(text.begin(), text.end());
-            pin.push_back(0);
-            bs::secureZero(&text);
+            bytes pin = passwordBytes(password);
             const BOOL set = wrapper.CryptSetProvParam(m_provider.get(), PP_KEYEXCHANGE_PIN, pin.data(), 0);
             bs::secureZero(&pin);
             if (!set)
@@ -530,6 +566,8 @@ std::vector<bytes> CertContext::enumCertificatesInStore(const CertStore& store)
     PCCERT_CONTEXT previous = nullptr;
     while (PCCERT_CONTEXT next = wrapper->CertEnumCertificatesInStore(store.get(), previous)) {
         CertContext owned(next);
+        if (certificates.size() == MAX_ENUMERATED_ITEMS)
+            refuseAnswer(NTE_FAIL, "CAPI-000017");
         certificates.push_back(owned.encoded());
         previous = std::exchange(owned.m_context, nullptr);
     }

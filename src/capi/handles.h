@@ -5,7 +5,9 @@
 // comment says otherwise. Every owner keeps the loaded CSP alive.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +26,10 @@ class Wrapper;
 
 // A CryptoAPI provider type (8 bits): 2, 24, 75, 77, 78, 80, 81 are used.
 using PROV_TYPE = std::uint8_t;
+
+// The most items this library takes from one enumeration of the CSP
+// (readers, containers, certificates of a store).
+inline constexpr std::size_t MAX_ENUMERATED_ITEMS = 65536;
 
 // The length of a buffer handed to the CSP; std::invalid_argument for one
 // longer than a DWORD can tell.
@@ -76,11 +82,14 @@ class Provider
     // param() as text up to the first NUL, bytes as the CSP gives them (the
     // CSP's texts are CP1251: callers convert).
     std::string stringParam(unsigned int id, unsigned int flags) const;
-    // One step of an enumerating parameter (PP_ENUMREADERS,
-    // PP_ENUMCONTAINERS: CRYPT_FIRST, then CRYPT_NEXT, with any further
-    // flags): the next item as stringParam gives it, or nothing once the CSP
-    // reports ERROR_NO_MORE_ITEMS. Other failures through handleError.
-    std::optional<std::string> nextStringParam(unsigned int id, unsigned int flags) const;
+    // Hands each item of an enumerating parameter (PP_ENUMREADERS,
+    // PP_ENUMCONTAINERS: CRYPT_FIRST, then CRYPT_NEXT, `flags` added) to
+    // `take`, as stringParam gives it, until the CSP reports
+    // ERROR_NO_MORE_ITEMS; other failures through handleError. A CSP that
+    // would give more than `limit` items (one whose enumeration never ends)
+    // is refused with capi::Error "CAPI-000017" once `limit` are handed on.
+    void enumerate(unsigned int id, unsigned int flags, const std::function<void(std::string)>& take,
+                   std::size_t limit = MAX_ENUMERATED_ITEMS) const;
     // CryptSetProvParam with `data` as given.
     void setParam(unsigned int id, const bytes& data, unsigned int flags) const;
     // `text` (bytes as given) with a terminating NUL.
@@ -223,7 +232,8 @@ class CertContext
     // The certificate's DER bytes.
     bytes encoded() const;
 
-    // DER of every certificate of `store`, in the store's order.
+    // DER of every certificate of `store`, in the store's order; more than
+    // MAX_ENUMERATED_ITEMS is capi::Error "CAPI-000017".
     static std::vector<bytes> enumCertificatesInStore(const CertStore& store);
 
   private:

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -253,6 +254,43 @@ TEST_F(Handles, ContainersOfEachTypeEndAtTheirFirstFailure)
     // Type 81 is not served: it lists nothing, type 80 still lists its container.
     EXPECT_EQ(capi::availableContainers({81, 80}, CRYPT_FQCN),
               std::vector<std::string>{"\\\\.\\HDIMAGE\\one"});
+}
+
+TEST_F(Handles, EnumerationsStopAtTheirBound)
+{
+    settings("readers=A,B,C\n");
+    const capi::Provider provider = capi::Provider::verifyContext(75);
+    std::vector<std::string> taken;
+    const auto take = [&](std::string name) { taken.push_back(std::move(name)); };
+    // A CSP giving more items than the bound (one that never ends) is refused.
+    try {
+        provider.enumerate(PP_ENUMREADERS, 0, take, 2);
+        ADD_FAILURE() << "more items than the bound";
+    } catch (const capi::Error& e) {
+        EXPECT_EQ(e.code(), NTE_FAIL);
+    }
+    EXPECT_EQ(taken, (std::vector<std::string>{"A", "B"}));
+    taken.clear();
+    provider.enumerate(PP_ENUMREADERS, 0, take, 3);
+    EXPECT_EQ(taken, (std::vector<std::string>{"A", "B", "C"}));
+}
+
+TEST_F(Handles, NamesAndPasswordsWithoutCp1251AreRefused)
+{
+    // "?" is what the CSP would get for a name or password without CP1251.
+    capi::Key(80, "?", GOST_R_3410_2012_256, "1.2.643.7.1.2.1.1.1", L"");
+    EXPECT_THROW(capi::Key("\u00e9", 80), std::invalid_argument);
+    EXPECT_THROW(capi::Provider("\u00e9", 80, CRYPT_VERIFYCONTEXT), std::invalid_argument);
+    EXPECT_THROW(capi::Provider("\xff\xfe", 80, CRYPT_VERIFYCONTEXT), std::invalid_argument);
+    EXPECT_THROW(capi::Key(80, "\u00e9", GOST_R_3410_2012_256, "1.2.643.7.1.2.1.1.1", L""),
+                 std::invalid_argument);
+    EXPECT_THROW(capi::Key(80, "weak", GOST_R_3410_2012_256, "1.2.643.7.1.2.1.1.1", L"p\u00e4ss"),
+                 std::invalid_argument);
+    EXPECT_EQ(capi::availableContainers({80}, CRYPT_FQCN), std::vector<std::string>{"\\\\.\\HDIMAGE\\?"});
+    // Cyrillic and the euro sign have CP1251 bytes.
+    capi::Key(80, "\u043a\u043b\u044e\u0447 \u20ac", GOST_R_3410_2012_256, "1.2.643.7.1.2.1.1.1",
+              L"\u043f\u0430\u0440\u043e\u043b\u044c \u20ac");
+    EXPECT_NO_THROW(capi::Key("\u043a\u043b\u044e\u0447 \u20ac", 80));
 }
 
 // A self-signed certificate of `key` made by openssl.
