@@ -286,7 +286,7 @@ LAB_CSP_EXPORT BOOL ormid_lab_csp_CertSetCertificateContextProperty(PCCERT_CONTE
             property = KeyProvInfo{toUtf8(info->pwszContainerName), toUtf8(info->pwszProvName),
                                    info->dwProvType, info->dwFlags, info->dwKeySpec};
             log.add("container=" + printable(property->container) +
-                    " type=" + std::to_string(info->dwProvType) + " spec=" + std::to_string(info->dwKeySpec));
+                    " type=" + std::to_string(info->dwProvType) + " keyspec=" + std::to_string(info->dwKeySpec));
         }
         c.keyProvInfo = property;
         // A context of a store changes the store's certificate too.

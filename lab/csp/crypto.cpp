@@ -257,11 +257,11 @@ bool signsHash(ALG_ID keyAlg, ALG_ID hashAlg)
     }
 }
 
-KeyPair generateGost(ALG_ID alg, const std::string& set, DWORD spec)
+KeyPair generateGost(ALG_ID alg, const std::string& set, DWORD keySpec)
 {
     KeyPair k;
     k.alg = alg;
-    k.spec = spec;
+    k.keySpec = keySpec;
     k.paramSet = set;
     auto pair = labtoken::gostGenerate(curveOf(set));
     k.privateLe = std::move(pair.privateLe);
@@ -269,11 +269,11 @@ KeyPair generateGost(ALG_ID alg, const std::string& set, DWORD spec)
     return k;
 }
 
-KeyPair generateRsa(unsigned bits, DWORD spec)
+KeyPair generateRsa(unsigned bits, DWORD keySpec)
 {
     KeyPair k;
-    k.alg = spec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
-    k.spec = spec;
+    k.alg = keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
+    k.keySpec = keySpec;
     k.rsa = labtoken::rsaGenerate(bits);
     return k;
 }

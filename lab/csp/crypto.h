@@ -48,8 +48,8 @@ Bytes hashValue(ALG_ID alg, const std::string& paramSet, const Bytes& data);
 // Whether a key of `keyAlg` signs hashes of `hashAlg`.
 bool signsHash(ALG_ID keyAlg, ALG_ID hashAlg);
 
-KeyPair generateGost(ALG_ID alg, const std::string& paramSet, DWORD spec);
-KeyPair generateRsa(unsigned bits, DWORD spec);
+KeyPair generateGost(ALG_ID alg, const std::string& paramSet, DWORD keySpec);
+KeyPair generateRsa(unsigned bits, DWORD keySpec);
 // A signature in the CSP's form; NTE_BAD_LEN for a hash value of the wrong size.
 Bytes sign(const KeyPair& key, ALG_ID hashAlg, const Bytes& hashValue, bool noHashOid);
 bool verify(const KeyPair& key, ALG_ID hashAlg, const Bytes& hashValue, const Bytes& signature,

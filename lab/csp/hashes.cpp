@@ -156,7 +156,7 @@ LAB_CSP_EXPORT BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szD
 {
     (void)szDescription;
     return call("capi10", "CryptSignHashA", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("hash=" + hexNumber(hHash) + " spec=" + std::to_string(dwKeySpec) +
+        log.add("hash=" + hexNumber(hHash) + " keyspec=" + std::to_string(dwKeySpec) +
                 " flags=" + hexNumber(dwFlags));
         HashHandle& h = hash(hHash);
         if (!pdwSigLen)
@@ -168,7 +168,7 @@ LAB_CSP_EXPORT BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szD
         if (h.verify)
             fail(NTE_PERM);
         Container c = liveContainer(h.container);
-        if (!c.key || c.key->spec != dwKeySpec)
+        if (!c.key || c.key->keySpec != dwKeySpec)
             fail(NTE_NO_KEY);
         if (!signsHash(c.key->alg, h.alg))
             fail(NTE_BAD_ALGID);

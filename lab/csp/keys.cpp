@@ -59,7 +59,7 @@ LAB_CSP_EXPORT BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, H
         Container c = liveContainer(p.container);
         if (c.key)
             fail(NTE_EXISTS);
-        auto [alg, spec] = generatedKind(p.type, Algid);
+        auto [alg, keySpec] = generatedKind(p.type, Algid);
         if (dwFlags & 0xFFFFu & ~KNOWN_GENKEY_FLAGS)
             fail(NTE_BAD_FLAGS);
         if (isRsaKeyAlg(alg)) {
@@ -69,13 +69,13 @@ LAB_CSP_EXPORT BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, H
             if (bits < 512 || bits > 4096 || bits % 64 != 0)
                 fail(NTE_BAD_FLAGS);
             log.add("bits=" + std::to_string(bits));
-            c.key = generateRsa(bits, spec);
+            c.key = generateRsa(bits, keySpec);
         } else {
             if (dwFlags >> 16)
                 fail(NTE_BAD_FLAGS);
             const std::string set = p.keyParamSet.empty() ? defaultParamSet(alg) : p.keyParamSet;
             log.add("paramset=" + set);
-            c.key = generateGost(alg, set, spec);
+            c.key = generateGost(alg, set, keySpec);
         }
         saveContainer(c);
         KeyHandle k;
@@ -89,14 +89,14 @@ LAB_CSP_EXPORT BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, H
 LAB_CSP_EXPORT BOOL CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey)
 {
     return call("capi10", "CryptGetUserKey", ORMID_CAPI_FALSE, [&](CallLog& log) -> BOOL {
-        log.add("handle=" + hexNumber(hProv) + " spec=" + std::to_string(dwKeySpec));
+        log.add("handle=" + hexNumber(hProv) + " keyspec=" + std::to_string(dwKeySpec));
         ProviderHandle& p = provider(hProv);
         if (!phUserKey)
             fail(ERROR_INVALID_PARAMETER);
         if (p.container.empty())
             fail(NTE_NO_KEY);
         Container c = liveContainer(p.container);
-        if (!c.key || c.key->spec != dwKeySpec)
+        if (!c.key || c.key->keySpec != dwKeySpec)
             fail(NTE_NO_KEY);
         KeyHandle k;
         k.provType = p.type;
@@ -161,7 +161,7 @@ LAB_CSP_EXPORT BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData
         case KP_KEYSPEC:
             if (k.imported)
                 fail(NTE_BAD_TYPE);
-            value = dwordValue(pair.spec);
+            value = dwordValue(pair.keySpec);
             break;
         case KP_PARAMSET_OID:
             if (pair.isRsa())

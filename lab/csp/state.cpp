@@ -211,7 +211,7 @@ std::string formatContainer(const Container& c)
                       "\nunique=" + c.unique + "\n";
     if (c.key) {
         const KeyPair& k = *c.key;
-        out += "key.alg=" + std::to_string(k.alg) + "\nkey.spec=" + std::to_string(k.spec) + "\n";
+        out += "key.alg=" + std::to_string(k.alg) + "\nkey.keyspec=" + std::to_string(k.keySpec) + "\n";
         if (k.isRsa()) {
             out += "key.rsa.n=" + hex(k.rsa.n) + "\nkey.rsa.e=" + hex(k.rsa.e) +
                    "\nkey.rsa.d=" + hex(k.rsa.d) + "\nkey.rsa.p=" + hex(k.rsa.p) +
@@ -247,8 +247,8 @@ Container parseContainer(const std::string& id, const std::string& text)
             c.unique = value;
         else if (key == "key.alg")
             hasKey = true, k.alg = number(value, 0xFFFFFFFFul);
-        else if (key == "key.spec")
-            k.spec = number(value, 2);
+        else if (key == "key.keyspec")
+            k.keySpec = number(value, 2);
         else if (key == "key.paramset")
             k.paramSet = value;
         else if (key == "key.private")
@@ -340,7 +340,7 @@ std::string formatStore(const std::vector<StoredCertificate>& certs)
             out += " container=" + hex(Bytes(p.container.begin(), p.container.end())) +
                    " provider=" + hex(Bytes(p.provider.begin(), p.provider.end())) +
                    " type=" + std::to_string(p.provType) + " flags=" + std::to_string(p.flags) +
-                   " spec=" + std::to_string(p.keySpec);
+                   " keyspec=" + std::to_string(p.keySpec);
         }
         out += "\n";
     }
@@ -374,7 +374,7 @@ std::vector<StoredCertificate> loadStore(const std::string& name)
                 p.provType = number(value, 255);
             } else if (key == "flags") {
                 p.flags = number(value, 0xFFFFFFFFul);
-            } else if (key == "spec") {
+            } else if (key == "keyspec") {
                 p.keySpec = number(value, 0xFFFFFFFFul);
             }
         }

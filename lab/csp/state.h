@@ -60,7 +60,7 @@ std::string formatSettings(const Settings& settings);
 // A key pair kept in a container.
 struct KeyPair {
     ALG_ID alg = 0;       // CALG_GOST_R3410_* or CALG_RSA_SIGN / CALG_RSA_KEYX
-    DWORD spec = 0;       // AT_KEYEXCHANGE or AT_SIGNATURE
+    DWORD keySpec = 0;       // AT_KEYEXCHANGE or AT_SIGNATURE
     std::string paramSet; // GOST: the parameter-set OID
     Bytes privateLe;      // GOST: d, little-endian
     Bytes publicLe;       // GOST: X||Y, each little-endian

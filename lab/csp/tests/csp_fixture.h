@@ -218,12 +218,12 @@ class CspTest : public ::testing::Test
         return hash;
     }
 
-    Bytes sign(HCRYPTHASH hash, DWORD spec = AT_KEYEXCHANGE)
+    Bytes sign(HCRYPTHASH hash, DWORD keySpec = AT_KEYEXCHANGE)
     {
         DWORD size = 0;
-        EXPECT_TRUE(a().signHash(hash, spec, nullptr, 0, nullptr, &size)) << hexText(a().lastError());
+        EXPECT_TRUE(a().signHash(hash, keySpec, nullptr, 0, nullptr, &size)) << hexText(a().lastError());
         Bytes out(size);
-        EXPECT_TRUE(a().signHash(hash, spec, nullptr, 0, out.data(), &size)) << hexText(a().lastError());
+        EXPECT_TRUE(a().signHash(hash, keySpec, nullptr, 0, out.data(), &size)) << hexText(a().lastError());
         out.resize(size);
         return out;
     }
