@@ -50,10 +50,12 @@ TEST_F(KeystoreSelectionTest, MissingDeviceNamesTheRequestedId)
               "Hardware device with serial number \"Токен %1\" is not present");
 }
 
+// Without a CSP a new container cannot be made: that failure is not turned
+// into a missing device.
 TEST_F(KeystoreSelectionTest, OtherFailuresPassUnchanged)
 {
     CryptoProviderRU provider;
-    EXPECT_THROW(jni::selectKeyStore(provider, 2, "x", true), FunctionNotImplemented);
+    EXPECT_THROW(jni::selectKeyStore(provider, 2, "x", true), CryptoProCSPLoadError);
 }
 
 // A kind of store nothing serves fails as any other selection does: the store
