@@ -268,7 +268,9 @@ LocalRef<jobject> certificateProperties_to_jobject(JNIEnv* env, const X509& cert
     setString(env, object.get(), cls.field(env, "algOid"), algorithm.oid().toString());
     setString(env, object.get(), cls.field(env, "paramsName"), certificate.gost3410ParamsName());
     setString(env, object.get(), cls.field(env, "paramsOid"), certificate.gost3410ParamsOid());
-    setBytes(env, object.get(), cls.field(env, "publicKey"), certificate.publicKey(Endian::Big).gostKey());
+    // Only GOST keys are passed on; RSA and foreign keys leave the field empty.
+    setBytes(env, object.get(), cls.field(env, "publicKey"),
+             algorithm.isGost() ? certificate.gostPublicKey(Endian::Big) : bytes{});
     return object;
 }
 

@@ -22,6 +22,15 @@ class AlgorithmId
     AlgorithmId() = default;
     AlgorithmId(std::string_view name, std::string_view oid) : m_name(name), m_oid(oid) {}
 
+    // An algorithm outside the catalogue (ECDSA, DSA, RSA-PSS, ...): no name,
+    // its OID kept so that callers can report what it is.
+    static AlgorithmId unknown(const ObjectIdentifier& oid)
+    {
+        AlgorithmId alg;
+        alg.m_oid = oid;
+        return alg;
+    }
+
     std::string name() const { return m_name; }
     ObjectIdentifier oid() const { return m_oid; }
     const std::string& nameRef() const noexcept { return m_name; }
@@ -31,6 +40,7 @@ class AlgorithmId
     bool isSha() const noexcept { return m_name.find("SHA") != std::string::npos; }
     bool isRsa() const noexcept { return m_name.find("RSA") != std::string::npos; }
     bool empty() const noexcept { return m_name.empty() && m_oid.empty(); }
+    bool isUnknown() const noexcept { return m_name.empty() && !m_oid.empty(); }
 
     // AlgorithmIdentifier SEQUENCE { OID, NULL }. The NULL is left out only
     // for plain SHA digests when `withNull` is false.

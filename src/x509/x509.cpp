@@ -45,6 +45,18 @@ std::string commonName(const bytes& name)
     throw X509ParseError();
 }
 
+// Catalogue entry of the OBJECT IDENTIFIER element of an AlgorithmIdentifier;
+// an algorithm outside the catalogue is reported as unknown with its OID.
+AlgorithmId algorithmOf(const bytes& algorithmIdentifier)
+{
+    const bytes oidElement = der::getSequense(algorithmIdentifier).at(0);
+    try {
+        return findSignAlgorithmId(oidElement);
+    } catch (const UnknownAlgorithm&) {
+        return AlgorithmId::unknown(der::getObjectIdentifier(oidElement));
+    }
+}
+
 } // namespace
 
 X509::X509(const bytes& data) : X509(DEFAULT_CERT_ID, data) {}
@@ -125,8 +137,7 @@ bytes X509::serial() const noexcept
 
 AlgorithmId X509::algorithm() const
 {
-    const std::vector<bytes> identifier = der::getSequense(tbsCertInfo().at(tbsPos(tbs::SIGNATURE)));
-    return findSignAlgorithmId(identifier.front());
+    return algorithmOf(tbsCertInfo().at(tbsPos(tbs::SIGNATURE)));
 }
 
 bytes X509::issuer() const
@@ -169,7 +180,7 @@ std::vector<bytes> X509::keyInfo() const
 
 AlgorithmId X509::signAlgorithm() const
 {
-    return findSignAlgorithmId(der::getSequense(keyInfo()[0]).front());
+    return algorithmOf(keyInfo()[0]);
 }
 
 std::string X509::gost3410ParamsOid() const
@@ -177,7 +188,13 @@ std::string X509::gost3410ParamsOid() const
     const bytes last = der::getSequense(keyInfo()[0]).back();
     const Tlv element(last);
     if (element.tag() == 0x30) {
-        return der::getObjectIdentifier(der::getSequense(last).front()).toString();
+        // Parameters of other algorithms (DSA domain, RSA-PSS, explicit
+        // curves) are a SEQUENCE that names no parameter set.
+        const std::vector<bytes> params = der::getSequense(last);
+        if (params.empty() || Tlv(params.front()).tag() != 0x06) {
+            return {};
+        }
+        return der::getObjectIdentifier(params.front()).toString();
     }
     if (element.tag() == 0x05) {
         return {};

@@ -86,6 +86,8 @@ class X509
     std::uint8_t tbsVersion() const;
     // serialNumber content octets; empty when parsing fails.
     bytes serial() const noexcept;
+    // Signature algorithm of the TBSCertificate; one outside the catalogue
+    // comes back as AlgorithmId::unknown with its OID.
     AlgorithmId algorithm() const;
     bytes issuer() const;
     bytes subject() const;
@@ -94,10 +96,13 @@ class X509
     std::string subjectName() const noexcept;
     // [AlgorithmIdentifier, BIT STRING] of subjectPublicKeyInfo.
     std::vector<bytes> keyInfo() const;
-    // Public-key algorithm of subjectPublicKeyInfo.
+    // Public-key algorithm of subjectPublicKeyInfo (unknown ones as above).
     AlgorithmId signAlgorithm() const;
+    // Parameter-set OID text of the public key; empty when the parameters
+    // are NULL or a SEQUENCE that names no set (DSA, RSA-PSS).
     std::string gost3410ParamsOid() const;
     std::string gost3410ParamsName() const;
+    // GOST or RSA key; UnknownAlgorithm for any other key type.
     PublicKey publicKey(Endian endian) const;
     bytes gostPublicKey(Endian endian) const;
     RsaPublicKey rsaPublicKey() const;
