@@ -77,16 +77,25 @@ EssCertIdV2::EssCertIdV2(const bytes& encoding)
     const std::vector<bytes> signingCertificate = der::getSequense(encoding);
     const std::vector<bytes> certs = der::getSequense(signingCertificate.at(0));
     const std::vector<bytes> certId = der::getSequense(certs.at(0));
-    if (certId.size() < 2) {
-        log.error("ESSCertIDv2 without hash algorithm or hash");
+    // hashAlgorithm is DEFAULT SHA-256: DER leaves it out for SHA-256, so the
+    // first field is then the hash itself.
+    const bool hasAlgorithm = !certId.empty() && certId[0].front() == 0x30;
+    const std::size_t hashIndex = hasAlgorithm ? 1 : 0;
+    if (certId.size() <= hashIndex || certId.size() > hashIndex + 2) {
+        log.error("ESSCertIDv2 without hash or with extra fields");
         throw IncorrectPKCS9Attribute();
     }
-    const std::vector<bytes> algorithm = der::getSequense(certId[0]);
-    const ObjectIdentifier oid = der::getObjectIdentifier(algorithm[0]);
-    hashAlgorithm = findDigestAlgorithmId(der::encode(std::vector<bytes>{der::encode(oid), der::encode()}));
-    certHash = der::getOctetString(certId[1]);
-    if (certId.size() > 2)
-        issuerSerial = der::getSequense(certId[2]);
+    if (hasAlgorithm) {
+        const std::vector<bytes> algorithm = der::getSequense(certId[0]);
+        const ObjectIdentifier oid = der::getObjectIdentifier(algorithm.at(0));
+        hashAlgorithm =
+            findDigestAlgorithmId(der::encode(std::vector<bytes>{der::encode(oid), der::encode()}));
+    } else {
+        hashAlgorithm = SHA_256;
+    }
+    certHash = der::getOctetString(certId[hashIndex]);
+    if (certId.size() > hashIndex + 1)
+        issuerSerial = der::getSequense(certId[hashIndex + 1]);
 }
 
 bytes EssCertIdV2::derEncoding() const

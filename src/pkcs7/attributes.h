@@ -58,9 +58,9 @@ class Attributes
 struct EssCertIdV2 {
     EssCertIdV2() = default;
     EssCertIdV2(AlgorithmId hashAlgorithm, bytes certHash, std::vector<bytes> issuerSerial);
-    // Parses a SigningCertificateV2 value (its first ESSCertIDv2). The hash
-    // algorithm must be present; IncorrectPKCS9Attribute, Asn1DecodingError
-    // or the algorithm lookup errors otherwise.
+    // Parses a SigningCertificateV2 value (its first ESSCertIDv2). An absent
+    // hash algorithm is its DEFAULT, SHA-256. IncorrectPKCS9Attribute,
+    // Asn1DecodingError or the algorithm lookup errors for malformed input.
     explicit EssCertIdV2(const bytes& encoding);
 
     // SigningCertificateV2 with exactly this certificate and no policies.

@@ -155,13 +155,31 @@ TEST(Pkcs9EssCertIdV2, EncodesAndParsesSigningCertificateV2)
     EXPECT_TRUE(pkcs9::EssCertIdV2(withNull).issuerSerial.empty());
 }
 
+TEST(Pkcs9EssCertIdV2, AbsentHashAlgorithmIsItsSha256Default)
+{
+    const bytes issuerSerial =
+        der::encode(std::vector<bytes>{der::encode(std::vector<bytes>{}), der::encodeBinaryInt(bytes{0x05})});
+    for (const bool withIssuerSerial : {false, true}) {
+        std::vector<bytes> certId{der::encode(bytes(32, 7))};
+        if (withIssuerSerial)
+            certId.push_back(issuerSerial);
+        const pkcs9::EssCertIdV2 ess(
+            der::encode(std::vector<bytes>{der::encode(std::vector<bytes>{der::encode(certId)})}));
+        EXPECT_EQ(ess.hashAlgorithm, SHA_256);
+        EXPECT_EQ(ess.certHash, bytes(32, 7));
+        EXPECT_EQ(ess.issuerSerial.size(), withIssuerSerial ? 2u : 0u);
+    }
+}
+
 TEST(Pkcs9EssCertIdV2, RejectsMalformedValues)
 {
     auto wrap = [](std::vector<bytes> certId) {
         return der::encode(std::vector<bytes>{der::encode(std::vector<bytes>{der::encode(certId)})});
     };
-    // The SHA-256 default (no hashAlgorithm) is not accepted.
-    EXPECT_THROW(pkcs9::EssCertIdV2(wrap({der::encode(bytes(32, 1))})), IncorrectPKCS9Attribute);
+    EXPECT_THROW(pkcs9::EssCertIdV2(wrap({SHA_256.derEncoding(false)})), IncorrectPKCS9Attribute);
+    EXPECT_THROW(pkcs9::EssCertIdV2(wrap({der::encode(bytes(32, 1)), der::encode(std::vector<bytes>{}),
+                                          der::encode(bytes{1})})),
+                 IncorrectPKCS9Attribute);
     EXPECT_THROW(pkcs9::EssCertIdV2(wrap({der::encode(bytes(32, 1)), der::encode(std::vector<bytes>{})})),
                  Asn1DecodingError);
     EXPECT_THROW(
