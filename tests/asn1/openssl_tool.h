@@ -27,6 +27,21 @@ struct TempFile {
     std::filesystem::path path;
 };
 
+// A fresh directory, removed with everything in it.
+struct TempDir {
+    TempDir()
+    {
+        std::random_device rd;
+        path = std::filesystem::temp_directory_path() /
+               ("ormid-asn1-" + std::to_string(rd()) + std::to_string(rd()));
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::filesystem::path path;
+};
+
 // Standard output of a shell command; `status` receives the exit status.
 inline std::string run(const std::string& command, int* status = nullptr)
 {
