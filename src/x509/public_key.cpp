@@ -11,6 +11,14 @@ bytes RsaPublicKey::exponentData() const
     return conv::int_to_binary(exponent);
 }
 
+bool RsaPublicKey::sameNumber(const bytes& a, const bytes& b) noexcept
+{
+    const auto significant = [](const bytes& number) {
+        return std::find_if(number.begin(), number.end(), [](unsigned char octet) { return octet != 0; });
+    };
+    return std::equal(significant(a), a.end(), significant(b), b.end());
+}
+
 bytes reverseHalves(const bytes& key)
 {
     bytes out = key;

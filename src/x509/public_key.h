@@ -7,6 +7,7 @@
 #include "asn1/bytes.h"
 
 struct RsaPublicKey {
+    // Big-endian unsigned octets; leading zero octets do not change the key.
     bytes modulus;
     std::uint64_t exponent = 0;
 
@@ -14,11 +15,18 @@ struct RsaPublicKey {
     bytes exponentData() const;
     bool empty() const noexcept { return modulus.empty() && exponent == 0; }
 
+    // Keys are compared as numbers: a modulus read from a request keeps the
+    // INTEGER's sign octet 00, one read from a certificate or a token does
+    // not, and both are the same key.
     friend bool operator==(const RsaPublicKey& a, const RsaPublicKey& b)
     {
-        return a.modulus == b.modulus && a.exponent == b.exponent;
+        return a.exponent == b.exponent && sameNumber(a.modulus, b.modulus);
     }
     friend bool operator!=(const RsaPublicKey& a, const RsaPublicKey& b) { return !(a == b); }
+
+  private:
+    // Big-endian unsigned numbers equal whatever their leading zero octets.
+    static bool sameNumber(const bytes& a, const bytes& b) noexcept;
 };
 
 class PublicKey
