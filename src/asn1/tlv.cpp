@@ -21,8 +21,9 @@ Tlv::Tlv(const std::uint8_t* encoding, std::size_t size) : m_tag(0), m_encodedSi
     if (first < 0x80) {
         length = first;
     } else if (first == 0x80) {
-        // Indefinite length is not supported; it reads as an empty element.
-        length = 0;
+        // An indefinite length (BER) is refused: reading it as an empty
+        // element would silently drop the content.
+        throw Asn1DecodingError();
     } else {
         const std::size_t count = first & 0x7F;
         if (count > 4 || size < 2 + count) {

@@ -42,8 +42,10 @@ class Tlv
 {
   public:
     Tlv(std::uint8_t tag, const bytes& value);
-    // Parses the first element of `encoding`; octets after it are ignored.
-    // Asn1DecodingError when the header is malformed or the content is cut.
+    // Parses the first element of `encoding` (DER); octets after it are
+    // ignored. Asn1DecodingError when the header is malformed, the content is
+    // cut or the length is indefinite (BER from outside goes through
+    // ber::toDer first).
     explicit Tlv(const bytes& encoding);
     // The same over a raw range.
     Tlv(const std::uint8_t* encoding, std::size_t size);

@@ -120,6 +120,9 @@ TEST(DerDecode, SequencesSetsAndVectors)
     // A child cut off in the middle, and garbage after the last child.
     EXPECT_THROW(der::getSequense(hex("3004020105FF")), Asn1DecodingError);
     EXPECT_THROW(der::readVector(hex("02010504")), Asn1DecodingError);
+    // An indefinite length (BER) is refused, not read as an empty SEQUENCE.
+    EXPECT_THROW(der::getSequense(hex("30800201050000"), true), Asn1DecodingError);
+    EXPECT_THROW(der::readVector(hex("308002010500000500"), true), Asn1DecodingError);
     // A non-minimal length in the input does not shift the next child.
     EXPECT_EQ(der::readVector(hex("048101AA0500")), (std::vector<bytes>{hex("0401AA"), hex("0500")}));
 }

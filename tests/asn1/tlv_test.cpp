@@ -27,7 +27,6 @@ TEST(Tlv, ParsesShortLongAndEmptyForms)
         {"040100FFFF", 0x04, "00", 3},   // octets after the element are ignored
         {"048102ABCD", 0x04, "ABCD", 5}, // non-minimal long form is read
         {"04820002ABCD", 0x04, "ABCD", 6}, {"048400000001EE", 0x04, "EE", 7}, // four length octets
-        {"3080AABB", 0x30, "", 2}, // indefinite length reads as empty
     };
     for (const auto& c : cases) {
         const Tlv tlv(hex(c.input));
@@ -48,6 +47,8 @@ TEST(Tlv, RejectsMalformedHeaders)
         "3082AA",           // length octets cut
         "048480000000",     // length beyond 31 bits
         "0484FFFFFFFF",
+        "3080020101" "0000", // indefinite length: BER, not read as an empty element
+        "3080",
     };
     for (const char* c : cases) {
         EXPECT_THROW(Tlv{hex(c)}, Asn1DecodingError) << c;
