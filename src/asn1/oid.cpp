@@ -1,7 +1,8 @@
 #include "asn1/oid.h"
 
+#include <bit>
 #include <cstdint>
-#include <limits>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -11,38 +12,181 @@
 namespace
 {
 
-// Decimal arc as a 32-bit value; std::invalid_argument for anything that is
-// not a plain run of digits, std::out_of_range above 32 bits.
-std::uint32_t parseArc(std::string_view arc)
-{
-    if (arc.empty()) {
-        throw std::invalid_argument("object identifier arc is empty");
-    }
-    std::uint64_t value = 0;
-    for (char c : arc) {
-        if (c < '0' || c > '9') {
-            throw std::invalid_argument("object identifier arc is not a decimal number");
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > std::numeric_limits<std::uint32_t>::max()) {
-            throw std::out_of_range("object identifier arc exceeds 32 bits");
-        }
-    }
-    return static_cast<std::uint32_t>(value);
-}
+constexpr std::size_t MAX_ARC_BITS = ObjectIdentifier::MAX_ARC_BITS;
+// Decimal digits of the largest arc (2^4096 has 1234).
+constexpr std::size_t MAX_ARC_DIGITS = 1234;
+// Base-128 groups of the largest subidentifier: the first one combines two
+// arcs and may be one bit longer.
+constexpr std::size_t MAX_GROUPS = (MAX_ARC_BITS + 1 + 6) / 7;
 
-void appendBase128(bytes& out, std::uint64_t value)
+// An unsigned number of any size: 32-bit limbs, least significant first,
+// without leading zero limbs (zero has none).
+class Arc
 {
-    std::uint8_t groups[10];
-    int count = 0;
-    do {
-        groups[count++] = static_cast<std::uint8_t>(value & 0x7F);
-        value >>= 7;
-    } while (value != 0);
-    while (count > 1) {
-        out.push_back(static_cast<std::uint8_t>(groups[--count] | 0x80));
+  public:
+    // Decimal text; std::invalid_argument unless a plain run of digits,
+    // std::out_of_range above MAX_ARC_BITS bits.
+    static Arc fromDecimal(std::string_view text)
+    {
+        if (text.empty()) {
+            throw std::invalid_argument("object identifier arc is empty");
+        }
+        for (char c : text) {
+            if (c < '0' || c > '9') {
+                throw std::invalid_argument("object identifier arc is not a decimal number");
+            }
+        }
+        const auto significant = text.find_first_not_of('0');
+        text.remove_prefix(significant == std::string_view::npos ? text.size() : significant);
+        if (text.size() > MAX_ARC_DIGITS) {
+            throw std::out_of_range("object identifier arc is too large");
+        }
+        Arc arc;
+        while (!text.empty()) {
+            const std::size_t take = text.size() < 9 ? text.size() : 9;
+            std::uint32_t chunk = 0;
+            std::uint32_t scale = 1;
+            for (std::size_t i = 0; i < take; ++i) {
+                chunk = chunk * 10 + static_cast<std::uint32_t>(text[i] - '0');
+                scale *= 10;
+            }
+            arc.mulAdd(scale, chunk);
+            text.remove_prefix(take);
+        }
+        if (arc.bitLength() > MAX_ARC_BITS) {
+            throw std::out_of_range("object identifier arc is too large");
+        }
+        return arc;
     }
-    out.push_back(groups[0]);
+
+    void mulAdd(std::uint32_t factor, std::uint32_t addend)
+    {
+        std::uint64_t carry = addend;
+        for (std::uint32_t& limb : m_limbs) {
+            const std::uint64_t v = static_cast<std::uint64_t>(limb) * factor + carry;
+            limb = static_cast<std::uint32_t>(v);
+            carry = v >> 32;
+        }
+        if (carry != 0) {
+            m_limbs.push_back(static_cast<std::uint32_t>(carry));
+        }
+    }
+
+    // Subtracts a value not above this one.
+    void subtract(std::uint32_t value)
+    {
+        std::uint64_t borrow = value;
+        for (std::size_t i = 0; borrow != 0 && i < m_limbs.size(); ++i) {
+            const std::uint64_t limb = m_limbs[i];
+            m_limbs[i] = static_cast<std::uint32_t>(limb - borrow);
+            borrow = limb < borrow ? 1 : 0;
+        }
+        trim();
+    }
+
+    // Divides in place, returning the remainder.
+    std::uint32_t divide(std::uint32_t divisor)
+    {
+        std::uint64_t remainder = 0;
+        for (std::size_t i = m_limbs.size(); i-- > 0;) {
+            const std::uint64_t current = (remainder << 32) | m_limbs[i];
+            m_limbs[i] = static_cast<std::uint32_t>(current / divisor);
+            remainder = current % divisor;
+        }
+        trim();
+        return static_cast<std::uint32_t>(remainder);
+    }
+
+    std::optional<std::uint64_t> small() const
+    {
+        if (m_limbs.size() > 2) {
+            return std::nullopt;
+        }
+        std::uint64_t value = 0;
+        for (std::size_t i = m_limbs.size(); i-- > 0;) {
+            value = (value << 32) | m_limbs[i];
+        }
+        return value;
+    }
+
+    std::size_t bitLength() const
+    {
+        if (m_limbs.empty()) {
+            return 0;
+        }
+        return (m_limbs.size() - 1) * 32 + static_cast<std::size_t>(std::bit_width(m_limbs.back()));
+    }
+
+    // Base-128, most significant group first, every octet but the last
+    // with bit 0x80 set.
+    void appendBase128(bytes& out) const
+    {
+        const std::size_t bits = bitLength();
+        const std::size_t groups = bits == 0 ? 1 : (bits + 6) / 7;
+        for (std::size_t g = groups; g-- > 0;) {
+            std::uint8_t group = 0;
+            for (std::size_t b = 7; b-- > 0;) {
+                group = static_cast<std::uint8_t>((group << 1) | bit(7 * g + b));
+            }
+            out.push_back(static_cast<std::uint8_t>(g > 0 ? group | 0x80 : group));
+        }
+    }
+
+    std::string toDecimal() const
+    {
+        if (const auto value = small()) {
+            return std::to_string(*value);
+        }
+        Arc rest = *this;
+        std::vector<std::uint32_t> chunks; // base 10^9, least significant first
+        while (!rest.m_limbs.empty()) {
+            chunks.push_back(rest.divide(1000000000u));
+        }
+        std::string text = std::to_string(chunks.back());
+        for (std::size_t i = chunks.size() - 1; i-- > 0;) {
+            const std::string chunk = std::to_string(chunks[i]);
+            text.append(9 - chunk.size(), '0');
+            text += chunk;
+        }
+        return text;
+    }
+
+  private:
+    std::uint8_t bit(std::size_t index) const
+    {
+        const std::size_t limb = index / 32;
+        return limb < m_limbs.size() ? static_cast<std::uint8_t>((m_limbs[limb] >> (index % 32)) & 1) : 0;
+    }
+
+    void trim()
+    {
+        while (!m_limbs.empty() && m_limbs.back() == 0) {
+            m_limbs.pop_back();
+        }
+    }
+
+    std::vector<std::uint32_t> m_limbs;
+};
+
+// Reads one subidentifier at `pos`; Asn1DecodingError when it runs past the
+// content or is longer than any arc this library holds.
+Arc readSubidentifier(const bytes& content, std::size_t& pos)
+{
+    Arc value;
+    for (std::size_t groups = 1;; ++groups) {
+        if (pos >= content.size()) {
+            // The last subidentifier still announces a continuation.
+            throw Asn1DecodingError();
+        }
+        if (groups > MAX_GROUPS) {
+            throw Asn1DecodingError();
+        }
+        const std::uint8_t octet = content[pos++];
+        value.mulAdd(128, octet & 0x7F);
+        if ((octet & 0x80) == 0) {
+            return value;
+        }
+    }
 }
 
 } // namespace
@@ -52,11 +196,11 @@ bytes ObjectIdentifier::derEncoding() const
     if (m_text.empty()) {
         return {};
     }
-    std::vector<std::uint32_t> arcs;
+    std::vector<Arc> arcs;
     std::string_view rest = m_text;
     while (true) {
         const auto dot = rest.find('.');
-        arcs.push_back(parseArc(rest.substr(0, dot)));
+        arcs.push_back(Arc::fromDecimal(rest.substr(0, dot)));
         if (dot == std::string_view::npos) {
             break;
         }
@@ -65,18 +209,18 @@ bytes ObjectIdentifier::derEncoding() const
     if (arcs.size() < 2) {
         throw Asn1DecodingError();
     }
-    if (!((arcs[0] <= 1 && arcs[1] < 40) || arcs[0] == 2)) {
+    const auto first = arcs[0].small();
+    const auto second = arcs[1].small();
+    if (!first || !((*first <= 1 && second && *second < 40) || *first == 2)) {
         throw Asn1DecodingError();
     }
-    // Subidentifiers are 32-bit, the combined first one included.
-    const std::uint64_t firstSubidentifier = static_cast<std::uint64_t>(arcs[0]) * 40 + arcs[1];
-    if (firstSubidentifier > std::numeric_limits<std::uint32_t>::max()) {
-        throw std::out_of_range("object identifier arc exceeds 32 bits");
-    }
+    // The first subidentifier combines the first two arcs: first * 40 + second.
+    Arc combined = arcs[1];
+    combined.mulAdd(1, static_cast<std::uint32_t>(*first * 40));
     bytes content;
-    appendBase128(content, firstSubidentifier);
+    combined.appendBase128(content);
     for (std::size_t i = 2; i < arcs.size(); ++i) {
-        appendBase128(content, arcs[i]);
+        arcs[i].appendBase128(content);
     }
     return Tlv(0x06, content).data();
 }
@@ -91,39 +235,26 @@ ObjectIdentifier ObjectIdentifier::fromDer(const bytes& der)
     if (content.empty()) {
         return ObjectIdentifier("0.0");
     }
-    std::string text;
     std::size_t pos = 0;
-    bool first = true;
+    Arc first = readSubidentifier(content, pos);
+    std::string text;
+    const auto small = first.small();
+    if (small && *small < 80) {
+        text = std::to_string(*small / 40) + "." + std::to_string(*small % 40);
+    } else {
+        first.subtract(80);
+        if (first.bitLength() > MAX_ARC_BITS) {
+            throw Asn1DecodingError();
+        }
+        text = "2." + first.toDecimal();
+    }
     while (pos < content.size()) {
-        std::uint64_t value = 0;
-        std::size_t groups = 0;
-        while (true) {
-            if (pos >= content.size()) {
-                // The last subidentifier still announces a continuation.
-                throw Asn1DecodingError();
-            }
-            const std::uint8_t octet = content[pos++];
-            value = (value << 7) | (octet & 0x7F);
-            if (++groups > 5 || value > std::numeric_limits<std::uint32_t>::max()) {
-                // Subidentifiers are 32-bit.
-                throw Asn1DecodingError();
-            }
-            if ((octet & 0x80) == 0) {
-                break;
-            }
+        const Arc arc = readSubidentifier(content, pos);
+        if (arc.bitLength() > MAX_ARC_BITS) {
+            throw Asn1DecodingError();
         }
-        if (first) {
-            first = false;
-            if (value >= 119) {
-                text = "2." + std::to_string(value - 80);
-            } else {
-                const std::uint64_t arc1 = value / 40;
-                text = std::to_string(arc1) + "." + std::to_string(value - 40 * arc1);
-            }
-        } else {
-            text += '.';
-            text += std::to_string(value);
-        }
+        text += '.';
+        text += arc.toDecimal();
     }
     return ObjectIdentifier(std::move(text));
 }

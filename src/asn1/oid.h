@@ -1,6 +1,7 @@
 // Object identifiers held as their dotted decimal text.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,12 +20,18 @@ class ObjectIdentifier
     const std::string& text() const noexcept { return m_text; }
     bool empty() const noexcept { return m_text.empty(); }
 
+    // Arcs are numbers of any size up to this many bits (2.25.<128-bit UUID>
+    // is the largest in real use); the bound keeps hostile input cheap.
+    static constexpr std::size_t MAX_ARC_BITS = 4096;
+
     // DER OBJECT IDENTIFIER element; empty vector for an empty identifier.
-    // Asn1DecodingError for a bad arc structure, std::invalid_argument or
-    // std::out_of_range for an arc that is not a 32-bit decimal number.
+    // Asn1DecodingError for a bad arc structure, std::invalid_argument for an
+    // arc that is not a decimal number, std::out_of_range for an arc above
+    // MAX_ARC_BITS bits.
     bytes derEncoding() const;
 
-    // Parses a complete OBJECT IDENTIFIER element.
+    // Parses a complete OBJECT IDENTIFIER element; Asn1DecodingError when it
+    // is malformed or an arc is above MAX_ARC_BITS bits.
     static ObjectIdentifier fromDer(const bytes& der);
 
     friend bool operator==(const ObjectIdentifier& a, const ObjectIdentifier& b) noexcept

@@ -6,6 +6,7 @@
 #include "asn1/der.h"
 #include "asn1/errors.h"
 #include "asn1/oid.h"
+#include "asn1/tlv.h"
 #include "base/conv.h"
 #include "openssl_tool.h"
 
@@ -27,6 +28,13 @@ TEST(ObjectIdentifier, EncodesAndDecodesBackToTheSameText)
         {"2.40", "060178"},
         {"2.999.3", "0603883703"},
         {"1.2.4294967295", "06062A8FFFFFFF7F"},
+        // Arcs beyond 32 and 64 bits (written by openssl asn1parse -genstr).
+        {"1.2.4294967296", "06062A9080808000"},
+        {"1.2.18446744073709551616", "060B2A82808080808080808000"},
+        {"2.25.329800735698586629295641978511506172918", "06146983F09DA7EBCFDEE0C7A1A7B2C0948CC8F9D776"},
+        {"2.25.340282366920938463463374607431768211455", "06146983FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF7F"},
+        // A huge second arc under 2 makes the first subidentifier huge.
+        {"2.340282366920938463463374607431768211535", "06138480808080808080808080808080808080811F"},
     };
     for (const auto& c : cases) {
         const bytes der = der::encode(ObjectIdentifier(c.text));
@@ -43,8 +51,39 @@ TEST(ObjectIdentifier, RejectsBadArcStructure)
     for (const char* text : {"1.2.x", "1..2", "1.2.", "1.-2", "1.2 "}) {
         EXPECT_THROW(der::encode(ObjectIdentifier(text)), std::invalid_argument) << text;
     }
-    EXPECT_THROW(der::encode(ObjectIdentifier("1.2.4294967296")), std::out_of_range);
+    EXPECT_THROW(der::encode(ObjectIdentifier("18446744073709551616.1")), Asn1DecodingError);
     EXPECT_TRUE(der::encode(ObjectIdentifier()).empty());
+}
+
+// Arcs up to MAX_ARC_BITS read and write; one bit more is refused both ways.
+TEST(ObjectIdentifier, ArcsUpToTheBound)
+{
+    const std::size_t groups = (ObjectIdentifier::MAX_ARC_BITS + 6) / 7;
+    const std::size_t topBits = ObjectIdentifier::MAX_ARC_BITS - 7 * (groups - 1);
+    // 2^MAX_ARC_BITS - 1: all bits set.
+    bytes largest{0x2A, static_cast<std::uint8_t>(0x80 | ((1u << topBits) - 1))};
+    largest.insert(largest.end(), groups - 2, 0xFF);
+    largest.push_back(0x7F);
+    const bytes der = Tlv(0x06, largest).data();
+    const ObjectIdentifier oid = der::getObjectIdentifier(der);
+    EXPECT_EQ(oid.toString().size(), 4 + 1234u); // "1.2." and 2^4096 - 1 in decimal
+    EXPECT_EQ(der::encode(oid), der);
+    // Under 2, the second arc as large: the first subidentifier takes a bit more.
+    const ObjectIdentifier underTwo("2." + oid.toString().substr(4));
+    EXPECT_EQ(der::getObjectIdentifier(der::encode(underTwo)), underTwo);
+
+    EXPECT_THROW(der::encode(ObjectIdentifier(oid.toString() + "0")), std::out_of_range);
+    EXPECT_THROW(der::encode(ObjectIdentifier(oid.toString() + "00000")), std::out_of_range);
+    EXPECT_THROW(der::encode(ObjectIdentifier(underTwo.toString() + "0")), std::out_of_range);
+    // Leading zeros do not count.
+    EXPECT_EQ(der::encode(ObjectIdentifier("1.2.0000" + oid.toString().substr(4))), der);
+
+    bytes oneBitMore = largest;
+    oneBitMore[1] = static_cast<std::uint8_t>(0x80 | ((1u << (topBits + 1)) - 1));
+    EXPECT_THROW(der::getObjectIdentifier(Tlv(0x06, oneBitMore).data()), Asn1DecodingError);
+    bytes oneGroupMore = largest;
+    oneGroupMore.insert(oneGroupMore.begin() + 1, 0x80);
+    EXPECT_THROW(der::getObjectIdentifier(Tlv(0x06, oneGroupMore).data()), Asn1DecodingError);
 }
 
 TEST(ObjectIdentifier, DecodingEdgeCases)
@@ -62,10 +101,9 @@ TEST(ObjectIdentifier, DecodingEdgeCases)
     for (const auto& c : cases) {
         EXPECT_EQ(der::getObjectIdentifier(conv::hex_to_bytes(c.der)).toString(), c.text) << c.der;
     }
-    for (const char* bad : {"06022A85",         // last subidentifier keeps its continuation bit
-                            "060181",           // same in the first subidentifier
-                            "06072A9080808080", // more than 32 bits
-                            "04012A",           // not an OBJECT IDENTIFIER
+    for (const char* bad : {"06022A85", // last subidentifier keeps its continuation bit
+                            "060181",   // same in the first subidentifier
+                            "04012A",   // not an OBJECT IDENTIFIER
                             "0605"}) {
         EXPECT_THROW(der::getObjectIdentifier(conv::hex_to_bytes(bad)), Asn1DecodingError) << bad;
     }
@@ -77,7 +115,8 @@ TEST(ObjectIdentifier, OpensslReadsLargeArcs)
         GTEST_SKIP() << "openssl not installed";
     }
     for (const char* text : {"1.3.6.1.4.1.99999.4294967295.0.127.128.16383.16384.2097151.2097152",
-                             "2.999.1.268435455.268435456"}) {
+                             "2.999.1.268435455.268435456", "2.25.329800735698586629295641978511506172918",
+                             "1.3.6.1.4.1.18446744073709551615.18446744073709551616.0"}) {
         const std::string out = testtool::asn1parse(der::encode(ObjectIdentifier(text)));
         EXPECT_NE(out.find(std::string(":") + text), std::string::npos) << out;
     }
