@@ -10,13 +10,16 @@
 namespace
 {
 
-// One RDN SET { SEQUENCE { OID, UTF8String value } } per non-empty value.
+// One RDN SET { SEQUENCE { OID, value } } per non-empty value: countryName
+// as PrintableString, as peers expect (RFC 5280), every other value as
+// UTF8String.
 void addName(std::vector<bytes>& rdns, const ObjectIdentifier& oid, const std::string& value)
 {
     if (value.empty())
         return;
-    rdns.push_back(
-        der::encode(std::set<bytes>{der::encode(std::vector<bytes>{der::encode(oid), der::encode(value)})}));
+    const Asn1Tag tag = oid == cert::COUNTRY_NAME_OID ? Asn1Tag::PRINTABLE_STRING : Asn1Tag::UTF8_STRING;
+    rdns.push_back(der::encode(
+        std::set<bytes>{der::encode(std::vector<bytes>{der::encode(oid), encodeNameValue(tag, value)})}));
 }
 
 bytes issuerName(const IssuerInfo& info)

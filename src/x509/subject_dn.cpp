@@ -44,7 +44,25 @@ const std::vector<Field>& fields()
     return table;
 }
 
+bool isPrintableString(std::string_view text)
+{
+    constexpr std::string_view PUNCTUATION = " '()+,-./:=?";
+    for (const char c : text) {
+        const bool alphanumeric = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (!alphanumeric && PUNCTUATION.find(c) == std::string_view::npos)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
+
+bytes encodeNameValue(Asn1Tag tag, std::string_view value)
+{
+    if (tag == Asn1Tag::PRINTABLE_STRING && !isPrintableString(value))
+        tag = Asn1Tag::UTF8_STRING;
+    return der::encodeString(tag, value);
+}
 
 SubjectDNParser::SubjectDNParser() : SubjectDNParser(SubjectDN{}) {}
 
@@ -61,7 +79,7 @@ bytes SubjectDNParser::encode() const
         if (entry.value.empty())
             continue;
         const bytes attribute = der::encode(
-            std::vector<bytes>{der::encode(entry.oid), der::encodeString(entry.tag, entry.value)});
+            std::vector<bytes>{der::encode(entry.oid), encodeNameValue(entry.tag, entry.value)});
         rdns.push_back(der::encode(std::set<bytes>{attribute}));
     }
     return der::encode(rdns);

@@ -37,6 +37,11 @@ struct SubjectDN {
     friend bool operator==(const SubjectDN&, const SubjectDN&) = default;
 };
 
+// The value element of a name attribute with the string type `tag`. A
+// PrintableString (countryName, serialNumber: RFC 5280) whose text leaves
+// that alphabet is written as UTF8String instead of as an invalid string.
+bytes encodeNameValue(Asn1Tag tag, std::string_view value);
+
 class SubjectDNParser
 {
   public:
