@@ -1,12 +1,15 @@
 #include "pkcs7/pkcs7.h"
 
+#include <algorithm>
 #include <stdexcept>
 
+#include "asn1/ber.h"
 #include "asn1/binary.h"
 #include "asn1/der.h"
 #include "asn1/errors.h"
 #include "base/logger.h"
 #include "pkcs7/errors.h"
+#include "x509/errors.h"
 #include "x509/gost_signature.h"
 
 namespace
@@ -24,6 +27,22 @@ bool isKnownFormat(pkcs7::Format format)
     const char* reason = pkcs::localization.get(reasonCode);
     log.error(reason);
     throw ParseCmsContainerError(reason);
+}
+
+// Octets of the certificate's subjectKeyIdentifier extension; empty when
+// there is none.
+bytes subjectKeyIdentifier(const X509& certificate)
+{
+    for (const bytes& field : certificate.tbsCertInfo()) {
+        if (field.front() != 0xA3)
+            continue;
+        for (const bytes& extension : der::getSequense(Tlv(field).value())) {
+            const std::vector<bytes> parts = der::getSequense(extension);
+            if (der::getObjectIdentifier(parts.at(0)) == cert::SUBJECT_KEY_IDENTIFIER)
+                return der::getOctetString(der::getOctetString(parts.back()));
+        }
+    }
+    return {};
 }
 
 AlgorithmId digestForCertificate(const X509& x509)
@@ -63,11 +82,12 @@ SignerInfo::SignerInfo(const X509& x509, const bytes& signature, const pkcs9::At
 }
 
 SignerInfo::SignerInfo(const bytes& encoding, const std::set<bytes>& certificates, pkcs7::Format format)
+    : m_encoding(encoding)
 {
     bs::Logger log("SignerInfo::SignerInfo");
     const std::vector<bytes> children = der::getSequense(encoding);
     // version, sid, digestAlgorithm, [0] signedAttrs?, signatureAlgorithm,
-    // signature, [1] unsignedAttrs? (read past, not kept)
+    // signature, [1] unsignedAttrs? (kept only in the encoding as read)
     if (children.size() < 5 || children.size() > 7)
         cmsError(log, "PKCS-001001");
     const bool hasSigned = children[3].front() == 0xA0;
@@ -76,15 +96,27 @@ SignerInfo::SignerInfo(const bytes& encoding, const std::set<bytes>& certificate
     if (children.size() != expected && !(children.size() == expected + 1 && children.back().front() == 0xA1))
         cmsError(log, "PKCS-001001");
 
-    if (children[1].front() != 0x30)
-        cmsError(log, "PKCS-002001");
-    const std::vector<bytes> sid = der::getSequense(children[1], true);
-    if (sid.size() < 2)
-        cmsError(log, "PKCS-002001");
-    m_serial = der::getBinaryInt(sid[1]);
+    if (children[1].front() == 0x80) {
+        m_subjectKeyId = Tlv(children[1]).value();
+        if (m_subjectKeyId.empty())
+            cmsError(log, "PKCS-002001");
+    } else {
+        if (children[1].front() != 0x30)
+            cmsError(log, "PKCS-002001");
+        const std::vector<bytes> sid = der::getSequense(children[1], true);
+        if (sid.size() != 2 || sid[0].front() != 0x30)
+            cmsError(log, "PKCS-002001");
+        m_issuer = sid[0];
+        m_serial = der::getBinaryInt(sid[1]);
+    }
 
     const std::vector<bytes> digestAlgorithm = der::getSequense(children[2]);
-    m_digestAlgorithm = findDigestAlgorithmId(der::getObjectIdentifier(digestAlgorithm[0]));
+    const ObjectIdentifier digestOid = der::getObjectIdentifier(digestAlgorithm.at(0));
+    try {
+        m_digestAlgorithm = findDigestAlgorithmId(digestOid);
+    } catch (const UnsupportedAlgorithm&) {
+        m_foreignAlgorithm = digestOid;
+    }
 
     if (hasSigned) {
         m_attributes = pkcs9::Attributes(Tlv(children[3]).value());
@@ -93,7 +125,17 @@ SignerInfo::SignerInfo(const bytes& encoding, const std::set<bytes>& certificate
     }
 
     const std::vector<bytes> signAlgorithm = der::getSequense(children[sigAlgIndex]);
-    m_signAlgorithm = findSignAlgorithmId(der::getObjectIdentifier(signAlgorithm[0]));
+    const ObjectIdentifier signOid = der::getObjectIdentifier(signAlgorithm.at(0));
+    try {
+        m_signAlgorithm = findSignAlgorithmId(signOid);
+    } catch (const UnsupportedAlgorithm&) {
+        m_foreignAlgorithm = signOid;
+    }
+    if (!m_foreignAlgorithm.empty()) {
+        log.info("signer of an algorithm outside the catalogue: " + m_foreignAlgorithm.text());
+        m_digestAlgorithm = AlgorithmId();
+        m_signAlgorithm = AlgorithmId();
+    }
 
     m_signature = der::getOctetString(children[sigAlgIndex + 1]);
     if (m_signature.empty())
@@ -101,12 +143,29 @@ SignerInfo::SignerInfo(const bytes& encoding, const std::set<bytes>& certificate
     if (format != pkcs7::Format::SerialOnly && m_signAlgorithm.isGost())
         m_signature = gost::swapSignatureHalves(m_signature);
 
-    for (const bytes& certificate : certificates) {
-        X509 candidate(certificate);
-        if (candidate.serial() == m_serial) {
-            m_x509 = std::move(candidate);
-            break;
-        }
+    const auto found = std::find_if(certificates.begin(), certificates.end(), [&](const bytes& certificate) {
+        return identifies(certificate, format);
+    });
+    if (found != certificates.end()) {
+        m_x509 = X509(*found);
+        if (m_serial.empty())
+            m_serial = m_x509.serial();
+    }
+}
+
+bool SignerInfo::identifies(const bytes& certificate, pkcs7::Format format) const
+{
+    try {
+        const X509 candidate(certificate);
+        if (!m_subjectKeyId.empty())
+            return subjectKeyIdentifier(candidate) == m_subjectKeyId;
+        if (candidate.serial() != m_serial)
+            return false;
+        // Format 0 names no issuer; nor does an empty name.
+        return format == pkcs7::Format::SerialOnly || m_issuer == EMPTY_NAME ||
+               candidate.issuer() == m_issuer;
+    } catch (const std::exception&) {
+        return false; // a certificate that does not parse identifies no one
     }
 }
 
@@ -132,6 +191,8 @@ bytes SignerInfo::derEncoding(pkcs7::Format format) const
         log.error(text);
         throw std::invalid_argument(text);
     }
+    if (!m_encoding.empty())
+        return m_encoding;
     bytes issuer = EMPTY_NAME;
     bytes serial = m_serial;
     if (format != pkcs7::Format::SerialOnly && !m_x509.empty()) {
@@ -178,7 +239,9 @@ Pkcs7::Pkcs7(std::uint64_t keyNumber, const AlgorithmId& signAlgorithm, const X5
 Pkcs7::Pkcs7(const bytes& encoding, pkcs7::Format format) : m_format(format)
 {
     bs::Logger log("Pkcs7::Pkcs7");
-    const std::vector<bytes> contentInfo = der::getSequense(encoding);
+    // Messages from outside may be BER (indefinite lengths, strings in
+    // pieces); they are read, and written again, in their DER form.
+    const std::vector<bytes> contentInfo = der::getSequense(ber::toDer(encoding));
     if (contentInfo.size() < 2 || contentInfo[0] != der::encode(SIGNED_DATA_OID) ||
         contentInfo[1].front() != 0xA0)
         cmsError(log, "PKCS-001001");
@@ -186,6 +249,7 @@ Pkcs7::Pkcs7(const bytes& encoding, pkcs7::Format format) : m_format(format)
     if (signedData.size() < 4)
         cmsError(log, "PKCS-001001");
 
+    m_version = signedData[0];
     m_digestAlgorithms = der::getSet(signedData[1]);
     m_encapContentInfo = der::getSequense(signedData[2]);
 
@@ -193,11 +257,12 @@ Pkcs7::Pkcs7(const bytes& encoding, pkcs7::Format format) : m_format(format)
     if (signedData[next].front() == 0xA0) {
         for (bytes& certificate : der::readVector(Tlv(signedData[next]).value(), true))
             m_certificates.insert(std::move(certificate));
+        m_receivedCertificates = m_certificates;
         ++next;
     }
-    // Revocation information ([1]) is read past.
+    // Revocation information ([1]) is kept as it came.
     if (next < signedData.size() && signedData[next].front() == 0xA1)
-        ++next;
+        m_crls = signedData[next++];
     if (next >= signedData.size())
         cmsError(log, "PKCS-001001");
 
@@ -238,10 +303,13 @@ void Pkcs7::addSignerInfo(const SignerInfo& signer)
 
 bytes Pkcs7::derEncoding(bool withCertificates) const
 {
-    std::vector<bytes> signedData{der::encode(std::uint64_t{1}), der::encode(m_digestAlgorithms),
-                                  der::encode(m_encapContentInfo)};
-    if (withCertificates && !m_certificates.empty())
-        signedData.push_back(der::encodeExplicit(der::encode(m_certificates)));
+    std::vector<bytes> signedData{m_version.empty() ? der::encode(std::uint64_t{1}) : m_version,
+                                  der::encode(m_digestAlgorithms), der::encode(m_encapContentInfo)};
+    const std::set<bytes>& certificates = withCertificates ? m_certificates : m_receivedCertificates;
+    if (!certificates.empty())
+        signedData.push_back(der::encodeExplicit(der::encode(certificates)));
+    if (!m_crls.empty())
+        signedData.push_back(m_crls);
     std::set<bytes> signers;
     for (const SignerInfo& signer : m_signerInfos)
         signers.insert(signer.derEncoding(m_format));

@@ -41,8 +41,14 @@ class SignerInfo
     // the paired digest.
     SignerInfo(const X509& x509, const bytes& signature, const pkcs9::Attributes& attributes,
                pkcs7::Format format);
-    // Parses one SignerInfo; the signer's certificate is looked up by serial
-    // among `certificates`.
+    // Parses one SignerInfo and looks up its certificate among
+    // `certificates`: by issuer and serial number (by serial alone in format
+    // SerialOnly or when the issuer is an empty name), or by the
+    // subjectKeyIdentifier extension for a signer identified by key
+    // identifier. A digest or signature algorithm outside the catalogue does
+    // not fail the parse: the signer is then not verifiable (see
+    // foreignAlgorithm()). ParseCmsContainerError or Asn1DecodingError for a
+    // malformed SignerInfo.
     SignerInfo(const bytes& encoding, const std::set<bytes>& certificates, pkcs7::Format format);
 
     const bytes& serial() const noexcept { return m_serial; }
@@ -50,16 +56,35 @@ class SignerInfo
     const AlgorithmId& digestAlgorithmId() const noexcept { return m_digestAlgorithm; }
     const AlgorithmId& signAlgorithmId() const noexcept { return m_signAlgorithm; }
     const X509& x509() const noexcept { return m_x509; }
+    // The issuer Name of the signer identifier as read; empty when the
+    // signer was built here or is identified by key identifier.
+    const bytes& issuer() const noexcept { return m_issuer; }
+    // The subjectKeyIdentifier a parsed signer is identified by; empty for
+    // issuer and serial.
+    const bytes& subjectKeyId() const noexcept { return m_subjectKeyId; }
+    // The digest or signature algorithm of a parsed signer that is outside
+    // the catalogue; empty otherwise. Such a signer has empty algorithm ids
+    // and can never be verified, only reported.
+    const ObjectIdentifier& foreignAlgorithm() const noexcept { return m_foreignAlgorithm; }
+    bool verifiable() const noexcept { return m_foreignAlgorithm.empty(); }
 
     // The signature as written in `format`: GOST halves swapped unless the
     // format is SerialOnly.
     bytes signature(pkcs7::Format format) const;
     // Content of the single messageDigest value; empty when absent.
     bytes digest() const;
-    // std::invalid_argument for an unknown format.
+    // A parsed signer gives back the encoding it was read from, unsigned
+    // attributes included, whatever the format; std::invalid_argument for an
+    // unknown format.
     bytes derEncoding(pkcs7::Format format) const;
 
   private:
+    bool identifies(const bytes& certificate, pkcs7::Format format) const;
+
+    bytes m_encoding;
+    bytes m_issuer;
+    bytes m_subjectKeyId;
+    ObjectIdentifier m_foreignAlgorithm;
     bytes m_serial;
     bytes m_signature;
     pkcs9::Attributes m_attributes;
@@ -78,7 +103,8 @@ class Pkcs7
     // Format SerialOnly when `flag` is set, SerialWithIssuer otherwise.
     Pkcs7(std::uint64_t keyNumber, const AlgorithmId& signAlgorithm, const X509& x509, const bytes& signature,
           const pkcs9::Attributes& attributes, bool flag, const AlgorithmId& digestAlgorithm);
-    // Parses a ContentInfo; ParseCmsContainerError for a malformed container.
+    // Parses a ContentInfo; ParseCmsContainerError for a malformed container,
+    // Asn1DecodingError for malformed encodings.
     Pkcs7(const bytes& encoding, pkcs7::Format format);
 
     // Encoding of the content type OBJECT IDENTIFIER.
@@ -94,9 +120,15 @@ class Pkcs7
     const std::set<bytes>& certificates() const noexcept { return m_certificates; }
     pkcs7::Format format() const noexcept { return m_format; }
 
+    // What a parsed container held comes out as it came in (version,
+    // certificates, revocation information, signers); `withCertificates`
+    // adds the certificates of the signers added since.
     bytes derEncoding(bool withCertificates) const;
 
   private:
+    bytes m_version;
+    std::set<bytes> m_receivedCertificates;
+    bytes m_crls;
     std::set<bytes> m_digestAlgorithms;
     std::vector<bytes> m_encapContentInfo;
     std::set<bytes> m_certificates;

@@ -240,7 +240,7 @@ TEST(TheirCmsShapes, NoAttributesTwoSignersAndRsa)
     }
     {
         SCOPED_TRACE("two signers, each matched to its certificate by serial");
-        // Distinct serials are needed: the certificate lookup compares serials only.
+        // Distinct serials let the check below tell the signers apart by serial.
         const auto reissued =
             gostsoft::openssl("req -new -x509 -days 30 -key " + second.keyPem + " -subj /CN=Second/C=RU" +
                               " -set_serial 0x0B0B -out " + second.certPem);

@@ -221,9 +221,15 @@ TEST(Pkcs7Parsing, MalformedContainersNameTheirReason)
     expectCmsError(container({version, digests, encap, Tlv(0xA0, bytes{}).data()}), "PKCS-001001");
     expectCmsError(container({version, digests, encap, bytes{0x31, 0x00}}), "PKCS-001002");
 
-    std::vector<bytes> keyIdSid = fields;
-    keyIdSid[1] = Tlv(0x80, bytes{1, 2, 3}).data();
-    expectCmsError(withSigner(der::encode(keyIdSid)), "PKCS-002001");
+    // An empty key identifier, a serial without issuer, an identifier of
+    // another kind.
+    for (const bytes& sid :
+         {Tlv(0x80, bytes{}).data(), der::encode(std::vector<bytes>{der::encode(std::uint64_t{1})}),
+          Tlv(0x81, bytes{1, 2, 3}).data()}) {
+        std::vector<bytes> badSid = fields;
+        badSid[1] = sid;
+        expectCmsError(withSigner(der::encode(badSid)), "PKCS-002001");
+    }
 
     std::vector<bytes> noDigest = fields;
     pkcs9::Attributes onlyType;
