@@ -19,6 +19,13 @@ namespace
     throw std::runtime_error(cp::localization.get("CP-008060"));
 }
 
+// A signer of an algorithm outside the catalogue is never valid.
+void logNotVerifiable(const char* where, const SignerInfo& signer)
+{
+    bs::Logger(where).error("signer of an algorithm outside the catalogue, not verifiable: " +
+                            signer.foreignAlgorithm().text());
+}
+
 } // namespace
 
 std::string getGost3410Params(std::string_view paramsOid)
@@ -114,6 +121,10 @@ bool VerifySignEngine::verifyCmsSign(const bytes& data, const std::vector<Signer
         throw PublicKeyEmpty();
     }
     const SignerInfo& signer = signerInfos.front();
+    if (!signer.verifiable()) {
+        logNotVerifiable("VerifySignEngine::verifyCmsSign", signer);
+        return false;
+    }
     if (!verifyContentDigest(data, signer, kalvaMode)) {
         return false;
     }
@@ -135,12 +146,37 @@ bool VerifySignEngine::verifyCades(const bytes& data, const std::vector<SignerIn
         throw std::invalid_argument(cp::localization.get("CP-011001"));
     }
     for (const SignerInfo& signer : signerInfos) {
+        if (!signer.verifiable()) {
+            logNotVerifiable("VerifySignEngine::verifyCades", signer);
+            return false;
+        }
         if (!verifyContentDigest(data, signer, false) || !verifyCertDigest(signer) ||
             !verifyCadesSign(signer)) {
             return false;
         }
     }
     return true;
+}
+
+std::vector<VerifySignEngine::Verdict>
+VerifySignEngine::verifyCadesSigners(const bytes& data, const std::vector<SignerInfo>& signerInfos)
+{
+    if (signerInfos.empty()) {
+        throw std::invalid_argument(cp::localization.get("CP-011001"));
+    }
+    std::vector<Verdict> verdicts;
+    verdicts.reserve(signerInfos.size());
+    for (const SignerInfo& signer : signerInfos) {
+        if (!signer.verifiable()) {
+            logNotVerifiable("VerifySignEngine::verifyCadesSigners", signer);
+            verdicts.push_back(Verdict::NotVerifiable);
+            continue;
+        }
+        const bool valid =
+            verifyContentDigest(data, signer, false) && verifyCertDigest(signer) && verifyCadesSign(signer);
+        verdicts.push_back(valid ? Verdict::Valid : Verdict::Invalid);
+    }
+    return verdicts;
 }
 
 bool VerifySignEngine::verifyCertDigest(const SignerInfo& signer)

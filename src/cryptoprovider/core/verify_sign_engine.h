@@ -30,9 +30,18 @@ class VerifySignEngine
     VerifySignEngine(const VerifySignEngine&) = delete;
     VerifySignEngine& operator=(const VerifySignEngine&) = delete;
 
+    // What verification says of one signer of a message.
+    enum class Verdict { Valid, Invalid, NotVerifiable };
+
     // CAdES-BES: every signer carries its certificate; each must pass the
-    // content digest, the certificate hash and the signature checks.
+    // content digest, the certificate hash and the signature checks. A
+    // signer of an algorithm outside the catalogue cannot be checked, so the
+    // message is not valid.
     virtual bool verifyCades(const bytes& data, const std::vector<SignerInfo>& signerInfos);
+    // The CAdES-BES checks signer by signer, in order: NotVerifiable for a
+    // signer of an algorithm outside the catalogue, Valid or Invalid for the
+    // others; the errors of verifyCades.
+    std::vector<Verdict> verifyCadesSigners(const bytes& data, const std::vector<SignerInfo>& signerInfos);
     virtual ~VerifySignEngine() = default;
     // The primitive: `signature` and `publicKey` arrive in the back end's
     // orientation, `paramsOid` already normalised.

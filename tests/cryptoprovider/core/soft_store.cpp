@@ -68,6 +68,8 @@ void SoftDigestEngine::init(const AlgorithmId& digestAlgorithm, std::string_view
         algorithm = GCRY_MD_SHA1;
     } else if (digestAlgorithm == SHA_256) {
         algorithm = GCRY_MD_SHA256;
+    } else if (digestAlgorithm == SHA_512) {
+        algorithm = GCRY_MD_SHA512;
     } else {
         throw UnknownAlgorithm();
     }
@@ -125,6 +127,31 @@ bool SoftVerifyEngine::verifyGostSign(const bytes& data, const bytes& signature,
                           e.data()),
           "data");
     return gcry_pk_verify(sig.value, value.value, key.value) == 0;
+}
+
+bool SoftRsaVerifyEngine::verifyRsaSign(const bytes& data, const bytes& signature,
+                                        const RsaPublicKey& publicKey, const AlgorithmId& digestAlgorithm)
+{
+    static const std::map<std::string_view, const char*> hashes{
+        {"SHA1", "sha1"}, {"SHA256", "sha256"}, {"SHA512", "sha512"}};
+    const auto hash = hashes.find(digestAlgorithm.nameRef());
+    if (hash == hashes.end()) {
+        throw UnknownAlgorithm();
+    }
+    const bytes value = digest(data, digestAlgorithm, Endian::Big, {});
+    const bytes exponent = publicKey.exponentData();
+    Sexp key, sig, hashed;
+    check(gcry_sexp_build(&key.value, nullptr, "(public-key (rsa (n %b) (e %b)))",
+                          static_cast<int>(publicKey.modulus.size()), publicKey.modulus.data(),
+                          static_cast<int>(exponent.size()), exponent.data()),
+          "key");
+    check(gcry_sexp_build(&sig.value, nullptr, "(sig-val (rsa (s %b)))", static_cast<int>(signature.size()),
+                          signature.data()),
+          "signature");
+    check(gcry_sexp_build(&hashed.value, nullptr, "(data (flags pkcs1) (hash %s %b))", hash->second,
+                          static_cast<int>(value.size()), value.data()),
+          "data");
+    return gcry_pk_verify(sig.value, hashed.value, key.value) == 0;
 }
 
 Bytes backendPublicKey(const gostsoft::Key& key)

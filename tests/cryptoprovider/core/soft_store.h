@@ -23,7 +23,7 @@ namespace softstore
 using gostsoft::Bytes;
 
 // Digests of libgcrypt: GOST R 34.11-94 (test or CryptoPro set by the
-// parameter text), Streebog, SHA-1 and SHA-256.
+// parameter text), Streebog, SHA-1, SHA-256 and SHA-512.
 class SoftDigestEngine : public DigestEngine
 {
   public:
@@ -49,6 +49,14 @@ class SoftVerifyEngine : public VerifySignEngine
     bool verifyGostSign(const bytes& data, const bytes& signature, const bytes& publicKey,
                         const AlgorithmId& signAlgorithm, std::string_view paramsOid,
                         bool kalvaMode) override;
+};
+
+// And RSA PKCS#1 v1.5 verification by libgcrypt (SHA-1, SHA-256, SHA-512).
+class SoftRsaVerifyEngine : public SoftVerifyEngine
+{
+  public:
+    bool verifyRsaSign(const bytes& data, const bytes& signature, const RsaPublicKey& publicKey,
+                       const AlgorithmId& digestAlgorithm) override;
 };
 
 // Public key as the test store's back end returns it (coordinates

@@ -1,0 +1,142 @@
+// Messages made by openssl verified signer by signer, and a signer added to
+// each: what openssl says of them is what we say, and co-signing leaves the
+// earlier signers, certificates and revocation information as they came.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "asn1/der.h"
+#include "cryptoprovider/core/cms_assembly.h"
+#include "pkcs7/corpus.h"
+#include "pkcs7/gost_fixture.h"
+#include "soft_store.h"
+
+using namespace softstore;
+using Verdict = VerifySignEngine::Verdict;
+
+namespace
+{
+
+struct VerifyCase {
+    const char* file;
+    // Corpus certificate of each signer -> what we say of it.
+    std::map<std::string, Verdict> verdicts;
+};
+
+// Messages with signingCertificateV2 (rsa-sha1-cades carries the SHA-1
+// signingCertificate instead, which CAdES checks here do not read).
+const std::vector<VerifyCase> CASES{
+    {"rsa-sha256-cades.p7s", {{"rsa", Verdict::Valid}}},
+    {"rsa-sha512-cades.p7s", {{"rsa", Verdict::Valid}}},
+    {"rsa-stream.p7s", {{"rsa", Verdict::Valid}}},
+    {"rsa-keyid.p7s", {{"rsa", Verdict::Valid}}},
+    {"gost256-cades.p7s", {{"gost256", Verdict::Valid}}},
+    {"gost512-cades.p7s", {{"gost512", Verdict::Valid}}},
+    {"rsa-pss+gost256.p7s", {{"rsa", Verdict::NotVerifiable}, {"gost256", Verdict::Valid}}},
+    {"ecdsa+gost256.p7s", {{"ec", Verdict::NotVerifiable}, {"gost256", Verdict::Valid}}},
+    {"three-signers.p7s",
+     {{"rsa", Verdict::Valid}, {"gost256", Verdict::Valid}, {"gost512", Verdict::Valid}}},
+    {"same-serial.p7s", {{"rsa2", Verdict::Valid}}},
+    {"crl+unsigned.p7s", {{"rsa", Verdict::Valid}}},
+    {"bad-signature.p7s", {{"rsa", Verdict::Invalid}}},
+};
+
+std::map<std::string, Verdict> verdicts(const Pkcs7& cms, const bytes& content)
+{
+    SoftRsaVerifyEngine engine;
+    const std::vector<Verdict> list = engine.verifyCadesSigners(content, cms.signerInfos());
+    std::map<std::string, Verdict> named;
+    for (std::size_t i = 0; i < list.size(); ++i)
+        named[corpus::certificateName(cms.signerInfos()[i].x509())] = list[i];
+    const bool allValid =
+        std::all_of(list.begin(), list.end(), [](Verdict v) { return v == Verdict::Valid; });
+    EXPECT_EQ(engine.verifyCades(content, cms.signerInfos()), allValid);
+    return named;
+}
+
+// SignedData children of a ContentInfo.
+std::vector<bytes> signedData(const bytes& message)
+{
+    return der::getSequense(Tlv(der::getSequense(message).at(1)).value());
+}
+
+class CmsCorpusVerify : public ::testing::TestWithParam<VerifyCase>
+{
+};
+
+TEST_P(CmsCorpusVerify, VerdictsAgreeWithOpenssl)
+{
+    const VerifyCase& c = GetParam();
+    const Pkcs7 cms(corpus::read(c.file), pkcs7::Format::SerialWithIssuer);
+    EXPECT_EQ(verdicts(cms, corpus::content()), c.verdicts);
+    const bool anyInvalid = std::any_of(c.verdicts.begin(), c.verdicts.end(),
+                                        [](const auto& v) { return v.second == Verdict::Invalid; });
+    EXPECT_EQ(corpus::opensslVerifies(corpus::path(c.file)), !anyInvalid);
+}
+
+TEST_P(CmsCorpusVerify, CoSigningKeepsWhatWasThere)
+{
+    const VerifyCase& c = GetParam();
+    const bytes original = corpus::read(c.file);
+    const cmstest::GostSigner signer(gostsoft::Curve::Tc26A512, "/CN=Co-signer/C=RU");
+    const auto store = std::make_shared<SoftKeyStore>();
+    const auto record = store->addDeviceKey(
+        "k", std::shared_ptr<const gostsoft::Key>(std::shared_ptr<void>(), &signer.key), signer.cert);
+
+    for (const bool kalvaMode : {false, true}) {
+        SCOPED_TRACE(kalvaMode ? "format 0" : "format 1");
+        DataForSign item;
+        item.data = corpus::content();
+        item.attached = true;
+        item.existingCms = original;
+        item.addSigningTime = true;
+        item.addSigningCertificate = true;
+        item.withCertificates = !kalvaMode;
+        const auto attributes =
+            generateSignedAttributes(store, {item}, record->x509(), record->digestAlgorithm(), {}, kalvaMode);
+        const bytes grown = formCms(store->cmsSign(record, attributes, kalvaMode), {item}, kalvaMode).at(0);
+
+        // Every earlier signer, certificate and CRL is there octet for octet.
+        const Pkcs7 earlier(original, pkcs7::Format::SerialWithIssuer);
+        const std::vector<bytes> was = signedData(earlier.derEncoding(false));
+        const std::vector<bytes> now = signedData(grown);
+        const std::set<bytes> signersNow = der::getSet(now.back());
+        for (const bytes& old : der::getSet(was.back()))
+            EXPECT_EQ(signersNow.count(old), 1u);
+        EXPECT_EQ(signersNow.size(), der::getSet(was.back()).size() + 1);
+        for (const bytes& field : was) {
+            if (field.front() == 0xA1) { // revocation information
+                EXPECT_NE(std::find(now.begin(), now.end(), field), now.end());
+            }
+        }
+        const Pkcs7 reread(grown, pkcs7::Format::SerialWithIssuer);
+        for (const bytes& certificate : earlier.certificates())
+            EXPECT_EQ(reread.certificates().count(certificate), 1u);
+        EXPECT_EQ(reread.content(), corpus::content());
+        if (kalvaMode)
+            continue; // format 0 signers are for peers of this library only
+
+        // openssl says of the earlier signers what it said before, and the
+        // new one verifies; so do we.
+        gostsoft::TempDir dir;
+        gostsoft::writeFile(dir.file("grown.p7s"), grown);
+        EXPECT_EQ(corpus::opensslVerifies(dir.file("grown.p7s")),
+                  corpus::opensslVerifies(corpus::path(c.file)));
+        std::map<std::string, Verdict> expected = c.verdicts;
+        expected[""] = Verdict::Valid; // the co-signer's certificate is not in the corpus
+        std::map<std::string, Verdict> seen;
+        for (const auto& [name, verdict] : verdicts(reread, corpus::content()))
+            seen[name == "?" ? "" : name] = verdict;
+        EXPECT_EQ(seen, expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Openssl, CmsCorpusVerify, ::testing::ValuesIn(CASES), [](const auto& info) {
+    std::string name = info.param.file;
+    name = name.substr(0, name.find('.'));
+    std::replace_if(
+        name.begin(), name.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
+    return name;
+});
+
+} // namespace
