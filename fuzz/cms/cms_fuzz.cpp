@@ -1,6 +1,7 @@
 // CMS SignedData parsing and re-encoding on arbitrary bytes. Only the
 // library's own error classes may escape the parser.
 #include <cstdint>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "asn1/errors.h"
@@ -43,6 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 tolerate([&] { (void)signer.derEncoding(format); });
             }
             tolerate([&] { (void)cms.derEncoding(true); });
+            // Co-signing: the earlier signers come back as they were read.
+            Pkcs7 grown = cms;
+            grown.addSignerInfo(cms.signerInfos().front());
+            tolerate([&] {
+                const Pkcs7 again(grown.derEncoding(false), format);
+                if (again.signerInfos().size() < cms.signerInfos().size())
+                    std::abort();
+            });
             cms.setContent(input);
             tolerate([&] { (void)Pkcs7(cms.derEncoding(false), format).content(); });
         });

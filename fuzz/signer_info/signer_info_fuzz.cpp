@@ -1,5 +1,5 @@
-// SignerInfo parsing on arbitrary bytes; a parsed signer encodes and parses
-// back to the same signature and attributes.
+// SignerInfo parsing on arbitrary bytes; a parsed signer encodes back to
+// its input and parses to the same signature, attributes and identifiers.
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
@@ -17,7 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const SignerInfo again(signer.derEncoding(pkcs7::Format::SerialWithIssuer), {},
                                pkcs7::Format::SerialWithIssuer);
         if (again.signature(pkcs7::Format::SerialOnly) != signer.signature(pkcs7::Format::SerialOnly) ||
-            again.attributes().get() != signer.attributes().get() || again.serial() != signer.serial())
+            again.attributes().get() != signer.attributes().get() || again.serial() != signer.serial() ||
+            again.foreignAlgorithm() != signer.foreignAlgorithm() ||
+            again.subjectKeyId() != signer.subjectKeyId())
+            std::abort();
+        // A parsed signer is written back as it came.
+        if (signer.derEncoding(pkcs7::Format::SerialOnly) != input)
             std::abort();
         (void)signer.digest();
     } catch (const ParseCmsContainerError&) {
