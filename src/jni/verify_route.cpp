@@ -18,6 +18,11 @@ const bytes SIGNED_DATA_OID_DER = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0
 bool isCms(const bytes& signature)
 {
     try {
+        if (signature.size() >= 2 && signature[0] == asn1tag::SEQUENCE && signature[1] == 0x80) {
+            // A streamed message (BER, indefinite length): its first child
+            // follows the two header octets.
+            return Tlv(signature.data() + 2, signature.size() - 2).data() == SIGNED_DATA_OID_DER;
+        }
         const Tlv outer(signature);
         if (outer.tag() != asn1tag::SEQUENCE) {
             return false;

@@ -23,6 +23,10 @@ TEST(VerifyRouteTest, OnlyASequenceStartingWithTheSignedDataOidIsCms)
     const Case cases[] = {
         {"content info", gostsoft::derElement(0x30, gostsoft::derConcat({SIGNED_DATA, content})), true},
         {"oid alone", gostsoft::derElement(0x30, SIGNED_DATA), true},
+        {"streamed, indefinite length",
+         gostsoft::derConcat({Bytes{0x30, 0x80}, SIGNED_DATA, Bytes{0x00, 0x00}}), true},
+        {"streamed data oid",
+         gostsoft::derConcat({Bytes{0x30, 0x80}, gostsoft::derOid("1.2.840.113549.1.7.1")}), false},
         {"data oid",
          gostsoft::derElement(0x30, gostsoft::derConcat({gostsoft::derOid("1.2.840.113549.1.7.1"), content})),
          false},
@@ -45,8 +49,9 @@ TEST(VerifyRouteTest, OnlyASequenceStartingWithTheSignedDataOidIsCms)
     }
 }
 
-// Messages made by openssl: attached without data, detached with it; a bare
-// GOST signature value (even one that starts like a SEQUENCE) stays raw.
+// Messages made by openssl, in DER and streamed (BER): attached without data,
+// detached with it; a bare GOST signature value (even one that starts like a
+// SEQUENCE) stays raw.
 TEST(VerifyRouteTest, OpensslMessagesAndRawSignatures)
 {
     gostsoft::TempDir dir;
@@ -55,7 +60,7 @@ TEST(VerifyRouteTest, OpensslMessagesAndRawSignatures)
                                         "-subj /CN=Route -keyout " +
                                         dir.file("k.pem") + " -out " + dir.file("c.pem"));
     ASSERT_EQ(made.status, 0) << made.output;
-    for (const char* mode : {"-nodetach", ""}) {
+    for (const char* mode : {"-nodetach", "", "-nodetach -stream", "-stream"}) {
         const auto signedMessage = gostsoft::openssl(
             std::string("cms -sign -binary -outform DER ") + mode + " -signer " + dir.file("c.pem") +
             " -inkey " + dir.file("k.pem") + " -in " + dir.file("in.txt") + " -out " + dir.file("m.der"));
