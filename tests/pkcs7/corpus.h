@@ -2,6 +2,8 @@
 // regenerates it): file access and openssl's verdict on a message.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 
 #include "support/gost_soft.h"
@@ -34,6 +36,15 @@ inline bool opensslVerifies(const std::string& file)
     return gostsoft::openssl("cms -verify -noverify -binary -inform DER -in " + file + " -certfile " +
                              path("rsa.pem") + " -out /dev/null")
                .status == 0;
+}
+
+// A test name from a corpus file name: "rsa-pss+gost256.p7s" -> "rsa_pss_gost256".
+inline std::string testName(std::string file)
+{
+    file = file.substr(0, file.find('.'));
+    std::replace_if(
+        file.begin(), file.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
+    return file;
 }
 
 // The corpus name of a certificate ("rsa", "gost256", ...); "" for none.

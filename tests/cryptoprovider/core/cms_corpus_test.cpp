@@ -131,12 +131,7 @@ TEST_P(CmsCorpusVerify, CoSigningKeepsWhatWasThere)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Openssl, CmsCorpusVerify, ::testing::ValuesIn(CASES), [](const auto& info) {
-    std::string name = info.param.file;
-    name = name.substr(0, name.find('.'));
-    std::replace_if(
-        name.begin(), name.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Openssl, CmsCorpusVerify, ::testing::ValuesIn(CASES),
+                         [](const auto& info) { return corpus::testName(info.param.file); });
 
 } // namespace
