@@ -52,8 +52,15 @@ Pkcs10::Pkcs10(const bytes& encoding)
         throw ParsePkcs10Error();
     }
     m_info = requestInfoChildren(request[0], log);
-    const std::vector<bytes> algorithm = der::getSequense(request[1]);
-    m_signAlgorithmOid = findSignAlgorithmId(algorithm.front()).oid();
+    // PKCS#10 knows version 1 (0) only.
+    if (m_info[0] != der::encode(std::uint64_t{0})) {
+        log.error("Unsupported cert req version");
+        throw ParsePkcs10Error();
+    }
+    // The OID is kept as it is, also for an algorithm outside the catalogue
+    // (ECDSA, DSA): the request reads, and whoever must sign or verify with
+    // the algorithm refuses it.
+    m_signAlgorithmOid = der::getObjectIdentifier(der::getSequense(request[1]).at(0));
     m_signature = der::getBitString(request[2]);
 }
 

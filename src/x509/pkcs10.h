@@ -28,7 +28,9 @@ class Pkcs10
     // A signed request from its info DER (version, subject, key, [0]
     // attributes; ParsePkcs10Error otherwise) and signature.
     Pkcs10(const AlgorithmId& signAlgorithm, const bytes& infoDer, const bytes& signature);
-    // Parses a DER request; ParsePkcs10Error for a wrong structure.
+    // Parses a DER request; ParsePkcs10Error for a wrong structure or a
+    // version other than 0. The
+    // signature algorithm OID is kept even when outside the catalogue.
     explicit Pkcs10(const bytes& der);
 
     // CertificationRequest; the signature algorithm carries NULL parameters.

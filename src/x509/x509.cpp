@@ -1,5 +1,7 @@
 #include "x509/x509.h"
 
+#include <algorithm>
+
 #include "asn1/binary.h"
 #include "asn1/der.h"
 #include "asn1/errors.h"
@@ -43,6 +45,22 @@ std::string commonName(const bytes& name)
     }
     log.debug("no attribute " + cert::COMMON_NAME_OID.toString());
     throw X509ParseError();
+}
+
+// Text of a certificate time: UTCTime YYMMDDHHMMSSZ or GeneralizedTime
+// YYYYMMDDHHMMSSZ. Any other form would read as another date (a 15-character
+// UTCTime as a GeneralizedTime) and is a parse failure.
+std::string timeText(const bytes& element)
+{
+    const Tlv tlv(element);
+    const std::string text(tlv.valueRef().begin(), tlv.valueRef().end());
+    const std::size_t length = tlv.tag() == asn1tag::UTC_TIME ? 13 : tlv.tag() == asn1tag::GENERALIZED_TIME ? 15 : 0;
+    const bool digits = text.size() == length && length != 0 &&
+                        std::all_of(text.begin(), text.end() - 1, [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits || text.back() != 'Z') {
+        parseFailure(bs::Logger("X509::validityPeriod"));
+    }
+    return text;
 }
 
 // Catalogue entry of the OBJECT IDENTIFIER element of an AlgorithmIdentifier;
@@ -111,19 +129,27 @@ std::vector<bytes> X509::tbsCertInfo() const
 std::uint8_t X509::tbsVersion() const
 {
     const bs::Logger log("X509::tbsVersion");
+    // v1 has the six fields alone; v2 and v3 start with the explicit
+    // version and may add unique identifiers and extensions (7 to 10 fields).
     const std::vector<bytes> tbs = tbsCertInfo();
     if (tbs.size() == 6) {
         return 0;
     }
-    if (tbs.size() != 8) {
+    if (tbs.size() < 7 || tbs.size() > 10) {
         parseFailure(log);
     }
     const Tlv versionElement(tbs[0]);
     if (versionElement.tag() != 0xA0) {
         parseFailure(log);
     }
+    // Versions are v1 (0) to v3 (2); any other number is no certificate
+    // this reader knows.
     const Tlv number(versionElement.valueRef());
-    return static_cast<std::uint8_t>(conv::binary_to_int(number.valueRef()) & 0xFF);
+    const bytes& version = number.valueRef();
+    if (number.tag() != asn1tag::INTEGER || version.size() != 1 || version[0] > 2) {
+        parseFailure(log);
+    }
+    return version[0];
 }
 
 bytes X509::serial() const noexcept
@@ -244,12 +270,11 @@ RsaPublicKey X509::rsaPublicKey() const
 
 ValidityPeriod X509::validityPeriod() const
 {
-    const std::vector<bytes> times = der::getSequense(tbsCertInfo().at(tbsPos(tbs::VALIDITY)));
-    const auto text = [](const bytes& element) {
-        const Tlv tlv(element);
-        return std::string(tlv.valueRef().begin(), tlv.valueRef().end());
-    };
-    return ValidityPeriod{Asn1Time(text(times.front())), Asn1Time(text(times.back()))};
+    const std::vector<bytes> times = structure(tbsCertInfo().at(tbsPos(tbs::VALIDITY)), "X509::validityPeriod");
+    if (times.size() != 2) {
+        parseFailure(bs::Logger("X509::validityPeriod"));
+    }
+    return ValidityPeriod{Asn1Time(timeText(times.front())), Asn1Time(timeText(times.back()))};
 }
 
 bytes X509::signature() const

@@ -153,17 +153,35 @@ TEST(X509, AssemblesFromTbsAndSignature)
     EXPECT_EQ(fromObject.data(), built.data());
 }
 
-TEST(X509, VersionNeedsSixOrEightFields)
+// v1 has six fields; v2 and v3 start with the explicit version and may add
+// unique identifiers and extensions, seven to ten fields in all.
+TEST(X509, VersionOfSixToTenFields)
 {
     const X509 source(fixture::read("gost2012-256-tca.der"));
     std::vector<bytes> fields = source.tbsCertInfo();
     ASSERT_EQ(fields.size(), 8u);
+    const auto withFields = [&](const std::vector<bytes>& tbs) {
+        return X509(X509::DEFAULT_CERT_ID, der::encode(tbs), source.algorithm().oid(), source.certInfo()[2]);
+    };
+    const bytes extensions = fields.back();
     fields.pop_back(); // a v3 certificate without extensions
-    const X509 seven(X509::DEFAULT_CERT_ID, der::encode(fields), source.algorithm().oid(),
-                     source.certInfo()[2]);
-    EXPECT_THROW(seven.tbsVersion(), X509ParseError);
-    EXPECT_EQ(seven.versionNumber(), 2);
+    const X509 seven = withFields(fields);
+    EXPECT_EQ(seven.tbsVersion(), 2);
     EXPECT_EQ(seven.subjectName(), source.subjectName());
+
+    // issuerUniqueID [1] and subjectUniqueID [2] before the extensions
+    std::vector<bytes> unique = fields;
+    unique.push_back(Tlv(0x81, bytes{0x00, 0x01}).data());
+    unique.push_back(Tlv(0x82, bytes{0x00, 0x02}).data());
+    unique.push_back(extensions);
+    EXPECT_EQ(withFields(unique).tbsVersion(), 2);
+    EXPECT_EQ(withFields(unique).subjectName(), source.subjectName());
+
+    unique.push_back(extensions); // eleven fields
+    EXPECT_THROW(withFields(unique).tbsVersion(), X509ParseError);
+    std::vector<bytes> noVersion(fields.begin() + 1, fields.end());
+    noVersion.push_back(extensions); // seven fields, none of them the version
+    EXPECT_THROW(withFields(noVersion).tbsVersion(), X509ParseError);
 
     fields.resize(4); // too short: accessors beyond it fail, the safe ones give empty
     const X509 four(X509::DEFAULT_CERT_ID, der::encode(fields), source.algorithm().oid(),
