@@ -192,6 +192,49 @@ TEST(X509, VersionOfSixToTenFields)
     EXPECT_EQ(four.issuerName(), "Lab CA");
 }
 
+// Validity times in the two forms certificates use; another form would read
+// as another date, a version beyond v3 as no known certificate.
+TEST(X509, TimeFormsAndVersionRange)
+{
+    const X509 source(fixture::read("gost2012-256-tca.der"));
+    const auto withFields = [&](const std::vector<bytes>& tbs) {
+        return X509(X509::DEFAULT_CERT_ID, der::encode(tbs), source.algorithm().oid(), source.certInfo()[2]);
+    };
+    const auto time = [](std::uint8_t tag, std::string_view text) {
+        return Tlv(tag, bytes(text.begin(), text.end())).data();
+    };
+    struct Case {
+        bytes notBefore;
+        bool reads;
+    };
+    for (const Case& c : {Case{time(0x17, "250101000000Z"), true}, Case{time(0x18, "20250101000000Z"), true},
+                          Case{time(0x17, "20250101000000Z"), false}, Case{time(0x18, "250101000000Z"), false},
+                          Case{time(0x17, "2501010000Z"), false}, Case{time(0x17, "25010100000AZ"), false},
+                          Case{time(0x17, "2501010000000"), false}, Case{time(0x04, "250101000000Z"), false}}) {
+        std::vector<bytes> fields = source.tbsCertInfo();
+        fields[4] = der::encode(std::vector<bytes>{c.notBefore, der::getSequense(fields[4]).back()});
+        const X509 cert = withFields(fields);
+        SCOPED_TRACE(hexOf(c.notBefore));
+        if (c.reads) {
+            EXPECT_EQ(cert.validityPeriod().notBefore.generalized(), "20250101000000Z");
+        } else {
+            EXPECT_THROW(cert.validityPeriod(), X509ParseError);
+        }
+    }
+
+    for (const std::uint8_t version : {0, 1, 2, 3, 7}) {
+        std::vector<bytes> fields = source.tbsCertInfo();
+        fields[0] = Tlv(0xA0, der::encode(std::uint64_t{version})).data();
+        const X509 cert = withFields(fields);
+        if (version <= 2) {
+            EXPECT_EQ(cert.tbsVersion(), version);
+        } else {
+            EXPECT_THROW(cert.tbsVersion(), X509ParseError) << int(version);
+            EXPECT_EQ(cert.versionNumber(), 2);
+        }
+    }
+}
+
 TEST(X509, V1PositionsShiftByOne)
 {
     const X509 v1(fixture::read("v1.der"));
