@@ -53,6 +53,9 @@ template <class After>
     std::uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
     std::uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
     std::uint64_t bc = b ^ c;
+    // Straight-line code: the round inputs are addressed by constants and
+    // no registers are moved around a loop edge.
+#pragma GCC unroll 10
     for (int i = 0; i < 80; i += 8) {
         ORMID_SHA512_ROUND(a, b, c, d, e, f, g, h, wk[i]);
         ORMID_SHA512_ROUND(h, a, b, c, d, e, f, g, wk[i + 1]);
