@@ -250,7 +250,14 @@ Pkcs7::Pkcs7(const bytes& encoding, pkcs7::Format format) : m_format(format)
         cmsError(log, "PKCS-001001");
 
     m_version = signedData[0];
-    m_digestAlgorithms = der::getSet(signedData[1]);
+    // A SignedData that only carries certificates (a "p7b" bundle) has no
+    // digest algorithm; it is refused below for want of a signer, with that
+    // reason rather than as a malformed set.
+    const Tlv digestAlgorithms(signedData[1]);
+    if (digestAlgorithms.tag() != 0x31)
+        throw Asn1DecodingError();
+    for (bytes& algorithm : der::readVector(digestAlgorithms.valueRef(), true))
+        m_digestAlgorithms.insert(std::move(algorithm));
     m_encapContentInfo = der::getSequense(signedData[2]);
 
     std::size_t next = 3;

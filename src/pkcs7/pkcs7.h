@@ -103,8 +103,10 @@ class Pkcs7
     // Format SerialOnly when `flag` is set, SerialWithIssuer otherwise.
     Pkcs7(std::uint64_t keyNumber, const AlgorithmId& signAlgorithm, const X509& x509, const bytes& signature,
           const pkcs9::Attributes& attributes, bool flag, const AlgorithmId& digestAlgorithm);
-    // Parses a ContentInfo; ParseCmsContainerError for a malformed container,
-    // Asn1DecodingError for malformed encodings.
+    // Parses a ContentInfo; ParseCmsContainerError for a malformed container
+    // and, with the "PKCS-001002" reason, for one without a signer (a
+    // certificates-only bundle: there is nothing to verify, so it is never
+    // taken for a signed message); Asn1DecodingError for malformed encodings.
     Pkcs7(const bytes& encoding, pkcs7::Format format);
 
     // Encoding of the content type OBJECT IDENTIFIER.
