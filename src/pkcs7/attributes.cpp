@@ -98,6 +98,21 @@ EssCertIdV2::EssCertIdV2(const bytes& encoding)
         issuerSerial = der::getSequense(certId[hashIndex + 1]);
 }
 
+EssCertIdV2 essCertIdV1(const bytes& encoding)
+{
+    const std::vector<bytes> signingCertificate = der::getSequense(encoding);
+    const std::vector<bytes> certId = der::getSequense(der::getSequense(signingCertificate.at(0)).at(0));
+    // certHash, issuerSerial OPTIONAL
+    if (certId.empty() || certId.size() > 2) {
+        bs::Logger("pkcs9::essCertIdV1").error("ESSCertID without hash or with extra fields");
+        throw IncorrectPKCS9Attribute();
+    }
+    EssCertIdV2 id(SHA_1, der::getOctetString(certId[0]), {});
+    if (certId.size() == 2)
+        id.issuerSerial = der::getSequense(certId[1]);
+    return id;
+}
+
 bytes EssCertIdV2::derEncoding() const
 {
     const bytes algorithm = der::encode(std::vector<bytes>{der::encode(hashAlgorithm.oidRef())});

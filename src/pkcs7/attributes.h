@@ -15,6 +15,12 @@ class X509;
 namespace pkcs9
 {
 
+namespace oid
+{
+// signingCertificate, the ESSCertID form with a SHA-1 certificate hash.
+inline const ObjectIdentifier SIGNING_CERTIFICATE{"1.2.840.113549.1.9.16.2.12"};
+} // namespace oid
+
 // Attribute type -> sorted, unique set of complete DER value encodings.
 // The map follows ObjectIdentifier's ordering; the encoding does not depend
 // on it (DER SET OF order).
@@ -72,6 +78,12 @@ struct EssCertIdV2 {
     // the serial-number INTEGER.
     std::vector<bytes> issuerSerial;
 };
+
+// The ESSCertID of a SigningCertificate value (the older attribute, its
+// hash always SHA-1), read into the same shape: hashAlgorithm SHA-1, the
+// hash and the optional IssuerSerial. IncorrectPKCS9Attribute or
+// Asn1DecodingError for malformed input.
+EssCertIdV2 essCertIdV1(const bytes& encoding);
 
 // ESSCertIDv2 for a certificate: the digest paired with the certificate's
 // signature algorithm, the given hash, and the certificate's issuer and

@@ -1,5 +1,6 @@
 #include "cryptoprovider/core/verify_sign_engine.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -140,22 +141,36 @@ bool VerifySignEngine::verifyCmsSign(const bytes& data, const std::vector<Signer
                       algorithm, parameters, kalvaMode);
 }
 
+VerifySignEngine::Verdict VerifySignEngine::cadesVerdict(const bytes& data, const SignerInfo& signer)
+{
+    if (!signer.verifiable()) {
+        logNotVerifiable("VerifySignEngine::verifyCades", signer);
+        return Verdict::NotVerifiable;
+    }
+    if (signer.attributes().empty()) {
+        bs::Logger("VerifySignEngine::verifyCades").error("no signed attributes: not a CAdES-BES signature");
+        return Verdict::Invalid;
+    }
+    const bool valid =
+        verifyContentDigest(data, signer, false) && verifyCertDigest(signer) && verifyCadesSign(signer);
+    return valid ? Verdict::Valid : Verdict::Invalid;
+}
+
+VerifySignEngine::Verdict VerifySignEngine::cmsVerdict(const bytes& data, const SignerInfo& signer)
+{
+    if (!signer.verifiable() || !signer.attributes().empty()) {
+        return cadesVerdict(data, signer);
+    }
+    return verifyContentSign(data, signer) ? Verdict::Valid : Verdict::Invalid;
+}
+
 bool VerifySignEngine::verifyCades(const bytes& data, const std::vector<SignerInfo>& signerInfos)
 {
     if (signerInfos.empty()) {
         throw std::invalid_argument(cp::localization.get("CP-011001"));
     }
-    for (const SignerInfo& signer : signerInfos) {
-        if (!signer.verifiable()) {
-            logNotVerifiable("VerifySignEngine::verifyCades", signer);
-            return false;
-        }
-        if (!verifyContentDigest(data, signer, false) || !verifyCertDigest(signer) ||
-            !verifyCadesSign(signer)) {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(signerInfos.begin(), signerInfos.end(),
+                       [&](const SignerInfo& signer) { return cadesVerdict(data, signer) == Verdict::Valid; });
 }
 
 std::vector<VerifySignEngine::Verdict>
@@ -166,17 +181,31 @@ VerifySignEngine::verifyCadesSigners(const bytes& data, const std::vector<Signer
     }
     std::vector<Verdict> verdicts;
     verdicts.reserve(signerInfos.size());
-    for (const SignerInfo& signer : signerInfos) {
-        if (!signer.verifiable()) {
-            logNotVerifiable("VerifySignEngine::verifyCadesSigners", signer);
-            verdicts.push_back(Verdict::NotVerifiable);
-            continue;
-        }
-        const bool valid =
-            verifyContentDigest(data, signer, false) && verifyCertDigest(signer) && verifyCadesSign(signer);
-        verdicts.push_back(valid ? Verdict::Valid : Verdict::Invalid);
-    }
+    for (const SignerInfo& signer : signerInfos)
+        verdicts.push_back(cadesVerdict(data, signer));
     return verdicts;
+}
+
+std::vector<VerifySignEngine::Verdict>
+VerifySignEngine::verifyCmsSigners(const bytes& data, const std::vector<SignerInfo>& signerInfos)
+{
+    if (signerInfos.empty()) {
+        throw std::invalid_argument(cp::localization.get("CP-011001"));
+    }
+    std::vector<Verdict> verdicts;
+    verdicts.reserve(signerInfos.size());
+    for (const SignerInfo& signer : signerInfos)
+        verdicts.push_back(cmsVerdict(data, signer));
+    return verdicts;
+}
+
+bool VerifySignEngine::verifyWithCertificates(const bytes& data, const std::vector<SignerInfo>& signerInfos)
+{
+    if (signerInfos.empty()) {
+        throw std::invalid_argument(cp::localization.get("CP-011001"));
+    }
+    return std::all_of(signerInfos.begin(), signerInfos.end(),
+                       [&](const SignerInfo& signer) { return cmsVerdict(data, signer) == Verdict::Valid; });
 }
 
 bool VerifySignEngine::verifyCertDigest(const SignerInfo& signer)
@@ -188,8 +217,14 @@ bool VerifySignEngine::verifyCertDigest(const SignerInfo& signer)
         log.error(error.what());
         throw error;
     }
-    const pkcs9::EssCertIdV2 essCertId(
-        signer.attributes().getSingleValue(pkcs9::oid::SIGNING_CERTIFICATE_V2));
+    const pkcs9::Attributes& attributes = signer.attributes();
+    // The older signingCertificate (SHA-1) stands in only where the V2 form
+    // is absent; without either the V2 lookup reports the missing attribute.
+    const pkcs9::EssCertIdV2 essCertId =
+        !attributes.contains(pkcs9::oid::SIGNING_CERTIFICATE_V2) &&
+                attributes.contains(pkcs9::oid::SIGNING_CERTIFICATE)
+            ? pkcs9::essCertIdV1(attributes.getSingleValue(pkcs9::oid::SIGNING_CERTIFICATE))
+            : pkcs9::EssCertIdV2(attributes.getSingleValue(pkcs9::oid::SIGNING_CERTIFICATE_V2));
     const bytes computed = digest(certificate.data(), essCertId.hashAlgorithm, Endian::Big,
                                   gost3411::CRYPTOPRO_PARAM_SET.text());
     if (computed == essCertId.certHash) {
@@ -199,20 +234,34 @@ bool VerifySignEngine::verifyCertDigest(const SignerInfo& signer)
     return false;
 }
 
-bool VerifySignEngine::verifyCadesSign(const SignerInfo& signer)
+bool VerifySignEngine::verifyWithCertificate(const bytes& signedOctets, const SignerInfo& signer,
+                                             const char* where)
 {
     const X509& certificate = signer.x509();
     if (certificate.empty()) {
         CertificateNotFound error;
-        bs::Logger("VerifySignEngine::verifyCadesSign").error(error.what());
+        bs::Logger(where).error(error.what());
         throw error;
     }
     const PublicKey publicKey = certificate.publicKey(Endian::Big);
     const AlgorithmId algorithm = getSignAlgorithm(signer.digestAlgorithmId());
     const std::string parameters =
         algorithm.isRsa() ? std::string() : getGost3410Params(certificate.gost3410ParamsOid());
-    return verifySign(signer.attributes().derEncoding(), signer.signature(pkcs7::Format::SerialOnly),
-                      publicKey, algorithm, parameters, false);
+    return verifySign(signedOctets, signer.signature(pkcs7::Format::SerialOnly), publicKey, algorithm,
+                      parameters, false);
+}
+
+bool VerifySignEngine::verifyCadesSign(const SignerInfo& signer)
+{
+    return verifyWithCertificate(signer.attributes().derEncoding(), signer, "VerifySignEngine::verifyCadesSign");
+}
+
+bool VerifySignEngine::verifyContentSign(const bytes& data, const SignerInfo& signer)
+{
+    if (data.empty()) {
+        throwEmptyData();
+    }
+    return verifyWithCertificate(data, signer, "VerifySignEngine::verifyContentSign");
 }
 
 VerifySignHwDevice::VerifySignHwDevice(std::shared_ptr<DigestEngine> digestEngine,

@@ -36,12 +36,21 @@ class VerifySignEngine
     // CAdES-BES: every signer carries its certificate; each must pass the
     // content digest, the certificate hash and the signature checks. A
     // signer of an algorithm outside the catalogue cannot be checked, so the
-    // message is not valid.
+    // message is not valid; nor is one without signed attributes, which is
+    // no CAdES-BES signature (verifyWithCertificates may still check it).
     virtual bool verifyCades(const bytes& data, const std::vector<SignerInfo>& signerInfos);
     // The CAdES-BES checks signer by signer, in order: NotVerifiable for a
     // signer of an algorithm outside the catalogue, Valid or Invalid for the
     // others; the errors of verifyCades.
     std::vector<Verdict> verifyCadesSigners(const bytes& data, const std::vector<SignerInfo>& signerInfos);
+    // A message with certificates verified as peers verify CMS: a signer
+    // with signed attributes gets the CAdES-BES checks, one without them has
+    // signed the content itself and gets the signature check with its
+    // certificate's key. Verdicts signer by signer, in order, and all of
+    // them Valid for verifyWithCertificates (which stops at the first that
+    // is not); the errors of verifyCades.
+    std::vector<Verdict> verifyCmsSigners(const bytes& data, const std::vector<SignerInfo>& signerInfos);
+    bool verifyWithCertificates(const bytes& data, const std::vector<SignerInfo>& signerInfos);
     virtual ~VerifySignEngine() = default;
     // The primitive: `signature` and `publicKey` arrive in the back end's
     // orientation, `paramsOid` already normalised.
@@ -66,13 +75,26 @@ class VerifySignEngine
                        const PublicKey& key, std::string_view paramsOid);
     // The messageDigest attribute against the digest of `data`.
     bool verifyContentDigest(const bytes& data, const SignerInfo& signer, bool kalvaMode);
-    // The signingCertificateV2 hash against the signer's certificate.
+    // The ESS certificate hash against the signer's certificate: that of
+    // signingCertificateV2, or where it is absent the SHA-1 one of
+    // signingCertificate; NoAttribute for a signer with neither,
+    // CertificateNotFound for one without a certificate.
     bool verifyCertDigest(const SignerInfo& signer);
+    // The signature of a signer without signed attributes, made over `data`
+    // itself, with its certificate's key. std::runtime_error ("CP-008060")
+    // for empty data, CertificateNotFound without a certificate.
+    bool verifyContentSign(const bytes& data, const SignerInfo& signer);
     bytes digest(const bytes& data, const AlgorithmId& algorithm, Endian endian, std::string_view paramsOid);
 
     const std::shared_ptr<DigestEngine>& digestEngine() const noexcept { return m_digestEngine; }
 
   private:
+    // One signer under the CAdES-BES checks, or under plain CMS rules.
+    Verdict cadesVerdict(const bytes& data, const SignerInfo& signer);
+    Verdict cmsVerdict(const bytes& data, const SignerInfo& signer);
+    // The signature over `signedOctets` with the certificate's key.
+    bool verifyWithCertificate(const bytes& signedOctets, const SignerInfo& signer, const char* where);
+
     std::shared_ptr<DigestEngine> m_digestEngine;
 };
 

@@ -139,7 +139,7 @@ bool CryptoProviderRU::verifyDetachedSign(const bytes& data, const bytes& cms, s
     const Pkcs7 message(cms, cmsFormat(kalvaMode));
     const auto engine = verifySignEngine(cryptoType);
     if (!message.certificates().empty()) {
-        return engine->verifyCades(data, message.signerInfos());
+        return engine->verifyWithCertificates(data, message.signerInfos());
     }
     return engine->verifyCmsSign(data, message.signerInfos(), kalvaMode, publicKey, paramSet);
 }

@@ -3,7 +3,9 @@
 // earlier signers, certificates and revocation information as they came.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <utility>
 
 #include "asn1/der.h"
 #include "cryptoprovider/core/cms_assembly.h"
@@ -19,17 +21,22 @@ namespace
 
 struct VerifyCase {
     const char* file;
-    // Corpus certificate of each signer -> what we say of it.
+    // Corpus certificate of each signer -> what the CAdES-BES checks say.
     std::map<std::string, Verdict> verdicts;
+    // What plain CMS verification (verifySign of a message with
+    // certificates) says, where it differs.
+    std::map<std::string, Verdict> plain = {};
 };
 
-// Messages with signingCertificateV2 (rsa-sha1-cades carries the SHA-1
-// signingCertificate instead, which CAdES checks here do not read).
 const std::vector<VerifyCase> CASES{
     {"rsa-sha256-cades.p7s", {{"rsa", Verdict::Valid}}},
+    // signingCertificate (ESSCertID, SHA-1) instead of its V2 form.
+    {"rsa-sha1-cades.p7s", {{"rsa", Verdict::Valid}}},
     {"rsa-sha512-cades.p7s", {{"rsa", Verdict::Valid}}},
     {"rsa-stream.p7s", {{"rsa", Verdict::Valid}}},
     {"rsa-keyid.p7s", {{"rsa", Verdict::Valid}}},
+    // No signed attributes: no CAdES-BES signature, but a valid CMS one.
+    {"rsa-noattr.p7s", {{"rsa", Verdict::Invalid}}, {{"rsa", Verdict::Valid}}},
     {"gost256-cades.p7s", {{"gost256", Verdict::Valid}}},
     {"gost512-cades.p7s", {{"gost512", Verdict::Valid}}},
     {"rsa-pss+gost256.p7s", {{"rsa", Verdict::NotVerifiable}, {"gost256", Verdict::Valid}}},
@@ -41,17 +48,31 @@ const std::vector<VerifyCase> CASES{
     {"bad-signature.p7s", {{"rsa", Verdict::Invalid}}},
 };
 
-std::map<std::string, Verdict> verdicts(const Pkcs7& cms, const bytes& content)
+using Named = std::map<std::string, Verdict>;
+
+Named byCertificate(const Pkcs7& cms, const std::vector<Verdict>& list)
 {
-    SoftRsaVerifyEngine engine;
-    const std::vector<Verdict> list = engine.verifyCadesSigners(content, cms.signerInfos());
-    std::map<std::string, Verdict> named;
+    Named named;
     for (std::size_t i = 0; i < list.size(); ++i)
         named[corpus::certificateName(cms.signerInfos()[i].x509())] = list[i];
-    const bool allValid =
-        std::all_of(list.begin(), list.end(), [](Verdict v) { return v == Verdict::Valid; });
-    EXPECT_EQ(engine.verifyCades(content, cms.signerInfos()), allValid);
     return named;
+}
+
+bool allValid(const std::vector<Verdict>& list)
+{
+    return std::all_of(list.begin(), list.end(), [](Verdict v) { return v == Verdict::Valid; });
+}
+
+// The CAdES-BES verdicts and the plain CMS ones, each checked against the
+// yes-or-no answer of its message-wide call.
+std::pair<Named, Named> verdicts(const Pkcs7& cms, const bytes& content)
+{
+    SoftRsaVerifyEngine engine;
+    const std::vector<Verdict> cades = engine.verifyCadesSigners(content, cms.signerInfos());
+    EXPECT_EQ(engine.verifyCades(content, cms.signerInfos()), allValid(cades));
+    const std::vector<Verdict> plain = engine.verifyCmsSigners(content, cms.signerInfos());
+    EXPECT_EQ(engine.verifyWithCertificates(content, cms.signerInfos()), allValid(plain));
+    return {byCertificate(cms, cades), byCertificate(cms, plain)};
 }
 
 // SignedData children of a ContentInfo.
@@ -68,10 +89,30 @@ TEST_P(CmsCorpusVerify, VerdictsAgreeWithOpenssl)
 {
     const VerifyCase& c = GetParam();
     const Pkcs7 cms(corpus::read(c.file), pkcs7::Format::SerialWithIssuer);
-    EXPECT_EQ(verdicts(cms, corpus::content()), c.verdicts);
-    const bool anyInvalid = std::any_of(c.verdicts.begin(), c.verdicts.end(),
-                                        [](const auto& v) { return v.second == Verdict::Invalid; });
+    const Named plain = c.plain.empty() ? c.verdicts : c.plain;
+    EXPECT_EQ(verdicts(cms, corpus::content()), std::make_pair(c.verdicts, plain));
+    // openssl verifies plain CMS and skips no signer: it fails exactly where
+    // we find a signer invalid.
+    const bool anyInvalid =
+        std::any_of(plain.begin(), plain.end(), [](const auto& v) { return v.second == Verdict::Invalid; });
     EXPECT_EQ(corpus::opensslVerifies(corpus::path(c.file)), !anyInvalid);
+}
+
+// The SHA-1 hash of signingCertificate is compared: the same signer held
+// with another certificate of serial 01 fails the certificate check.
+TEST(CmsCorpusVerifyEss, SigningCertificateHashIsCompared)
+{
+    const Pkcs7 cms(corpus::read("rsa-sha1-cades.p7s"), pkcs7::Format::SerialWithIssuer);
+    const SignerInfo& signer = cms.signerInfos().at(0);
+    ASSERT_TRUE(signer.attributes().contains(pkcs9::oid::SIGNING_CERTIFICATE));
+    ASSERT_FALSE(signer.attributes().contains(pkcs9::oid::SIGNING_CERTIFICATE_V2));
+    SoftRsaVerifyEngine engine;
+    EXPECT_TRUE(engine.verifyCertDigest(signer));
+    const SignerInfo other(signer.serial(), signer.signature(pkcs7::Format::SerialOnly), signer.attributes(),
+                           signer.signAlgorithmId(), signer.digestAlgorithmId(), X509(corpus::read("rsa2.der")),
+                           pkcs7::Format::SerialOnly);
+    EXPECT_FALSE(engine.verifyCertDigest(other));
+    EXPECT_FALSE(engine.verifyCades(corpus::content(), {other}));
 }
 
 TEST_P(CmsCorpusVerify, CoSigningKeepsWhatWasThere)
@@ -122,10 +163,10 @@ TEST_P(CmsCorpusVerify, CoSigningKeepsWhatWasThere)
         gostsoft::writeFile(dir.file("grown.p7s"), grown);
         EXPECT_EQ(corpus::opensslVerifies(dir.file("grown.p7s")),
                   corpus::opensslVerifies(corpus::path(c.file)));
-        std::map<std::string, Verdict> expected = c.verdicts;
+        Named expected = c.verdicts;
         expected[""] = Verdict::Valid; // the co-signer's certificate is not in the corpus
-        std::map<std::string, Verdict> seen;
-        for (const auto& [name, verdict] : verdicts(reread, corpus::content()))
+        Named seen;
+        for (const auto& [name, verdict] : verdicts(reread, corpus::content()).first)
             seen[name == "?" ? "" : name] = verdict;
         EXPECT_EQ(seen, expected);
     }
