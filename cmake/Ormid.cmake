@@ -36,19 +36,22 @@ function(ormid_add_subfolders)
 endfunction()
 
 # ormid_fuzz_target(<name> <source> LIBS <targets...>)
-# A libFuzzer binary, registered with ctest (label "fuzz") as a bounded run on
-# a copy of the seed corpus kept in the calling folder's corpus/ directory.
-# Any crash, leak, sanitizer report or over-read fails the test.
+# A libFuzzer binary, registered with ctest (label "fuzz") as a bounded run
+# (ORMID_FUZZ_SECONDS) on a copy of the seed corpus kept in the calling
+# folder's corpus/ directory. Any crash, leak, sanitizer report or over-read
+# fails the test. Long runs are fuzz/campaign.sh's.
+set(ORMID_FUZZ_SECONDS 15 CACHE STRING "Seconds each fuzz target runs under ctest")
 function(ormid_fuzz_target name source)
   cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
   add_executable(${name} ${source})
   target_link_libraries(${name} PRIVATE ${F_LIBS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_property(GLOBAL APPEND PROPERTY ORMID_FUZZ_TARGETS ${name})
   set(seeds ${CMAKE_CURRENT_SOURCE_DIR}/corpus)
   set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
   add_test(NAME ${name}
            COMMAND sh -c "rm -rf '${corpus}' && cp -r '${seeds}' '${corpus}' && exec '$<TARGET_FILE:${name}>' \
--max_total_time=30 -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 '${corpus}'")
+-max_total_time=${ORMID_FUZZ_SECONDS} -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 '${corpus}'")
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 180
                        ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 endfunction()
