@@ -6,6 +6,8 @@
 # in the output folder; the last line gives executions and coverage per target.
 #
 #   fuzz/campaign.sh BUILD_DIR DEADLINE OUT_DIR     (DEADLINE as `date -d` reads it)
+#   FUZZ_SKIP=REGEX leaves out the targets whose names match, FUZZ_RUNS sets
+#   the executions per target.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
@@ -19,7 +21,11 @@ printf '| target | seconds | executions | cov | ft | corpus | findings |\n|---|-
 left=${#targets[@]}
 for bin in "${targets[@]}"; do
   name=$(basename "$bin")
-  folder=${name#fuzz_}
+  folder=$(basename "$(dirname "$bin")")
+  if [ -n "${FUZZ_SKIP:-}" ] && [[ $name =~ $FUZZ_SKIP ]]; then
+    left=$((left - 1))
+    continue
+  fi
   now=$(date +%s)
   slice=$(( (deadline - now) / left ))
   left=$((left - 1))
@@ -29,7 +35,7 @@ for bin in "${targets[@]}"; do
   fi
   work="$out/$name"
   rm -rf "$work" && mkdir -p "$work/corpus"
-  cp -r "$root/fuzz/$folder/corpus/." "$work/corpus/"
+  cp -r "$root/fuzz/$folder/corpus/." "$work/corpus/" || exit 1
   start=$(date +%s)
   (cd "$work" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     nice -n 19 "$bin" -jobs=1 -workers=1 -runs="$runs" -max_total_time="$slice" \
