@@ -1,54 +1,61 @@
 // Scoped logger: every operation of note declares one named after itself
 // ("CryptoProviderRU::setKey") and hands it failure texts before throwing.
+// Records go to the process-wide log (base/log_sink.h), which is off unless
+// the host switches it on; while it is off an output call costs one atomic
+// load and neither allocates nor writes.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
+
+#include "base/log_sink.h"
 
 namespace bs
 {
 
-// Destination of log records. The library attaches none, so the logger's
-// output calls have no visible effect.
-class LogBackend
-{
-  public:
-    virtual ~LogBackend() = default;
-    virtual void write(std::string_view level, std::string_view name, std::string_view message) = 0;
-};
-
+// Messages must never carry a PIN, a password, a session token or key bytes:
+// log sizes, handles and masked forms instead.
 class Logger
 {
   public:
     Logger() = default;
+    // A name that outlives the logger (a literal, or text of the caller's
+    // scope) is referred to, not copied.
+    Logger(const char* name) : m_name(name) {}
     explicit Logger(std::string_view name) : m_name(name) {}
+    // A name built for this logger is kept by it.
+    explicit Logger(std::string&& name) : m_owned(std::move(name)), m_name(m_owned) {}
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
-    const std::string& name() const noexcept { return m_name; }
+    std::string_view name() const noexcept { return m_name; }
 
-    void result(std::string_view message) const { write("RESULT", message); }
-    void debug(std::string_view message) const { write("DEBUG", message); }
-    void info(std::string_view message) const { write("INFO", message); }
-    void warning(std::string_view message) const { write("WARNING", message); }
-    void error(std::string_view message) const { write("ERROR", message); }
-    void fatal(std::string_view message) const { write("FATAL", message); }
+    // True when a record of `level` would be written: test it before building
+    // a costly message.
+    static bool enabled(LogLevel level) noexcept { return log_sink::enabled(level); }
 
-    // No log file is kept: the path is ignored and reads back empty.
+    void result(std::string_view message) const noexcept { write(LogLevel::Info, "RESULT", message); }
+    void debug(std::string_view message) const noexcept { write(LogLevel::Debug, "DEBUG", message); }
+    void info(std::string_view message) const noexcept { write(LogLevel::Info, "INFO", message); }
+    void warning(std::string_view message) const noexcept { write(LogLevel::Warning, "WARNING", message); }
+    void error(std::string_view message) const noexcept { write(LogLevel::Error, "ERROR", message); }
+    void fatal(std::string_view message) const noexcept { write(LogLevel::Error, "FATAL", message); }
+
+    // The log's destination is chosen by the host when the library loads, not
+    // here: the path is ignored and reads back empty.
     static void setLogPath(std::string_view) noexcept {}
     static std::string logPath() { return {}; }
 
   private:
-    void write(std::string_view level, std::string_view message) const
+    void write(LogLevel level, std::string_view levelText, std::string_view message) const noexcept
     {
-        if (m_backend) {
-            m_backend->write(level, m_name, message);
+        if (log_sink::enabled(level)) {
+            log_sink::write(level, levelText, m_name, message);
         }
     }
 
-    std::string m_name;
-    std::unique_ptr<LogBackend> m_backend; // never attached in this library
+    std::string m_owned;
+    std::string_view m_name;
 };
 
 } // namespace bs
