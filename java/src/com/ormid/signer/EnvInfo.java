@@ -2,7 +2,10 @@ package com.ormid.signer;
 
 import com.ormid.signer.entities.OsInfo;
 
-/** Facts about the workstation. */
+/**
+ * Facts about the workstation that the client records with the user's actions. None needs a
+ * session. The failures below carry fixed texts rather than catalogue codes.
+ */
 public final class EnvInfo {
     static {
         NativeLibrary.load();
@@ -10,15 +13,45 @@ public final class EnvInfo {
 
     private EnvInfo() {}
 
+    /**
+     * Gives the computer's network node name.
+     *
+     * @return the node name
+     * @throws RuntimeException "Внутренняя ошибка" when the system does not tell it
+     */
     public static native String getComputerName();
 
+    /**
+     * Gives the login name of the user the process runs as.
+     *
+     * @return the login name
+     * @throws RuntimeException "get user name error" when the user has no entry in the user database
+     */
     public static native String getUserName();
 
-    /** The first IPv4 address of an interface that is up and not loopback, or "". */
+    /**
+     * Gives a local IPv4 address: that of the first interface that is up and not loopback.
+     *
+     * @return the address in dotted form, or "" when there is no such interface
+     * @throws RuntimeException "Внутренняя ошибка" when the interfaces cannot be read
+     */
     public static native String getLocalIp();
 
-    /** Hardware addresses of the interfaces that are up, upper-case hex without separators. */
+    /**
+     * Gives the hardware addresses of the interfaces that are up and not loopback, in the system's
+     * order.
+     *
+     * @return the addresses as upper-case hexadecimal without separators, never null
+     * @throws RuntimeException "Внутренняя ошибка" when the interfaces cannot be read
+     */
     public static native String[] getMacAdresses();
 
+    /**
+     * Describes the operating system: the kernel's name and release, and whether the user is an
+     * administrator.
+     *
+     * @return the description
+     * @throws RuntimeException "Внутренняя ошибка" when the system does not tell it
+     */
     public static native OsInfo getOsInfo();
 }

@@ -1,0 +1,10 @@
+/**
+ * The Java interface of the signer library: GOST electronic signatures with keys on tokens, on
+ * confirmation tokens and in the CSP's containers.
+ *
+ * <p>{@link com.ormid.signer.Signer} opens sessions; {@link com.ormid.signer.Session} works in one;
+ * {@link com.ormid.signer.EnvInfo} and {@link com.ormid.signer.Utils} need none. The native library is
+ * loaded by {@link com.ormid.signer.NativeLibrary} on first use. Failures are raised as
+ * {@link java.lang.RuntimeException} whose message is a catalogue text in the chosen language.
+ */
+package com.ormid.signer;
