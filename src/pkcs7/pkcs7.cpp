@@ -304,7 +304,11 @@ void Pkcs7::setContent(const bytes& content)
 void Pkcs7::addSignerInfo(const SignerInfo& signer)
 {
     m_signerInfos.push_back(signer);
-    m_certificates.insert(signer.x509().data());
+    // A signer without a certificate adds none: a message left without any
+    // then has no certificate field at all, as other software writes it,
+    // rather than an empty one.
+    if (!signer.x509().empty())
+        m_certificates.insert(signer.x509().data());
     m_digestAlgorithms.insert(signer.digestAlgorithmId().derEncoding(false));
 }
 

@@ -117,7 +117,8 @@ class Pkcs7
     void setContent(const bytes& content);
 
     const std::vector<SignerInfo>& signerInfos() const noexcept { return m_signerInfos; }
-    // Appends a signer with its certificate and digest algorithm.
+    // Appends a signer with its certificate (when it has one) and its digest
+    // algorithm.
     void addSignerInfo(const SignerInfo& signer);
     const std::set<bytes>& certificates() const noexcept { return m_certificates; }
     pkcs7::Format format() const noexcept { return m_format; }
