@@ -158,10 +158,21 @@ VerifySignEngine::Verdict VerifySignEngine::cadesVerdict(const bytes& data, cons
 
 VerifySignEngine::Verdict VerifySignEngine::cmsVerdict(const bytes& data, const SignerInfo& signer)
 {
-    if (!signer.verifiable() || !signer.attributes().empty()) {
-        return cadesVerdict(data, signer);
+    if (!signer.verifiable()) {
+        logNotVerifiable("VerifySignEngine::verifyCmsSigners", signer);
+        return Verdict::NotVerifiable;
     }
-    return verifyContentSign(data, signer) ? Verdict::Valid : Verdict::Invalid;
+    if (signer.attributes().empty()) {
+        return verifyContentSign(data, signer) ? Verdict::Valid : Verdict::Invalid;
+    }
+    // A signing-certificate attribute is checked where there is one; CMS
+    // does not require it.
+    const pkcs9::Attributes& attributes = signer.attributes();
+    const bool namesCertificate = attributes.contains(pkcs9::oid::SIGNING_CERTIFICATE_V2) ||
+                                  attributes.contains(pkcs9::oid::SIGNING_CERTIFICATE);
+    const bool valid = verifyContentDigest(data, signer, false) && (!namesCertificate || verifyCertDigest(signer)) &&
+                       verifyCadesSign(signer);
+    return valid ? Verdict::Valid : Verdict::Invalid;
 }
 
 bool VerifySignEngine::verifyCades(const bytes& data, const std::vector<SignerInfo>& signerInfos)

@@ -44,11 +44,14 @@ class VerifySignEngine
     // others; the errors of verifyCades.
     std::vector<Verdict> verifyCadesSigners(const bytes& data, const std::vector<SignerInfo>& signerInfos);
     // A message with certificates verified as peers verify CMS: a signer
-    // with signed attributes gets the CAdES-BES checks, one without them has
-    // signed the content itself and gets the signature check with its
-    // certificate's key. Verdicts signer by signer, in order, and all of
-    // them Valid for verifyWithCertificates (which stops at the first that
-    // is not); the errors of verifyCades.
+    // with signed attributes passes the content digest and the signature
+    // checks, and the certificate hash where it carries a signing-certificate
+    // attribute (CMS, unlike CAdES-BES, does not require one); a signer
+    // without signed attributes has signed the content itself and gets the
+    // signature check with its certificate's key. Verdicts signer by signer,
+    // in order, and all of them Valid for verifyWithCertificates (which
+    // stops at the first that is not); the errors of verifyCades except the
+    // missing signing-certificate attribute.
     std::vector<Verdict> verifyCmsSigners(const bytes& data, const std::vector<SignerInfo>& signerInfos);
     bool verifyWithCertificates(const bytes& data, const std::vector<SignerInfo>& signerInfos);
     virtual ~VerifySignEngine() = default;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "asn1/der.h"
+#include "pkcs7/errors.h"
 #include "cryptoprovider/core/cms_assembly.h"
 #include "pkcs7/corpus.h"
 #include "pkcs7/gost_fixture.h"
@@ -113,6 +114,25 @@ TEST(CmsCorpusVerifyEss, SigningCertificateHashIsCompared)
                            pkcs7::Format::SerialOnly);
     EXPECT_FALSE(engine.verifyCertDigest(other));
     EXPECT_FALSE(engine.verifyCades(corpus::content(), {other}));
+    EXPECT_EQ(engine.verifyCmsSigners(corpus::content(), {other}), std::vector<Verdict>{Verdict::Invalid});
+}
+
+// Signed attributes without a signing-certificate attribute (openssl without
+// -cades): CMS verification with the certificate passes, and only it;
+// CAdES-BES reports the missing attribute.
+TEST(CmsCorpusVerifyEss, SigningCertificateOptionalForCms)
+{
+    const Pkcs7 cms(corpus::read("rsa-nocerts.p7s"), pkcs7::Format::SerialWithIssuer);
+    const SignerInfo& read = cms.signerInfos().at(0);
+    const auto with = [&](const char* certificate) {
+        return SignerInfo(read.serial(), read.signature(pkcs7::Format::SerialOnly), read.attributes(),
+                          read.signAlgorithmId(), read.digestAlgorithmId(), X509(corpus::read(certificate)),
+                          pkcs7::Format::SerialOnly);
+    };
+    SoftRsaVerifyEngine engine;
+    EXPECT_TRUE(engine.verifyWithCertificates(corpus::content(), {with("rsa.der")}));
+    EXPECT_FALSE(engine.verifyWithCertificates(corpus::content(), {with("rsa2.der")}));
+    EXPECT_THROW(engine.verifyCades(corpus::content(), {with("rsa.der")}), pkcs9::NoAttribute);
 }
 
 TEST_P(CmsCorpusVerify, CoSigningKeepsWhatWasThere)
