@@ -1,0 +1,34 @@
+package com.ormid.signer.cli;
+
+import java.util.Map;
+
+/** One command of the tool. */
+public interface Command {
+    /**
+     * What a command produced.
+     *
+     * @param report the tree {@link Report} writes
+     * @param code the exit status: {@link ExitCode#OK}, or {@link ExitCode#INVALID_SIGNATURE} for a failed check
+     */
+    record Result(Map<String, Object> report, ExitCode code) {
+        /**
+         * A successful result.
+         *
+         * @param report the tree to write
+         * @return the result with {@link ExitCode#OK}
+         */
+        public static Result ok(Map<String, Object> report) {
+            return new Result(report, ExitCode.OK);
+        }
+    }
+
+    /**
+     * Runs the command.
+     *
+     * @param context the command line and the session
+     * @return the report and the exit status
+     * @throws CliException failures the tool detects
+     * @throws RuntimeException failures the library reports
+     */
+    Result run(Context context);
+}

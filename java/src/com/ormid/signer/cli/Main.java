@@ -1,0 +1,163 @@
+package com.ormid.signer.cli;
+
+import com.ormid.signer.Signer;
+import java.io.PrintStream;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Path;
+import java.util.LinkedHashMap;
+import java.util.Map;
+
+/**
+ * The command-line signer and diagnostics tool: {@code java -jar ormid-signer.jar <command> [options]}. Run it with
+ * {@code --help} for the commands, the options and the exit statuses.
+ */
+public final class Main {
+    /** Environment variable naming the token module folder when {@code --module-dir} is not given. */
+    public static final String MODULE_DIR_VARIABLE = "ORMID_SIGNER_MODULE_DIR";
+
+    private static final String HELP = """
+        usage: ormid-signer <command> [options] [files]
+
+        commands:
+          devices                 crypto means and their versions, CSP readers, key stores of every kind
+                                  (chip type, PIN state), the module folders in use
+          keys                    keys of a key store: alias, id, algorithm, certificate subject
+          sign FILE...            CMS signature of each file into FILE.p7s; several files are signed as
+                                  one group (one PIN entry)
+          verify FILE.p7s         checks a CMS signature: valid or invalid, and the signer
+          confirm FILE            the confirmation token (VEL-token) signs the file's digest (or --digest HEX)
+                                  into FILE.confirm.p7s (or --out FILE; without either, Base64 on output)
+          digest FILE             digest of a file, hexadecimal
+          help                    this text
+
+        options:
+          --lang ru|en            language of the library's messages (default ru)
+          --json                  machine-readable output: one JSON document (errors too)
+          --module-dir DIR        folder of the token makers' PKCS#11 modules (else $ORMID_SIGNER_MODULE_DIR)
+          --type token|csp|vel    key store kind for keys, sign and verify (default token)
+          --store ID              key store id (default: the first store found of the kind)
+          --crypto TYPE           keys, sign: the crypto type of the store to take (e.g. rutoken_2);
+                                  verify, digest: the crypto type that verifies or hashes (default angara)
+          --key ALIAS             key alias (default: the store's only key)
+          --detached              sign: the signature without the content (default: attached)
+          --content FILE          verify: the signed file of a detached signature (default: FILE.p7s without .p7s)
+          --cert FILE             verify: the signer's certificate, for a message that carries none
+          --alg NAME              digest, confirm: gost2012-256 (default), gost2012-512, gost94, sha256
+          --digest HEX            confirm: the digest to confirm
+          --text TEXT             confirm: the text confirmed with the digest
+          --out FILE              confirm: where the confirmation goes
+
+        PIN and key password: from $ORMID_SIGNER_PIN and $ORMID_SIGNER_KEY_PASSWORD when set, else asked on the
+        terminal without echo. They are never printed.
+
+        exit status:
+        """;
+
+    private Main() {}
+
+    /**
+     * Runs one command and ends the process with its exit status.
+     *
+     * @param args the command line
+     */
+    public static void main(String[] args) {
+        PrintStream out = new PrintStream(System.out, true, StandardCharsets.UTF_8);
+        PrintStream err = new PrintStream(System.err, true, StandardCharsets.UTF_8);
+        System.exit(run(args, out, err));
+    }
+
+    /**
+     * Runs one command.
+     *
+     * @param args the command line
+     * @param out where the report goes (and, with {@code --json}, the error)
+     * @param err where errors go as text
+     * @return the exit status ({@link ExitCode#status()})
+     */
+    public static int run(String[] args, PrintStream out, PrintStream err) {
+        boolean json = false;
+        try {
+            Options options = Options.parse(args);
+            json = options.has("json");
+            if (options.has("help") || options.command().equals("help")) {
+                out.print(help());
+                return ExitCode.OK.status();
+            }
+            String moduleDir = options.get("module-dir", System.getenv(MODULE_DIR_VARIABLE));
+            if (moduleDir != null && !moduleDir.isEmpty()) {
+                moduleDir = Path.of(moduleDir).toAbsolutePath().normalize().toString();
+            } else {
+                moduleDir = null;
+            }
+            Command command = command(options.command(), moduleDir);
+            Signer.setLanguage(language(options.get("lang", "ru")));
+            if (moduleDir != null) {
+                Signer.setLoadLibraryFolder(moduleDir);
+            }
+            String session = Signer.openSession(false);
+            Command.Result result;
+            try {
+                result = command.run(new Context(options, session));
+            } finally {
+                Signer.closeSession(session);
+            }
+            Report.write(out, result.report(), json);
+            return result.code().status();
+        } catch (CliException e) {
+            return fail(e.code(), e.getMessage(), json, out, err);
+        } catch (RuntimeException e) {
+            return fail(ExitCode.ofLibraryMessage(e.getMessage()), e.getMessage(), json, out, err);
+        } catch (LinkageError e) {
+            return fail(ExitCode.LIBRARY_ERROR, "the signing library cannot be loaded: " + e.getMessage(), json, out, err);
+        }
+    }
+
+    /**
+     * The help text, the exit statuses included.
+     *
+     * @return the text {@code --help} prints
+     */
+    public static String help() {
+        StringBuilder text = new StringBuilder(HELP);
+        for (ExitCode code : ExitCode.values()) {
+            text.append(String.format("  %2d  %-20s %s%n", code.status(), code.label(), code.description()));
+        }
+        return text.toString();
+    }
+
+    private static Command command(String name, String moduleDir) {
+        return switch (name) {
+            case "devices" -> new DevicesCommand(moduleDir);
+            case "keys" -> new KeysCommand();
+            case "sign" -> new SignCommand();
+            case "verify" -> new VerifyCommand();
+            case "confirm" -> new ConfirmCommand();
+            case "digest" -> new DigestCommand();
+            default -> throw CliException.usage("unknown command " + name + " (see --help)");
+        };
+    }
+
+    private static int language(String name) {
+        return switch (name) {
+            case "ru" -> Signer.LANGUAGE_RUSSIAN;
+            case "en" -> Signer.LANGUAGE_ENGLISH;
+            default -> throw CliException.usage("--lang is ru or en, not " + name);
+        };
+    }
+
+    private static int fail(ExitCode code, String message, boolean json, PrintStream out, PrintStream err) {
+        if (json) {
+            Map<String, Object> error = new LinkedHashMap<>();
+            error.put("exit", code.status());
+            error.put("class", code.label());
+            error.put("message", message);
+            Report.write(out, Map.of("error", error), true);
+        } else {
+            err.println("ormid-signer: " + message);
+            if (code == ExitCode.USAGE) {
+                err.println("run ormid-signer --help for the commands and options");
+            }
+        }
+        return code.status();
+    }
+}
