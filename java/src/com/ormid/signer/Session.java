@@ -80,8 +80,9 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param cryptoType a crypto type id, such as {@code "rutoken_2"}
-     * @return the version text, or {@code "null"} when the crypto means cannot tell (for example when no
-     *         such token is attached)
+     * @return the version text (a device's package number, the CSP's version), "" for crypto types that
+     *         have none, or {@code "null"} when the crypto means cannot tell (for example when no such token
+     *         is attached)
      * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008002 for an unknown crypto type id
      */
     public static native String getCryptoTypeVersion(String s, String cryptoType);
