@@ -1,4 +1,4 @@
-// SigningCertificateV2 values on arbitrary bytes.
+// SigningCertificateV2 and SigningCertificate values on arbitrary bytes.
 #include <cstdint>
 #include <cstdlib>
 
@@ -9,6 +9,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    try {
+        // The older form always hashes with SHA-1.
+        if (pkcs9::essCertIdV1(bytes(data, data + size)).hashAlgorithm != SHA_1)
+            std::abort();
+    } catch (const IncorrectPKCS9Attribute&) {
+    } catch (const Asn1DecodingError&) {
+    }
     try {
         const pkcs9::EssCertIdV2 ess(bytes(data, data + size));
         const pkcs9::EssCertIdV2 again(ess.derEncoding());
