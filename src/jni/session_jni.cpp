@@ -275,8 +275,13 @@ JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_cmsSign(JNIEnv* env, 
 {
     return withSession(env, s, [&](Session& session, ICryptoProvider& provider) {
         const bool kalvaMode = session.kalvaMode;
-        const auto messages =
-            provider.cmsSign({conv::jobject_to_signData(env, signData, kalvaMode)}, kalvaMode);
+        // The document is copied from Java once and let go before the result
+        // becomes a Java array (a braced list would copy it again).
+        const auto messages = [&] {
+            std::vector<DataForSign> items;
+            items.push_back(conv::jobject_to_signData(env, signData, kalvaMode));
+            return provider.cmsSign(items, kalvaMode);
+        }();
         return singleResult(env, messages);
     });
 }

@@ -67,7 +67,98 @@ bytes encodeValue(const Pkcs9Attribute& attribute)
     }
 }
 
+// Header octets of a DER element: the tag and the definite length.
+bytes elementHeader(std::uint8_t tag, std::size_t length)
+{
+    bytes header{tag};
+    const bytes lengthOctets = Tlv::encodeLength(length);
+    header.insert(header.end(), lengthOctets.begin(), lengthOctets.end());
+    return header;
+}
+
+// Where one element of a DER encoding lies: its offset, tag, header and total size.
+struct Element {
+    std::size_t offset;
+    std::uint8_t tag;
+    std::size_t headerSize;
+    std::size_t size;
+
+    std::size_t end() const { return offset + size; }
+    std::size_t valueOffset() const { return offset + headerSize; }
+};
+
+Element elementAt(const bytes& der, std::size_t offset, std::uint8_t tag)
+{
+    if (offset >= der.size()) {
+        throw std::invalid_argument("message ends early");
+    }
+    const Tlv tlv(der.data() + offset, der.size() - offset);
+    if (tlv.tag() != tag) {
+        throw std::invalid_argument("unexpected element in the message");
+    }
+    return {offset, tlv.tag(), tlv.encodedSize() - tlv.valueRef().size(), tlv.encodedSize()};
+}
+
+void append(bytes& out, const bytes& part)
+{
+    out.insert(out.end(), part.begin(), part.end());
+}
+
+void append(bytes& out, const bytes& from, std::size_t begin, std::size_t end)
+{
+    out.insert(out.end(), from.begin() + static_cast<std::ptrdiff_t>(begin),
+               from.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
 } // namespace
+
+bytes withAttachedContent(const bytes& detachedMessage, const bytes& content)
+{
+    // ContentInfo { contentType, [0] SignedData { version, digestAlgorithms,
+    // encapContentInfo { eContentType }, the rest } }: the encapsulated
+    // content info gets [0] OCTET STRING content and every enclosing length grows.
+    const bytes& der = detachedMessage;
+    const Element contentInfo = elementAt(der, 0, 0x30);
+    const Element contentType = elementAt(der, contentInfo.valueOffset(), 0x06);
+    const Element explicitSignedData = elementAt(der, contentType.end(), 0xA0);
+    const Element signedData = elementAt(der, explicitSignedData.valueOffset(), 0x30);
+    const Element version = elementAt(der, signedData.valueOffset(), 0x02);
+    const Element digestAlgorithms = elementAt(der, version.end(), 0x31);
+    const Element encap = elementAt(der, digestAlgorithms.end(), 0x30);
+    const Element eContentType = elementAt(der, encap.valueOffset(), 0x06);
+    if (contentInfo.end() != der.size() || explicitSignedData.end() != contentInfo.end() ||
+        signedData.end() != explicitSignedData.end() || eContentType.end() != encap.end()) {
+        throw std::invalid_argument("not a new message without content");
+    }
+
+    const bytes octetHeader = elementHeader(0x04, content.size());
+    const std::size_t explicitContentSize = octetHeader.size() + content.size();
+    const bytes explicitContentHeader = elementHeader(0xA0, explicitContentSize);
+    const std::size_t encapValueSize = eContentType.size + explicitContentHeader.size() + explicitContentSize;
+    const bytes encapHeader = elementHeader(0x30, encapValueSize);
+    const std::size_t signedDataValueSize =
+        signedData.size - signedData.headerSize - encap.size + encapHeader.size() + encapValueSize;
+    const bytes signedDataHeader = elementHeader(0x30, signedDataValueSize);
+    const std::size_t explicitValueSize = signedDataHeader.size() + signedDataValueSize;
+    const bytes explicitHeader = elementHeader(0xA0, explicitValueSize);
+    const std::size_t contentInfoValueSize = contentType.size + explicitHeader.size() + explicitValueSize;
+    const bytes contentInfoHeader = elementHeader(0x30, contentInfoValueSize);
+
+    bytes out;
+    out.reserve(contentInfoHeader.size() + contentInfoValueSize);
+    append(out, contentInfoHeader);
+    append(out, der, contentType.offset, contentType.end());
+    append(out, explicitHeader);
+    append(out, signedDataHeader);
+    append(out, der, version.offset, encap.offset);
+    append(out, encapHeader);
+    append(out, der, eContentType.offset, eContentType.end());
+    append(out, explicitContentHeader);
+    append(out, octetHeader);
+    append(out, content);
+    append(out, der, encap.end(), signedData.end());
+    return out;
+}
 
 namespace conv
 {
@@ -131,14 +222,12 @@ std::vector<pkcs9::Attributes> generateSignedAttributes(const std::shared_ptr<Ke
             log.error(error.what());
             throw error;
         }
-        bytes digest = item.data;
-        if (item.computeDigest) {
-            // A key with a SHA digest may be asked for another SHA digest.
-            const AlgorithmId& algorithm = digestAlgorithm.isSha() && !item.shaDigestAlgorithm.empty()
-                                               ? item.shaDigestAlgorithm
-                                               : digestAlgorithm;
-            digest = store->digest(item.data, algorithm, Endian(kalvaMode), paramSet);
-        }
+        // A key with a SHA digest may be asked for another SHA digest.
+        const AlgorithmId& algorithm =
+            digestAlgorithm.isSha() && !item.shaDigestAlgorithm.empty() ? item.shaDigestAlgorithm : digestAlgorithm;
+        // The content itself is never copied here: it may be large.
+        const bytes digest =
+            item.computeDigest ? store->digest(item.data, algorithm, Endian(kalvaMode), paramSet) : item.data;
         const pkcs9::Attributes extra = parseSignedAttributes(item.signedAttributes);
         const pkcs9::EssCertIdV2 essCertId = item.addSigningCertificate && !certHash.empty()
                                                  ? pkcs9::signingCertificateV2(certificate, certHash)
@@ -162,7 +251,7 @@ std::vector<bytes> formCms(const std::vector<Pkcs7>& signedMessages, const std::
     result.reserve(signedMessages.size());
     for (std::size_t i = 0; i < signedMessages.size(); ++i) {
         const DataForSign& item = items.at(i);
-        Pkcs7 message = signedMessages[i];
+        const Pkcs7& message = signedMessages[i];
         if (message.signerInfos().empty()) {
             throw std::invalid_argument(cp::localization.get("CP-011001"));
         }
@@ -173,7 +262,10 @@ std::vector<bytes> formCms(const std::vector<Pkcs7>& signedMessages, const std::
             continue;
         }
         if (item.computeDigest && item.attached) {
-            message.setContent(item.data);
+            // The content goes straight into the output, not through copies
+            // in each enclosing element.
+            result.push_back(withAttachedContent(message.derEncoding(item.withCertificates), item.data));
+            continue;
         }
         result.push_back(message.derEncoding(item.withCertificates));
     }

@@ -39,6 +39,12 @@ std::vector<pkcs9::Attributes> generateSignedAttributes(const std::shared_ptr<Ke
                                                         const AlgorithmId& digestAlgorithm,
                                                         const bytes& signerId, bool kalvaMode);
 
+// The DER of `detachedMessage` (a new message of ours, without content) with
+// `content` put in as its encapsulated data: the same octets as the message
+// with the content set and encoded again, written with one copy of the
+// content. std::invalid_argument when the message is not of that form.
+bytes withAttachedContent(const bytes& detachedMessage, const bytes& content);
+
 // One DER message per signed value: a new message (attached when the item
 // asks for it and its data is content, not a digest) or the item's existing
 // message with the new signer added.

@@ -376,6 +376,38 @@ TEST(CmsForm, CountsAndMissingItems)
         std::invalid_argument);
 }
 
+TEST(CmsForm, AttachedContentWrittenAsTheWholeMessageEncodes)
+{
+    const GostSigner signer(Curve::CryptoProA256);
+    const Pkcs7 message(signer.cert, toBytes("sig"), pkcs9::Attributes(), pkcs7::Format::SerialWithIssuer);
+    // Sizes on each side of the DER length forms, of the content and of the
+    // elements around it (16777000: the content's length takes three octets,
+    // the enclosing ones four).
+    for (const std::size_t size : {0u, 1u, 100u, 127u, 128u, 255u, 256u, 65000u, 65535u, 65536u, 16777000u,
+                                   16777216u}) {
+        bytes content(size);
+        for (std::size_t i = 0; i < size; ++i) {
+            content[i] = static_cast<std::uint8_t>(i * 131 + 7);
+        }
+        Pkcs7 whole = message;
+        whole.setContent(content);
+        for (const bool withCertificates : {true, false}) {
+            EXPECT_EQ(withAttachedContent(message.derEncoding(withCertificates), content),
+                      whole.derEncoding(withCertificates))
+                << size << (withCertificates ? " with certificates" : "");
+        }
+    }
+    // Only a message without content, and a whole one, is taken.
+    Pkcs7 attached = message;
+    attached.setContent(toBytes("x"));
+    EXPECT_THROW(withAttachedContent(attached.derEncoding(true), toBytes("y")), std::invalid_argument);
+    bytes trailing = message.derEncoding(true);
+    trailing.push_back(0);
+    EXPECT_THROW(withAttachedContent(trailing, toBytes("y")), std::invalid_argument);
+    EXPECT_THROW(withAttachedContent({}, toBytes("y")), std::invalid_argument);
+    EXPECT_THROW(withAttachedContent({0x30, 0x00}, toBytes("y")), std::invalid_argument);
+}
+
 TEST(StrToBool, TrueOnlyForTheWord)
 {
     EXPECT_TRUE(conv::str_to_bool("true"));
