@@ -323,10 +323,16 @@ bytes Pkcs11::sign(CK_SESSION_HANDLE session, CK_MECHANISM_TYPE mechanism, CK_OB
     CK_MECHANISM signing{mechanism, nullptr, 0};
     ENSURE_SUCCESS(m_functions->C_SignInit(session, &signing, key));
     auto* input = const_cast<std::uint8_t*>(data.data());
-    CK_ULONG length = 0;
-    ENSURE_SUCCESS(m_functions->C_Sign(session, input, data.size(), nullptr, &length));
-    bytes signature(length);
-    ENSURE_SUCCESS(m_functions->C_Sign(session, input, data.size(), signature.data(), &length));
+    // A buffer for the longest signature (RSA 4096) spares the size query;
+    // a module that wants more says so and keeps the operation.
+    bytes signature(512);
+    CK_ULONG length = signature.size();
+    CK_RV rv = m_functions->C_Sign(session, input, data.size(), signature.data(), &length);
+    if (rv == CKR_BUFFER_TOO_SMALL) {
+        signature.assign(length, 0);
+        rv = m_functions->C_Sign(session, input, data.size(), signature.data(), &length);
+    }
+    ENSURE_SUCCESS(rv);
     signature.resize(std::min<std::size_t>(length, signature.size()));
     return signature;
 }

@@ -71,11 +71,17 @@ bytes TokenDigest::doFinal(Endian endian)
         throw DigestContextNotInitialized();
     }
     const CK_SESSION_HANDLE session = std::exchange(m_active, nullptr)->handle();
-    CK_ULONG length = 0;
-    ENSURE_SUCCESS(m_module->get()->C_DigestFinal(session, nullptr, &length));
+    // A buffer for the longest digest (64 octets) spares the size query; a
+    // module that wants more says so and keeps the operation.
+    bytes digest(64, 0);
+    CK_ULONG length = digest.size();
+    CK_RV rv = m_module->get()->C_DigestFinal(session, digest.data(), &length);
+    if (rv == CKR_BUFFER_TOO_SMALL) {
+        digest.assign(length, 0);
+        rv = m_module->get()->C_DigestFinal(session, digest.data(), &length);
+    }
+    ENSURE_SUCCESS(rv);
     log.debug("digestLen=" + std::to_string(length));
-    bytes digest(length, 0);
-    ENSURE_SUCCESS(m_module->get()->C_DigestFinal(session, digest.data(), &length));
     m_busy = false;
     digest.resize(length);
     if (m_gost && endian == Endian::Little) {
