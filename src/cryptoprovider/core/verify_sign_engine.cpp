@@ -170,53 +170,55 @@ VerifySignEngine::Verdict VerifySignEngine::cmsVerdict(const bytes& data, const 
     const pkcs9::Attributes& attributes = signer.attributes();
     const bool namesCertificate = attributes.contains(pkcs9::oid::SIGNING_CERTIFICATE_V2) ||
                                   attributes.contains(pkcs9::oid::SIGNING_CERTIFICATE);
-    const bool valid = verifyContentDigest(data, signer, false) && (!namesCertificate || verifyCertDigest(signer)) &&
-                       verifyCadesSign(signer);
+    const bool valid = verifyContentDigest(data, signer, false) &&
+                       (!namesCertificate || verifyCertDigest(signer)) && verifyCadesSign(signer);
     return valid ? Verdict::Valid : Verdict::Invalid;
 }
 
-bool VerifySignEngine::verifyCades(const bytes& data, const std::vector<SignerInfo>& signerInfos)
+std::vector<VerifySignEngine::Verdict>
+VerifySignEngine::verdicts(const bytes& data, const std::vector<SignerInfo>& signerInfos, Rule rule)
 {
     if (signerInfos.empty()) {
         throw std::invalid_argument(cp::localization.get("CP-011001"));
     }
-    return std::all_of(signerInfos.begin(), signerInfos.end(),
-                       [&](const SignerInfo& signer) { return cadesVerdict(data, signer) == Verdict::Valid; });
+    std::vector<Verdict> verdicts;
+    verdicts.reserve(signerInfos.size());
+    for (const SignerInfo& signer : signerInfos)
+        verdicts.push_back((this->*rule)(data, signer));
+    return verdicts;
+}
+
+bool VerifySignEngine::allValid(const bytes& data, const std::vector<SignerInfo>& signerInfos, Rule rule)
+{
+    if (signerInfos.empty()) {
+        throw std::invalid_argument(cp::localization.get("CP-011001"));
+    }
+    // Stops at the first signer that is not valid.
+    return std::all_of(signerInfos.begin(), signerInfos.end(), [&](const SignerInfo& signer) {
+        return (this->*rule)(data, signer) == Verdict::Valid;
+    });
+}
+
+bool VerifySignEngine::verifyCades(const bytes& data, const std::vector<SignerInfo>& signerInfos)
+{
+    return allValid(data, signerInfos, &VerifySignEngine::cadesVerdict);
 }
 
 std::vector<VerifySignEngine::Verdict>
 VerifySignEngine::verifyCadesSigners(const bytes& data, const std::vector<SignerInfo>& signerInfos)
 {
-    if (signerInfos.empty()) {
-        throw std::invalid_argument(cp::localization.get("CP-011001"));
-    }
-    std::vector<Verdict> verdicts;
-    verdicts.reserve(signerInfos.size());
-    for (const SignerInfo& signer : signerInfos)
-        verdicts.push_back(cadesVerdict(data, signer));
-    return verdicts;
+    return verdicts(data, signerInfos, &VerifySignEngine::cadesVerdict);
 }
 
 std::vector<VerifySignEngine::Verdict>
 VerifySignEngine::verifyCmsSigners(const bytes& data, const std::vector<SignerInfo>& signerInfos)
 {
-    if (signerInfos.empty()) {
-        throw std::invalid_argument(cp::localization.get("CP-011001"));
-    }
-    std::vector<Verdict> verdicts;
-    verdicts.reserve(signerInfos.size());
-    for (const SignerInfo& signer : signerInfos)
-        verdicts.push_back(cmsVerdict(data, signer));
-    return verdicts;
+    return verdicts(data, signerInfos, &VerifySignEngine::cmsVerdict);
 }
 
 bool VerifySignEngine::verifyWithCertificates(const bytes& data, const std::vector<SignerInfo>& signerInfos)
 {
-    if (signerInfos.empty()) {
-        throw std::invalid_argument(cp::localization.get("CP-011001"));
-    }
-    return std::all_of(signerInfos.begin(), signerInfos.end(),
-                       [&](const SignerInfo& signer) { return cmsVerdict(data, signer) == Verdict::Valid; });
+    return allValid(data, signerInfos, &VerifySignEngine::cmsVerdict);
 }
 
 bool VerifySignEngine::verifyCertDigest(const SignerInfo& signer)
@@ -264,7 +266,8 @@ bool VerifySignEngine::verifyWithCertificate(const bytes& signedOctets, const Si
 
 bool VerifySignEngine::verifyCadesSign(const SignerInfo& signer)
 {
-    return verifyWithCertificate(signer.attributes().derEncoding(), signer, "VerifySignEngine::verifyCadesSign");
+    return verifyWithCertificate(signer.attributes().derEncoding(), signer,
+                                 "VerifySignEngine::verifyCadesSign");
 }
 
 bool VerifySignEngine::verifyContentSign(const bytes& data, const SignerInfo& signer)

@@ -95,6 +95,10 @@ class VerifySignEngine
     // One signer under the CAdES-BES checks, or under plain CMS rules.
     Verdict cadesVerdict(const bytes& data, const SignerInfo& signer);
     Verdict cmsVerdict(const bytes& data, const SignerInfo& signer);
+    // One rule applied to every signer ("CP-011001" for none).
+    using Rule = Verdict (VerifySignEngine::*)(const bytes&, const SignerInfo&);
+    std::vector<Verdict> verdicts(const bytes& data, const std::vector<SignerInfo>& signerInfos, Rule rule);
+    bool allValid(const bytes& data, const std::vector<SignerInfo>& signerInfos, Rule rule);
     // The signature over `signedOctets` with the certificate's key.
     bool verifyWithCertificate(const bytes& signedOctets, const SignerInfo& signer, const char* where);
 

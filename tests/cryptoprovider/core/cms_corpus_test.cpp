@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "asn1/der.h"
-#include "pkcs7/errors.h"
 #include "cryptoprovider/core/cms_assembly.h"
 #include "pkcs7/corpus.h"
+#include "pkcs7/errors.h"
 #include "pkcs7/gost_fixture.h"
 #include "soft_store.h"
 
@@ -110,8 +110,8 @@ TEST(CmsCorpusVerifyEss, SigningCertificateHashIsCompared)
     SoftRsaVerifyEngine engine;
     EXPECT_TRUE(engine.verifyCertDigest(signer));
     const SignerInfo other(signer.serial(), signer.signature(pkcs7::Format::SerialOnly), signer.attributes(),
-                           signer.signAlgorithmId(), signer.digestAlgorithmId(), X509(corpus::read("rsa2.der")),
-                           pkcs7::Format::SerialOnly);
+                           signer.signAlgorithmId(), signer.digestAlgorithmId(),
+                           X509(corpus::read("rsa2.der")), pkcs7::Format::SerialOnly);
     EXPECT_FALSE(engine.verifyCertDigest(other));
     EXPECT_FALSE(engine.verifyCades(corpus::content(), {other}));
     EXPECT_EQ(engine.verifyCmsSigners(corpus::content(), {other}), std::vector<Verdict>{Verdict::Invalid});
