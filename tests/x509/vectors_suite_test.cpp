@@ -19,10 +19,10 @@
 #include "asn1/openssl_tool.h"
 #include "base/conv.h"
 #include "base/error.h"
-#include "x509/errors.h"
-#include "x509/pem.h"
 #include "pkcs7/errors.h"
 #include "pkcs7/pkcs7.h"
+#include "x509/errors.h"
+#include "x509/pem.h"
 #include "x509/pkcs10.h"
 #include "x509/x509.h"
 
@@ -160,7 +160,9 @@ void record(std::map<std::string, Tally>& table, const std::string& folder, cons
 
 std::string describe(const Result& r)
 {
-    return r.outcome == Outcome::Read ? "read" : (r.outcome == Outcome::Refused ? "refused: " : "unclear: ") + r.message;
+    return r.outcome == Outcome::Read
+               ? "read"
+               : (r.outcome == Outcome::Refused ? "refused: " : "unclear: ") + r.message;
 }
 
 // Files broken on purpose in what this library reads of them.
@@ -186,9 +188,10 @@ std::vector<std::pair<std::string, std::string>> suiteFiles(const fs::path& x509
         const std::string name = entry.path().filename().string();
         const auto slash = rel.rfind('/');
         const std::string folder = slash == std::string::npos ? "x509" : "x509/" + rel.substr(0, slash);
-        if (requests ? folder == "x509/requests"
-                     : (folder == "x509" || folder == "x509/custom" || folder == "x509/PKITS_data/certs") &&
-                           name.find("crl") == std::string::npos && name.find("_key.pem") == std::string::npos) {
+        if (requests
+                ? folder == "x509/requests"
+                : (folder == "x509" || folder == "x509/custom" || folder == "x509/PKITS_data/certs") &&
+                      name.find("crl") == std::string::npos && name.find("_key.pem") == std::string::npos) {
             out.emplace_back(rel, folder);
         }
     }
@@ -203,16 +206,15 @@ void checkSuite(bool requests)
     std::map<std::string, Tally> table;
     for (const auto& [rel, folder] : suiteFiles(x509, requests)) {
         const bytes file = readFile(x509 / rel);
-        std::vector<bytes> objects =
-            derObjects(file, requests ? "CERTIFICATE REQUEST" : "CERTIFICATE");
+        std::vector<bytes> objects = derObjects(file, requests ? "CERTIFICATE REQUEST" : "CERTIFICATE");
         if (objects.empty()) {
             objects = derObjects(file, requests ? "NEW CERTIFICATE REQUEST" : "X509 CERTIFICATE");
         }
         ASSERT_FALSE(objects.empty()) << rel;
         for (const bytes& der : objects) {
             std::string step;
-            const Result result = requests ? attempt([&] { readRequest(der); })
-                                           : attempt([&] { readCertificate(der, step); });
+            const Result result =
+                requests ? attempt([&] { readRequest(der); }) : attempt([&] { readCertificate(der, step); });
             EXPECT_NE(result.outcome, Outcome::Unclear) << rel << " " << step << ": " << result.message;
             EXPECT_EQ(result.outcome == Outcome::Read, broken.count(rel) == 0)
                 << rel << " " << step << ": " << describe(result);
@@ -257,10 +259,10 @@ TEST(CryptographyVectors, CertificatesOnlyPkcs7)
         std::size_t certificates; // as openssl lists them
         const char* reason;       // catalogue code of the refusal
     };
-    for (const Case& c : {Case{"amazon-roots.der", "DER", 2, "PKCS-001002"},
-                          Case{"amazon-roots.p7b", "DER", 2, "PKCS-001002"},
-                          Case{"isrg.pem", "PEM", 1, "PKCS-001002"},
-                          Case{"enveloped.pem", "PEM", 0, "PKCS-001001"}}) {
+    for (const Case& c :
+         {Case{"amazon-roots.der", "DER", 2, "PKCS-001002"},
+          Case{"amazon-roots.p7b", "DER", 2, "PKCS-001002"}, Case{"isrg.pem", "PEM", 1, "PKCS-001002"},
+          Case{"enveloped.pem", "PEM", 0, "PKCS-001001"}}) {
         SCOPED_TRACE(c.file);
         const fs::path path = VECTORS / "pkcs7" / c.file;
         const std::vector<bytes> objects = derObjects(readFile(path), "PKCS7");
@@ -276,8 +278,8 @@ TEST(CryptographyVectors, CertificatesOnlyPkcs7)
         if (c.certificates == 0 || !testtool::haveOpenssl()) {
             continue;
         }
-        const std::string listed =
-            testtool::run(std::string("openssl pkcs7 -print_certs -inform ") + c.inform + " -in '" + path.string() + "'");
+        const std::string listed = testtool::run(std::string("openssl pkcs7 -print_certs -inform ") +
+                                                 c.inform + " -in '" + path.string() + "'");
         const std::vector<bytes> carried = derObjects(bytes(listed.begin(), listed.end()), "CERTIFICATE");
         EXPECT_EQ(carried.size(), c.certificates) << listed;
         for (const bytes& der : carried) {
