@@ -9,4 +9,5 @@ java=$1 classpath=$2 jar=$3 library=$4 tool=$5 gostConf=$6
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 run_junit_jni "$java" "$classpath" "$work" -Dormid.signer.library="$library" -Dormid.test.gostconf="$gostConf" \
-  -Dormid.test.work="$work" -Dormid.test.tool="$tool" -Dormid.test.jar="$jar" -Dormid.test.java="$java"
+  -Dormid.test.work="$work" -Dormid.test.tool="$tool" -Dormid.test.jar="$jar" \
+  -Dormid.test.terminal="$(cd "$(dirname "$0")" && pwd)/terminal.py"

@@ -24,7 +24,20 @@ final class Cli {
 
     /** Runs the tool with the arguments; extra environment variables (a PIN, a password) as given. */
     static Run run(Map<String, String> env, String... args) {
-        List<String> command = new ArrayList<>(List.of(System.getProperty("ormid.test.tool")));
+        return start(List.of(), env, args);
+    }
+
+    /**
+     * Runs the tool on a terminal of its own (tests/jni/java/cli/terminal.py) and types the line when the prompt
+     * shows; the output is all the terminal showed.
+     */
+    static Run onTerminal(String prompt, String line, String... args) {
+        return start(List.of(System.getProperty("ormid.test.terminal"), prompt, line), Map.of(), args);
+    }
+
+    private static Run start(List<String> launcher, Map<String, String> env, String... args) {
+        List<String> command = new ArrayList<>(launcher);
+        command.add(System.getProperty("ormid.test.tool"));
         command.addAll(List.of(args));
         Map<String, String> environment = new HashMap<>(env);
         environment.put("ORMID_SIGNER_JAR", System.getProperty("ormid.test.jar"));
@@ -34,7 +47,7 @@ final class Cli {
         environment.put("JAVA_HOME", System.getProperty("java.home"));
         Tools.Result result = Tools.run(command, environment);
         Run run = new Run(result.exit(), new String(result.out(), UTF_8), result.err());
-        assertFalse(run.err.contains("WARNING"), () -> "-Xcheck:jni reported: " + run.all());
+        assertFalse(run.all().contains("WARNING"), () -> "-Xcheck:jni reported: " + run.all());
         return run;
     }
 

@@ -3,6 +3,7 @@ package com.ormid.signer.clitest;
 import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.ormid.signer.Session;
@@ -167,6 +168,15 @@ class CliTest {
         // The library answers "PIN required" there: the token refused the PIN given all the same.
         Cli.Run run = Cli.expect(3, Map.of("ORMID_SIGNER_PIN", "00000000"), "keys", "--store", RUTOKEN, "--lang", "en");
         assertTrue(run.err().contains("PIN-code required"), run::all);
+    }
+
+    @Test
+    void thePinTypedOnTheTerminalIsNeitherEchoedNorPrinted() {
+        // The JaCarta tells no factory PIN, so the tool asks for it.
+        Cli.Run run = Cli.onTerminal("PIN of JC2000000001: ", PIN, "keys", "--crypto", "jacarta_2");
+        assertEquals(0, run.exit(), run::all);
+        assertTrue(run.out().contains("store: JC2000000001"), run::all);
+        assertFalse(run.out().contains(PIN), run::all);
     }
 
     @Test
