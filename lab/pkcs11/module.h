@@ -15,6 +15,10 @@
 ORMID_PKCS11_FUNCTIONS(LAB_DECLARE_FUNCTION)
 #undef LAB_DECLARE_FUNCTION
 
+// Test probes (handles.cpp): sessions and session objects open in this process.
+LAB_EXPORT unsigned long ormid_lab_open_sessions(void);
+LAB_EXPORT unsigned long ormid_lab_open_objects(void);
+
 namespace labtoken
 {
 // "rutoken", "angara" or "jacarta": defined once in each module.
