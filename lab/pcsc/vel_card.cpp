@@ -77,8 +77,13 @@ const std::set<std::string> KEYS = {"serial",    "lifecycle",       "pin", "defa
 // the device information (a device that does not report its tries); "mute"
 // never answers a command; "pull_at" (an INS in hex) leaves the reader, once,
 // when a command with that instruction arrives; "short_at" (an INS in hex)
-// answers every command with that instruction with one byte, no status word.
-const std::set<std::string> OPTIONAL_KEYS = {"info_without_tries", "mute", "pull_at", "short_at"};
+// answers every command with that instruction with one byte, no status word;
+// "sw_at" (INS[P1]:SW in hex, e.g. 2A:6F00 or 2002:6581) answers every
+// command with that instruction (and P1) with that status word alone;
+// "mute_at" (INS[P1] in hex) never answers a command with that instruction
+// (and P1), while the others are answered.
+const std::set<std::string> OPTIONAL_KEYS = {"info_without_tries", "mute", "pull_at", "short_at", "sw_at",
+                                             "mute_at"};
 
 class VelCard : public Card
 {
@@ -118,11 +123,17 @@ class VelCard : public Card
             m_leaving = true;
             return std::nullopt;
         }
-        if (m_state.getOptionalInt("mute") != 0) {
+        if (m_state.getOptionalInt("mute") != 0 || commandIn(m_state.getOptional("mute_at"), apdu)) {
             return std::nullopt;
         }
         if (instructionIn("short_at", apdu)) {
             return bytes{0x90};
+        }
+        if (const std::string swAt = m_state.getOptional("sw_at"); !swAt.empty()) {
+            const std::size_t colon = swAt.find(':');
+            if (commandIn(swAt.substr(0, colon), apdu)) {
+                return fromHex(swAt.substr(colon + 1));
+            }
         }
         const auto cmd = parseCommand(apdu);
         if (!cmd) {
@@ -168,6 +179,14 @@ class VelCard : public Card
     }
 
     bool pulledOutBy(const bytes& apdu) const { return instructionIn("pull_at", apdu); }
+
+    // Whether `command` (INS or INS P1 in hex, empty for none) names the command of `apdu`.
+    static bool commandIn(const std::string& command, const bytes& apdu)
+    {
+        const bytes insP1 = fromHex(command);
+        return !insP1.empty() && apdu.size() >= 1 + insP1.size() &&
+               std::equal(insP1.begin(), insP1.end(), apdu.begin() + 1);
+    }
 
     bool working() const { return m_state.get("lifecycle") == "working"; }
 
@@ -417,6 +436,16 @@ void VelState::set(const std::string& key, const std::string& value)
         const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
         if (value.size() != 2 || !hex(value[0]) || !hex(value[1])) {
             throw std::invalid_argument(key + " must be an instruction byte: two hex digits");
+        }
+    } else if (key == "sw_at" || key == "mute_at") {
+        const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+        const std::size_t colon = key == "sw_at" ? value.find(':') : value.size();
+        const bool command = (colon == 2 || colon == 4) && std::all_of(value.begin(), value.begin() + colon, hex);
+        const bool sw = key == "mute_at" || (command && value.size() == colon + 5 &&
+                                             std::all_of(value.begin() + colon + 1, value.end(), hex));
+        if (!value.empty() && (!command || !sw)) {
+            throw std::invalid_argument(key == "sw_at" ? "sw_at must be INS[P1]:SW in hex (2A:6F00, 2002:6581)"
+                                                       : "mute_at must be INS[P1] in hex (2A, 2002)");
         }
     } else if (key == "d" || key == "public") {
         fromHex(value);
