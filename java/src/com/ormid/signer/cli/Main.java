@@ -4,6 +4,7 @@ import com.ormid.signer.Signer;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
+import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.Map;
 
@@ -75,10 +76,10 @@ public final class Main {
      * @return the exit status ({@link ExitCode#status()})
      */
     public static int run(String[] args, PrintStream out, PrintStream err) {
-        boolean json = false;
+        // Known before parsing, so that a wrong command line is reported as JSON too.
+        boolean json = Arrays.asList(args).contains("--json");
         try {
             Options options = Options.parse(args);
-            json = options.has("json");
             if (options.has("help") || options.command().equals("help")) {
                 out.print(help());
                 return ExitCode.OK.status();

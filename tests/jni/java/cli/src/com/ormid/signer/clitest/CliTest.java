@@ -193,6 +193,7 @@ class CliTest {
         Cli.expect(1, Map.of(), "frobnicate");
         Cli.expect(1, Map.of(), "sign");
         Cli.expect(1, Map.of(), "digest", "x", "--alg", "md5");
+        assertEquals("usage", Cli.json(Cli.expect(1, Map.of(), "sign", "--bogus", "--json"), "d['error']['class']"));
         Cli.Run help = Cli.expect(0, Map.of(), "--help");
         assertTrue(help.out().contains("   3  wrong-pin"), help::all);
     }
