@@ -71,6 +71,13 @@ CK_MECHANISM_TYPE keyPairGenAlgorithm(const AlgorithmId& alg)
 namespace
 {
 
+// Whether a failed C_CreateObject refused the template itself (an attribute
+// the token does not know or take), rather than failing on the device.
+bool refusesTemplate(std::uint32_t rv)
+{
+    return rv == CKR_ATTRIBUTE_TYPE_INVALID || rv == CKR_ATTRIBUTE_VALUE_INVALID || rv == CKR_TEMPLATE_INCONSISTENT;
+}
+
 // The module, after the slot list was read once in Rescan mode.
 const std::shared_ptr<Pkcs11>& prepared(const std::shared_ptr<Pkcs11>& module, SessionMode mode)
 {
@@ -529,7 +536,12 @@ CK_OBJECT_HANDLE Helper::importCertificate(const bytes& id, std::string_view lab
     try {
         return createObject(pattern);
     } catch (const Exception& error) {
-        // Some tokens know no certificate categories.
+        // Some tokens know no certificate categories: they refuse the
+        // template, and the certificate is stored without one. Any other
+        // failure (a device error, a token pulled out) is the import's: a
+        // certificate stored without its category would not be found again.
+        if (!refusesTemplate(error.code()))
+            throw;
         log.warning(error.name());
         pattern.pop_back();
         return createObject(pattern);
