@@ -11,13 +11,20 @@ function(ormid_module name)
   target_link_libraries(${name} PUBLIC ${M_DEPS})
 endfunction()
 
+include(${CMAKE_CURRENT_LIST_DIR}/tsan_tests.cmake)
+
 # ormid_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
-# A GoogleTest binary registered with ctest as one test.
+# A GoogleTest binary registered with ctest as one test (in a ThreadSanitizer
+# build, only its cases that run threads when tsan_tests.cmake lists it).
 function(ormid_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  if(ORMID_TSAN AND DEFINED ORMID_TSAN_FILTER_${name})
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1 --gtest_filter=${ORMID_TSAN_FILTER_${name}})
+  else()
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  endif()
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()
