@@ -126,7 +126,12 @@ bool VerifySignEngine::verifyCmsSign(const bytes& data, const std::vector<Signer
         logNotVerifiable("VerifySignEngine::verifyCmsSign", signer);
         return false;
     }
-    if (!verifyContentDigest(data, signer, kalvaMode)) {
+    // Without signed attributes the signature is over the content itself.
+    const bool overContent = signer.attributes().empty();
+    if (overContent && data.empty()) {
+        throwEmptyData();
+    }
+    if (!overContent && !verifyContentDigest(data, signer, kalvaMode)) {
         return false;
     }
     AlgorithmId algorithm = signer.signAlgorithmId();
@@ -137,8 +142,8 @@ bool VerifySignEngine::verifyCmsSign(const bytes& data, const std::vector<Signer
     } else if (algorithm.isRsa()) {
         algorithm = getSignAlgorithm(signer.digestAlgorithmId());
     }
-    return verifySign(signer.attributes().derEncoding(), signer.signature(pkcs7::Format::SerialOnly), key,
-                      algorithm, parameters, kalvaMode);
+    return verifySign(overContent ? data : signer.attributes().derEncoding(),
+                      signer.signature(pkcs7::Format::SerialOnly), key, algorithm, parameters, kalvaMode);
 }
 
 VerifySignEngine::Verdict VerifySignEngine::cadesVerdict(const bytes& data, const SignerInfo& signer)

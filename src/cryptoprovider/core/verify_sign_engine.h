@@ -73,7 +73,9 @@ class VerifySignEngine
     // end's orientation.
     bool verifySign(const bytes& data, const bytes& signature, const PublicKey& key,
                     const AlgorithmId& signAlgorithm, std::string_view paramsOid, bool kalvaMode);
-    // One signer checked against a key given by the caller.
+    // One signer checked against a key given by the caller: over its signed
+    // attributes after the content digest check, or, without signed
+    // attributes, over `data` itself.
     bool verifyCmsSign(const bytes& data, const std::vector<SignerInfo>& signerInfos, bool kalvaMode,
                        const PublicKey& key, std::string_view paramsOid);
     // The messageDigest attribute against the digest of `data`.
