@@ -400,6 +400,23 @@ TEST_F(HelperTest, TokenWithoutCertificateCategoriesStillStoresCertificates)
     EXPECT_EQ(helper->findCertificateByPublicKey(soft.publicKey()), der);
 }
 
+TEST_F(HelperTest, CertificateImportThatFailsOnTheDeviceStoresNothing)
+{
+    auto helper = user("0A1B2C3D");
+    const auto soft = gostsoft::Key::generate(gostsoft::Curve::Tc26A256);
+    const bytes der = certificate(soft.subjectPublicKeyInfo(), {0x06}, "Peer");
+    const bytes id{0x08};
+    writeFaults("C_CreateObject nth 1 CKR_DEVICE_ERROR\n");
+    try {
+        helper->importCertificate(id, "Peer", der, CERT_USER, true);
+        ADD_FAILURE() << "imported while the device failed";
+    } catch (const pkcs11::Exception& error) {
+        EXPECT_EQ(error.code(), CKR_DEVICE_ERROR);
+    }
+    writeFaults("");
+    EXPECT_TRUE(helper->findObjects({pkcs11::attribute(CKA_ID, id)}).empty());
+}
+
 TEST_F(HelperTest, CertificateChainsBecomeSessionObjects)
 {
     auto helper = user("0A1B2C3D");
