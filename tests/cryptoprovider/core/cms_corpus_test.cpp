@@ -117,22 +117,26 @@ TEST(CmsCorpusVerifyEss, SigningCertificateHashIsCompared)
     EXPECT_EQ(engine.verifyCmsSigners(corpus::content(), {other}), std::vector<Verdict>{Verdict::Invalid});
 }
 
-// Without certificates in the message a signer is checked with the key the
-// caller gives: also one without signed attributes, over the content itself.
-TEST(CmsCorpusVerifyEss, SignatureOverContentWithCallersKey)
+// A signer is checked with the key the caller gives (what verifySign does
+// for a message without certificates): over its signed attributes, or,
+// without them, over the content itself.
+TEST(CmsCorpusVerifyEss, CallersKey)
 {
-    const Pkcs7 cms(corpus::read("rsa-noattr.p7s"), pkcs7::Format::SerialWithIssuer);
-    ASSERT_TRUE(cms.signerInfos().at(0).attributes().empty());
-    SoftRsaVerifyEngine engine;
     const auto key = [](const char* certificate) {
         return X509(corpus::read(certificate)).publicKey(Endian::Big);
     };
     bytes changed = corpus::content();
     changed.back() ^= 0x01;
-    EXPECT_TRUE(engine.verifyCmsSign(corpus::content(), cms.signerInfos(), false, key("rsa.der"), ""));
-    EXPECT_FALSE(engine.verifyCmsSign(changed, cms.signerInfos(), false, key("rsa.der"), ""));
-    EXPECT_FALSE(engine.verifyCmsSign(corpus::content(), cms.signerInfos(), false, key("rsa2.der"), ""));
-    EXPECT_THROW(engine.verifyCmsSign({}, cms.signerInfos(), false, key("rsa.der"), ""), std::runtime_error);
+    for (const char* file : {"rsa-nocerts.p7s", "rsa-noattr.p7s"}) {
+        SCOPED_TRACE(file);
+        const Pkcs7 cms(corpus::read(file), pkcs7::Format::SerialWithIssuer);
+        SoftRsaVerifyEngine engine;
+        EXPECT_TRUE(engine.verifyCmsSign(corpus::content(), cms.signerInfos(), false, key("rsa.der"), ""));
+        EXPECT_FALSE(engine.verifyCmsSign(changed, cms.signerInfos(), false, key("rsa.der"), ""));
+        EXPECT_FALSE(engine.verifyCmsSign(corpus::content(), cms.signerInfos(), false, key("rsa2.der"), ""));
+        EXPECT_THROW(engine.verifyCmsSign({}, cms.signerInfos(), false, key("rsa.der"), ""),
+                     std::runtime_error);
+    }
 }
 
 // Signed attributes without a signing-certificate attribute (openssl without
