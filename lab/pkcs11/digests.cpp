@@ -24,20 +24,24 @@ LAB_EXPORT CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMech
             fail(CKR_MECHANISM_INVALID);
         if (md < 0 || (mech != CKM_GOSTR3411 && !parameter.empty()))
             fail(CKR_MECHANISM_PARAM_INVALID);
-        s.digest = Operation{true, mech, 0, md, {}};
+        s.digest = Operation{true, mech, 0, md, RunningDigest(md)};
         return CKR_OK;
     });
 }
 
 namespace
 {
-CK_RV finishDigest(Session& s, const Bytes& data, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen)
+// Ends the session's digest with `last` (a final part, may be empty) once
+// the caller's buffer can take the value; a size query or a short buffer
+// leaves the operation as it was, `last` not yet taken.
+CK_RV finishDigest(Session& s, const CK_BYTE* last, CK_ULONG lastLength, CK_BYTE_PTR pDigest,
+                   CK_ULONG_PTR pulDigestLen)
 {
     if (!s.digest.active)
         fail(CKR_OPERATION_NOT_INITIALIZED);
     if (!pulDigestLen)
         fail(CKR_ARGUMENTS_BAD);
-    const std::size_t length = gcry_md_get_algo_dlen(s.digest.md);
+    const std::size_t length = s.digest.running.length();
     if (!pDigest) {
         *pulDigestLen = length;
         return CKR_OK;
@@ -46,7 +50,8 @@ CK_RV finishDigest(Session& s, const Bytes& data, CK_BYTE_PTR pDigest, CK_ULONG_
         *pulDigestLen = length;
         return CKR_BUFFER_TOO_SMALL;
     }
-    Bytes out = digest(s.digest.md, data);
+    s.digest.running.write(last, lastLength);
+    Bytes out = s.digest.running.finish();
     std::memcpy(pDigest, out.data(), out.size());
     *pulDigestLen = out.size();
     s.digest = Operation{};
@@ -62,10 +67,7 @@ LAB_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULON
         Session& s = session(hSession);
         if (ulDataLen && !pData)
             fail(CKR_ARGUMENTS_BAD);
-        Bytes data = s.digest.data;
-        if (ulDataLen)
-            data.insert(data.end(), pData, pData + ulDataLen);
-        return finishDigest(s, data, pDigest, pulDigestLen);
+        return finishDigest(s, pData, ulDataLen, pDigest, pulDigestLen);
     });
 }
 
@@ -78,8 +80,7 @@ LAB_EXPORT CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, C
             fail(CKR_OPERATION_NOT_INITIALIZED);
         if (ulPartLen && !pPart)
             fail(CKR_ARGUMENTS_BAD);
-        if (ulPartLen)
-            s.digest.data.insert(s.digest.data.end(), pPart, pPart + ulPartLen);
+        s.digest.running.write(pPart, ulPartLen);
         return CKR_OK;
     });
 }
@@ -89,7 +90,7 @@ LAB_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, 
     return operationStep("C_DigestFinal", hSession, &Session::digest, sessionDetail(hSession),
                          [&]() -> CK_RV {
                              Session& s = session(hSession);
-                             return finishDigest(s, s.digest.data, pDigest, pulDigestLen);
+                             return finishDigest(s, nullptr, 0, pDigest, pulDigestLen);
                          });
 }
 

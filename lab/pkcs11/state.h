@@ -12,6 +12,7 @@
 
 #include "attributes.h"
 #include "device/device.h"
+#include "token_crypto.h"
 
 namespace labtoken
 {
@@ -22,13 +23,14 @@ using labdev::TokenObject;
 // Handles from here on are session objects; below, token objects.
 constexpr CK_OBJECT_HANDLE FIRST_SESSION_OBJECT = 0x40000000UL;
 
-// An active sign, verify or digest operation of a session.
+// An active sign, verify or digest operation of a session. A digest one
+// hashes its parts as they come (`running`); the others keep none.
 struct Operation {
     bool active = false;
     CK_MECHANISM_TYPE mechanism = 0;
     CK_OBJECT_HANDLE key = 0;
     int md = 0;
-    Bytes data;
+    RunningDigest running;
 };
 
 struct Session {

@@ -379,4 +379,39 @@ Bytes digest(int algorithm, const Bytes& data)
     return out;
 }
 
+RunningDigest::RunningDigest(int algorithm) : algorithm_(algorithm)
+{
+    initCrypto();
+    gcry_md_hd_t h = nullptr;
+    check(gcry_md_open(&h, algorithm, 0), "digest");
+    handle_.reset(h);
+}
+
+void RunningDigest::Close::operator()(void* handle) const
+{
+    gcry_md_close(static_cast<gcry_md_hd_t>(handle));
+}
+
+void RunningDigest::write(const std::uint8_t* part, std::size_t length)
+{
+    if (length)
+        gcry_md_write(static_cast<gcry_md_hd_t>(handle_.get()), part, length);
+}
+
+Bytes RunningDigest::finish()
+{
+    auto h = static_cast<gcry_md_hd_t>(handle_.get());
+    const unsigned char* value = gcry_md_read(h, algorithm_);
+    if (!value)
+        throw std::runtime_error("gcry_md_read failed");
+    Bytes out(value, value + gcry_md_get_algo_dlen(algorithm_));
+    handle_.reset();
+    return out;
+}
+
+std::size_t RunningDigest::length() const
+{
+    return gcry_md_get_algo_dlen(algorithm_);
+}
+
 } // namespace labtoken

@@ -9,7 +9,9 @@
 //  - a GOST private key is kept as d, little-endian.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,5 +57,29 @@ bool rsaVerify(const Bytes& n, const Bytes& e, const Bytes& data, const Bytes& s
 // unknown parameter set gives -1.
 int digestAlgorithm(unsigned long mechanism, const Bytes& parameter);
 Bytes digest(int algorithm, const Bytes& data);
+
+// A digest computed as its parts come, so that a long message is never held
+// whole. Move-only owner of the libgcrypt hash context; an empty one (the
+// default) belongs to no operation. The value equals digest() over the parts
+// joined.
+class RunningDigest
+{
+public:
+    RunningDigest() = default;
+    // std::runtime_error when libgcrypt cannot open `algorithm`.
+    explicit RunningDigest(int algorithm);
+
+    void write(const std::uint8_t* part, std::size_t length);
+    // The digest of every part written; the context is released after it.
+    Bytes finish();
+    std::size_t length() const;
+
+private:
+    struct Close {
+        void operator()(void* handle) const;
+    };
+    int algorithm_ = 0;
+    std::unique_ptr<void, Close> handle_;
+};
 
 } // namespace labtoken
