@@ -18,7 +18,12 @@ seed=()
   -cp "$classpath" com.ormid.signer.jnifuzz.JniFuzz) >"$work/out.log" 2>&1
 rc=$?
 cat "$work/out.log"
-[ -f "$work/hs_err.log" ] && head -40 "$work/hs_err.log"
+if [ -f "$work/hs_err.log" ]; then
+  # The JVM's crash report: the signal, the native and Java frames, the
+  # libraries and their addresses (kept beside the test for a closer look).
+  head -120 "$work/hs_err.log"
+  cp "$work/hs_err.log" "${ORMID_JNI_FUZZ_REPORT:-$PWD/jni_fuzz_hs_err.log}" || true
+fi
 if grep -n -E 'WARNING in native method|WARNING: JNI|FATAL ERROR|JNI DETECTED ERROR' "$work/out.log" >&2; then
   echo "the JVM reported JNI warnings or errors" >&2
   exit 1
