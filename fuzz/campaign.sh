@@ -3,7 +3,8 @@
 # target of a fuzz build one after the other, each on a working copy of its
 # seed corpus, until the deadline or 10 million executions per target, at the
 # lowest priority and one process at a time. Crashes land as <target>-crash-*
-# in the output folder; the last line gives executions and coverage per target.
+# in the output folder; table.md there gives executions and coverage (cov:
+# and ft: of the last status line) per target.
 #
 #   fuzz/campaign.sh BUILD_DIR DEADLINE OUT_DIR     (DEADLINE as `date -d` reads it)
 #   FUZZ_SKIP=REGEX leaves out the targets whose names match, FUZZ_RUNS sets
@@ -17,7 +18,7 @@ runs=${FUZZ_RUNS:-10000000}
 
 mapfile -t targets < <(find "$build/fuzz" -maxdepth 2 -type f -name 'fuzz_*' -executable | sort)
 table="$out/table.md"
-printf '| target | seconds | executions | cov | ft | corpus | findings |\n|---|---|---|---|---|---|---|\n' >"$table"
+printf '| target | seconds | executions | cov | ft | corpus | crashes | slow units |\n|---|---|---|---|---|---|---|---|\n' >"$table"
 left=${#targets[@]}
 for bin in "${targets[@]}"; do
   name=$(basename "$bin")
@@ -49,6 +50,9 @@ for bin in "${targets[@]}"; do
   cov=$(grep -o 'cov: [0-9]*' <<<"$last" | grep -o '[0-9]*')
   ft=$(grep -o 'ft: [0-9]*' <<<"$last" | grep -o '[0-9]*')
   corp=$(find "$work/corpus" -type f | wc -l)
-  finds=$(find "$out" -maxdepth 1 -name "$name-*" -type f | wc -l)
-  printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$name" "$secs" "${execs:-?}" "${cov:-?}" "${ft:-?}" "$corp" "$finds" | tee -a "$table"
+  # Crashes, leaks, time-outs and out-of-memory inputs are findings; a slow
+  # unit (over 10 s on a loaded machine) is listed apart.
+  finds=$(find "$out" -maxdepth 1 -type f \( -name "$name-crash-*" -o -name "$name-leak-*" -o -name "$name-timeout-*" -o -name "$name-oom-*" \) | wc -l)
+  slow=$(find "$out" -maxdepth 1 -type f -name "$name-slow-unit-*" | wc -l)
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s |\n' "$name" "$secs" "${execs:-?}" "${cov:-?}" "${ft:-?}" "$corp" "$finds" "$slow" | tee -a "$table"
 done
