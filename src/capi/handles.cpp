@@ -18,6 +18,7 @@
 #include "capi/errors.h"
 #include "capi/functions.h"
 #include "capi/wrapper.h"
+#include "cryptoprovider/core/errors.h"
 #include "x509/errors.h"
 
 namespace capi
@@ -78,21 +79,21 @@ std::string textUpToNul(const bytes& value)
     return std::string(value.begin(), end);
 }
 
-// `utf8` as the CSP's CP1251 bytes. A character without a CP1251 byte would
-// reach the CSP as "?" and name another container, and bytes that are not
-// UTF-8 do not come back the same: std::invalid_argument.
-std::string toCp1251(std::string_view utf8, const char* what)
+// A container name as the CSP's CP1251 bytes. A character without a CP1251
+// byte would reach the CSP as "?" and name another container, bytes that are
+// not UTF-8 do not come back the same, and a NUL would cut the name short:
+// InvalidKeyAlias.
+std::string containerNameCp1251(std::string_view utf8)
 {
     std::string text = encoding::utf8_to_cp1251(utf8);
-    if (encoding::cp1251_to_utf8(text) != utf8)
-        bs::logAndThrow(bs::Logger("capi::handles"),
-                        std::invalid_argument(std::string(what) + " has characters the CSP cannot take"));
+    if (utf8.find('\0') != std::string_view::npos || encoding::cp1251_to_utf8(text) != utf8)
+        bs::logAndThrow(bs::Logger("capi::handles"), InvalidKeyAlias());
     return text;
 }
 
 // The password as the CSP's NUL-terminated CP1251 bytes; every copy made on
 // the way is wiped. A character without a CP1251 byte would weaken the
-// password to "?": std::invalid_argument.
+// password to "?": InvalidPinCharacter.
 bytes passwordBytes(std::wstring_view password)
 {
     std::string text = encoding::utf16_to_cp1251(password);
@@ -101,8 +102,7 @@ bytes passwordBytes(std::wstring_view password)
     bs::secureZero(&back);
     if (!exact) {
         bs::secureZero(&text);
-        bs::logAndThrow(bs::Logger("capi::handles"),
-                        std::invalid_argument("Password has characters the CSP cannot take"));
+        bs::logAndThrow(bs::Logger("capi::handles"), InvalidPinCharacter());
     }
     bytes pin(text.begin(), text.end());
     pin.push_back(0);
@@ -138,9 +138,7 @@ Provider::Provider(std::string_view container, PROV_TYPE provType, unsigned int 
 {
     const bs::Logger log("capi::Provider");
     log.info("CryptAcquireContextA " + std::string(container));
-    if (container.find('\0') != std::string_view::npos)
-        bs::logAndThrow(log, std::invalid_argument("Container name contains a NUL character"));
-    const std::string name = toCp1251(container, "Container name");
+    const std::string name = containerNameCp1251(container);
     HCRYPTPROV handle = 0;
     if (!m_wrapper->CryptAcquireContextA(&handle, container.empty() ? nullptr : name.c_str(), nullptr,
                                          provType, flags)) {

@@ -14,6 +14,7 @@
 #include "capi/errors.h"
 #include "capi/functions.h"
 #include "capi/handles.h"
+#include "cryptoprovider/core/errors.h"
 #include "csp_lab.h"
 #include "x509/errors.h"
 #include "x509/public_key.h"
@@ -279,13 +280,14 @@ TEST_F(Handles, NamesAndPasswordsWithoutCp1251AreRefused)
 {
     // "?" is what the CSP would get for a name or password without CP1251.
     capi::Key(80, "?", GOST_R_3410_2012_256, "1.2.643.7.1.2.1.1.1", L"");
-    EXPECT_THROW(capi::Key("\u00e9", 80), std::invalid_argument);
-    EXPECT_THROW(capi::Provider("\u00e9", 80, CRYPT_VERIFYCONTEXT), std::invalid_argument);
-    EXPECT_THROW(capi::Provider("\xff\xfe", 80, CRYPT_VERIFYCONTEXT), std::invalid_argument);
-    EXPECT_THROW(capi::Key(80, "\u00e9", GOST_R_3410_2012_256, "1.2.643.7.1.2.1.1.1", L""),
-                 std::invalid_argument);
+    // Refused with the catalogue's errors for a key name and a PIN.
+    EXPECT_THROW(capi::Key("\u00e9", 80), InvalidKeyAlias);
+    EXPECT_THROW(capi::Provider("\u00e9", 80, CRYPT_VERIFYCONTEXT), InvalidKeyAlias);
+    EXPECT_THROW(capi::Provider("\xff\xfe", 80, CRYPT_VERIFYCONTEXT), InvalidKeyAlias);
+    EXPECT_THROW(capi::Provider(std::string_view("a\0b", 3), 80, CRYPT_VERIFYCONTEXT), InvalidKeyAlias);
+    EXPECT_THROW(capi::Key(80, "\u00e9", GOST_R_3410_2012_256, "1.2.643.7.1.2.1.1.1", L""), InvalidKeyAlias);
     EXPECT_THROW(capi::Key(80, "weak", GOST_R_3410_2012_256, "1.2.643.7.1.2.1.1.1", L"p\u00e4ss"),
-                 std::invalid_argument);
+                 InvalidPinCharacter);
     EXPECT_EQ(capi::availableContainers({80}, CRYPT_FQCN), std::vector<std::string>{"\\\\.\\HDIMAGE\\?"});
     // Cyrillic and the euro sign have CP1251 bytes.
     capi::Key(80, "\u043a\u043b\u044e\u0447 \u20ac", GOST_R_3410_2012_256, "1.2.643.7.1.2.1.1.1",
