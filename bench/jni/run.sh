@@ -3,7 +3,7 @@
 # cmsSign per document size (wall, inside the PKCS#11 module, in the library)
 # beside the module's own digest and signature, peak resident growth, PKCS#11
 # calls per request and signatures per second with N sessions on N tokens.
-# Needs root (the lab's pcscd) and the target bench_jni built.
+# Needs the target bench_jni built (the lab runs without root too).
 # usage: bench/jni/run.sh [BUILD_DIR] [-- sections...]
 #   sections: time memory calls concurrent (default: all); REPEAT=3 runs each
 #   figure that many times (fresh JVM each), SIZES overrides the document sizes.
