@@ -8,7 +8,6 @@
 #include "base/conv.h"
 #include "base/log_and_throw.h"
 #include "base/logger.h"
-#include "base/never_destroyed.h"
 #include "base/secure.h"
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pcsc/bounded_call.h"
@@ -21,12 +20,6 @@ constexpr DWORD RECEIVE_BUFFER = 255;
 
 std::atomic<std::chrono::milliseconds::rep> responseTimeoutMs{60'000};
 
-std::recursive_timed_mutex& connectionTurn()
-{
-    static bs::NeverDestroyed<std::recursive_timed_mutex> turn;
-    return *turn;
-}
-
 } // namespace
 
 SCardProvider::SCardProvider(std::string_view reader)
@@ -36,10 +29,7 @@ SCardProvider::SCardProvider(std::string_view reader)
     }
 }
 
-SCardProvider::~SCardProvider()
-{
-    release();
-}
+SCardProvider::~SCardProvider() = default;
 
 void SCardProvider::setResponseTimeout(std::chrono::milliseconds timeout)
 {
@@ -66,31 +56,17 @@ void SCardProvider::establishContext()
 void SCardProvider::connect(std::string_view reader)
 {
     disconnect();
-    std::unique_lock turn(connectionTurn(), std::defer_lock);
-    if (!turn.try_lock_for(responseTimeout())) {
-        bs::Logger("SCardProvider::connect").error("another connection kept its turn beyond the response timeout");
-        checkResult(pcsc::asResult(SCARD_E_TIMEOUT)); // throws
-    }
     establishContext();
     // A call that could not run (no thread for it) leaves the card unconnected.
     checkResult(pcsc::asResult(callBounded([name = std::string(reader)](pcsc::Connection& connection) {
         connection.card = pcsc::Card::connect(connection.context, name);
         return SCARD_S_SUCCESS;
     })));
-    m_turn = std::move(turn);
 }
 
 void SCardProvider::disconnect() noexcept
 {
-    release();
-}
-
-void SCardProvider::release() noexcept
-{
     m_connection.reset();
-    if (m_turn.owns_lock()) {
-        m_turn.unlock();
-    }
 }
 
 LONG SCardProvider::callBounded(std::function<LONG(pcsc::Connection&)> call)
@@ -105,7 +81,7 @@ LONG SCardProvider::callBounded(std::function<LONG(pcsc::Connection&)> call)
         bs::Logger log("SCardProvider::callBounded");
         log.error("PC/SC call still unfinished after " + std::to_string(timeout.count()) +
                   " ms: the connection is left to the call");
-        release(); // the call's thread holds the connection now and lets it go when PC/SC returns
+        m_connection.reset(); // the call's thread holds it now and lets it go when PC/SC returns
         checkResult(pcsc::asResult(SCARD_E_TIMEOUT)); // throws
     }
     return *rv;

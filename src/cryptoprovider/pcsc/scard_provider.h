@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,9 +36,8 @@ class SCardProvider
 
     // Shared access, T=0 or T=1. A provider already connected lets go of its
     // previous card and context first. Waits at most the response timeout
-    // (another connection's transaction on the card holds it back, or another
-    // thread's provider is connected: connections take turns, see below):
-    // then ScardException SCARD_E_TIMEOUT, the provider left disconnected.
+    // (another connection's transaction on the card holds it back): then
+    // ScardException SCARD_E_TIMEOUT, the provider left disconnected.
     // No thread for the bounded call: ScardException SCARD_E_NO_MEMORY.
     void connect(std::string_view reader);
     // Leaves the card and releases the context; results are ignored.
@@ -91,18 +89,6 @@ class SCardProvider
     // context: SCARD_E_INVALID_HANDLE.
     LONG callBounded(std::function<LONG(pcsc::Connection&)> call);
 
-    // Leaves the card (unless a call that overran holds it), then lets the
-    // next connection have its turn.
-    void release() noexcept;
-
-    // The PC/SC client library adds and removes a card handle in its tables
-    // under the lock of the handle's context only, while every call on a
-    // card handle searches the handles of all contexts under its global
-    // lock: a card connected or left in one thread while another thread
-    // exchanges with a card can crash the process. So card connections take
-    // turns in the process: a provider holds the turn while it is connected
-    // (a thread already holding it may connect a second provider).
-    std::unique_lock<std::recursive_timed_mutex> m_turn;
     // Shared only with a call that overran: the provider drops it then.
     std::shared_ptr<pcsc::Connection> m_connection;
 };
