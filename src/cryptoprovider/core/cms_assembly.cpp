@@ -1,6 +1,7 @@
 #include "cryptoprovider/core/cms_assembly.h"
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -110,9 +111,9 @@ void append(bytes& out, const bytes& from, std::size_t begin, std::size_t end)
                from.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
-} // namespace
-
-bytes withAttachedContent(const bytes& detachedMessage, const bytes& content)
+// The attached message with `size` content octets appended by `writeContent`.
+bytes attachContent(const bytes& detachedMessage, std::size_t contentSize,
+                    const std::function<void(bytes& out)>& writeContent)
 {
     // ContentInfo { contentType, [0] SignedData { version, digestAlgorithms,
     // encapContentInfo { eContentType }, the rest } }: the encapsulated
@@ -131,8 +132,8 @@ bytes withAttachedContent(const bytes& detachedMessage, const bytes& content)
         throw std::invalid_argument("not a new message without content");
     }
 
-    const bytes octetHeader = elementHeader(0x04, content.size());
-    const std::size_t explicitContentSize = octetHeader.size() + content.size();
+    const bytes octetHeader = elementHeader(0x04, contentSize);
+    const std::size_t explicitContentSize = octetHeader.size() + contentSize;
     const bytes explicitContentHeader = elementHeader(0xA0, explicitContentSize);
     const std::size_t encapValueSize = eContentType.size + explicitContentHeader.size() + explicitContentSize;
     const bytes encapHeader = elementHeader(0x30, encapValueSize);
@@ -155,9 +156,29 @@ bytes withAttachedContent(const bytes& detachedMessage, const bytes& content)
     append(out, der, eContentType.offset, eContentType.end());
     append(out, explicitContentHeader);
     append(out, octetHeader);
-    append(out, content);
+    writeContent(out);
     append(out, der, encap.end(), signedData.end());
     return out;
+}
+
+// The item's content, wherever it is held.
+bool contentEquals(const DataForSign& item, const bytes& other)
+{
+    return item.source ? item.source->equals(other) : item.data == other;
+}
+
+} // namespace
+
+bytes withAttachedContent(const bytes& detachedMessage, const bytes& content)
+{
+    return attachContent(detachedMessage, content.size(), [&](bytes& out) { append(out, content); });
+}
+
+bytes withAttachedContent(const bytes& detachedMessage, const ContentSource& content)
+{
+    return attachContent(detachedMessage, content.size(), [&](bytes& out) {
+        content.forEachPiece([&](const bytes& piece) { append(out, piece); });
+    });
 }
 
 namespace conv
@@ -217,17 +238,24 @@ std::vector<pkcs9::Attributes> generateSignedAttributes(const std::shared_ptr<Ke
     result.reserve(items.size());
     for (const DataForSign& item : items) {
         if (!item.existingCms.empty() && item.attached &&
-            Pkcs7(item.existingCms, messageFormat(kalvaMode)).content() != item.data) {
+            !contentEquals(item, Pkcs7(item.existingCms, messageFormat(kalvaMode)).content())) {
             std::invalid_argument error(cp::localization.get("CP-011003"));
             log.error(error.what());
             throw error;
         }
         // A key with a SHA digest may be asked for another SHA digest.
-        const AlgorithmId& algorithm =
-            digestAlgorithm.isSha() && !item.shaDigestAlgorithm.empty() ? item.shaDigestAlgorithm : digestAlgorithm;
+        const AlgorithmId& algorithm = digestAlgorithm.isSha() && !item.shaDigestAlgorithm.empty()
+                                           ? item.shaDigestAlgorithm
+                                           : digestAlgorithm;
         // The content itself is never copied here: it may be large.
-        const bytes digest =
-            item.computeDigest ? store->digest(item.data, algorithm, Endian(kalvaMode), paramSet) : item.data;
+        bytes digest;
+        if (!item.computeDigest) {
+            digest = item.source ? item.source->materialise() : item.data;
+        } else if (item.source) {
+            digest = store->digest(*item.source, algorithm, Endian(kalvaMode), paramSet);
+        } else {
+            digest = store->digest(item.data, algorithm, Endian(kalvaMode), paramSet);
+        }
         const pkcs9::Attributes extra = parseSignedAttributes(item.signedAttributes);
         const pkcs9::EssCertIdV2 essCertId = item.addSigningCertificate && !certHash.empty()
                                                  ? pkcs9::signingCertificateV2(certificate, certHash)
@@ -264,7 +292,9 @@ std::vector<bytes> formCms(const std::vector<Pkcs7>& signedMessages, const std::
         if (item.computeDigest && item.attached) {
             // The content goes straight into the output, not through copies
             // in each enclosing element.
-            result.push_back(withAttachedContent(message.derEncoding(item.withCertificates), item.data));
+            const bytes detached = message.derEncoding(item.withCertificates);
+            result.push_back(item.source ? withAttachedContent(detached, *item.source)
+                                         : withAttachedContent(detached, item.data));
             continue;
         }
         result.push_back(message.derEncoding(item.withCertificates));

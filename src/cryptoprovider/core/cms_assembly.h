@@ -44,6 +44,9 @@ std::vector<pkcs9::Attributes> generateSignedAttributes(const std::shared_ptr<Ke
 // with the content set and encoded again, written with one copy of the
 // content. std::invalid_argument when the message is not of that form.
 bytes withAttachedContent(const bytes& detachedMessage, const bytes& content);
+// The same with the content read from `content` piece by piece straight into
+// its place; whatever the source throws reaches the caller.
+bytes withAttachedContent(const bytes& detachedMessage, const ContentSource& content);
 
 // One DER message per signed value: a new message (attached when the item
 // asks for it and its data is content, not a digest) or the item's existing

@@ -12,3 +12,12 @@ bytes DigestEngine::digest(const bytes& data, const AlgorithmId& algorithm, Endi
     }
     return doFinal(endian);
 }
+
+bytes DigestEngine::digest(const ContentSource& content, const AlgorithmId& algorithm, Endian endian,
+                           std::string_view paramsOid)
+{
+    std::lock_guard lock(m_mutex);
+    init(algorithm, paramsOid);
+    content.forEachPiece([this](const bytes& piece) { update(piece); });
+    return doFinal(endian);
+}

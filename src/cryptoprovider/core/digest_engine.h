@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "asn1/bytes.h"
+#include "cryptoprovider/core/content_source.h"
 #include "icrypto/endian.h"
 #include "x509/algorithms.h"
 
@@ -28,6 +29,9 @@ class DigestEngine
     // init, update (skipped for empty data) and doFinal as one step, under
     // the one mutex that serialises every digest of the process.
     bytes digest(const bytes& data, const AlgorithmId& algorithm, Endian endian, std::string_view paramsOid);
+    // The same over a content read in pieces: one update per piece.
+    bytes digest(const ContentSource& content, const AlgorithmId& algorithm, Endian endian,
+                 std::string_view paramsOid);
 
   private:
     static std::mutex m_mutex;

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "asn1/bytes.h"
+#include "cryptoprovider/core/content_source.h"
 #include "cryptoprovider/core/crypto_types.h"
 #include "x509/algorithms.h"
 
@@ -63,6 +65,10 @@ struct Pkcs9Attribute {
 // One item to sign as CMS.
 struct DataForSign {
     bytes data;
+    // The content read in pieces instead of `data` (which is then empty): a
+    // large document is never copied whole. Read only on the signing thread,
+    // during the call.
+    std::shared_ptr<const ContentSource> source;
     bool attached = false;
     // true: data is the content and is digested; false: data already is the digest.
     bool computeDigest = true;

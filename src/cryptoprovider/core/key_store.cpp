@@ -532,12 +532,28 @@ bytes KeyStore::pkcs10Sign(const std::shared_ptr<KeyRecord>& key, const bytes& r
     return bytes(pem.begin(), pem.end());
 }
 
-bytes KeyStore::digest(const bytes& data, const AlgorithmId& algorithm, Endian endian,
-                       std::string_view paramSet)
+namespace
 {
-    const std::shared_ptr<DigestEngine> engine = digestEngine();
+
+std::shared_ptr<DigestEngine> requireEngine(KeyStore& store)
+{
+    std::shared_ptr<DigestEngine> engine = store.digestEngine();
     if (!engine) {
         throw DigestContextNotInitialized();
     }
-    return engine->digest(data, algorithm, endian, paramSet);
+    return engine;
+}
+
+} // namespace
+
+bytes KeyStore::digest(const bytes& data, const AlgorithmId& algorithm, Endian endian,
+                       std::string_view paramSet)
+{
+    return requireEngine(*this)->digest(data, algorithm, endian, paramSet);
+}
+
+bytes KeyStore::digest(const ContentSource& content, const AlgorithmId& algorithm, Endian endian,
+                       std::string_view paramSet)
+{
+    return requireEngine(*this)->digest(content, algorithm, endian, paramSet);
 }

@@ -170,6 +170,8 @@ class KeyStore
                                bool kalvaMode, const std::vector<AlgorithmId>& rsaDigests);
     // A digest with this store's digest engine.
     bytes digest(const bytes& data, const AlgorithmId& algorithm, Endian endian, std::string_view paramSet);
+    bytes digest(const ContentSource& content, const AlgorithmId& algorithm, Endian endian,
+                 std::string_view paramSet);
 
   protected:
     // Installs a freshly read key list in one step.

@@ -408,6 +408,79 @@ TEST(CmsForm, AttachedContentWrittenAsTheWholeMessageEncodes)
     EXPECT_THROW(withAttachedContent({0x30, 0x00}, toBytes("y")), std::invalid_argument);
 }
 
+// ---- content read in pieces ----
+
+// A source over `content` that records the largest piece it was asked for.
+std::shared_ptr<const ContentSource> sourceOver(const bytes& content, std::size_t& largestRead)
+{
+    return std::make_shared<const ContentSource>(
+        content.size(), [&content, &largestRead](std::size_t offset, std::span<std::uint8_t> into) {
+            largestRead = std::max(largestRead, into.size());
+            std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(offset), into.size(), into.begin());
+        });
+}
+
+TEST(SourcedContent, SignsToTheSameMessageAsTheBytes)
+{
+    const GostSigner signer(Curve::Tc26A256);
+    CmsPath path(signer);
+    // Two whole pieces and a short one.
+    bytes content(2 * ContentSource::PIECE_SIZE + 1001);
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<std::uint8_t>(i * 131 + i / 4099);
+    }
+    for (const bool attached : {false, true}) {
+        SCOPED_TRACE(attached ? "attached" : "detached");
+        DataForSign asBytes = standardItem("", attached);
+        asBytes.data = content;
+        asBytes.addSigningTime = false; // the attributes are then the same on each run
+        DataForSign sourced = asBytes;
+        sourced.data.clear();
+        std::size_t largestRead = 0;
+        sourced.source = sourceOver(content, largestRead);
+
+        const X509 certificate = path.record->x509();
+        const auto attributes =
+            generateSignedAttributes(path.store, {asBytes, sourced}, certificate,
+                                     path.record->digestAlgorithm(), certificate.serial(), false);
+        ASSERT_EQ(attributes.size(), 2u);
+        EXPECT_EQ(attributes[1].derEncoding(), attributes[0].derEncoding());
+        const auto signedMessages = path.store->cmsSign(path.record, {attributes[1]}, false);
+        const bytes fromSource = formCms(signedMessages, {sourced}, false).at(0);
+        EXPECT_EQ(fromSource, formCms(signedMessages, {asBytes}, false).at(0));
+        EXPECT_EQ(opensslVerify(signer, fromSource, attached ? nullptr : &content), 0);
+        // Neither the digest nor the message asked for the whole content at once.
+        EXPECT_EQ(largestRead, ContentSource::PIECE_SIZE);
+    }
+}
+
+TEST(SourcedContent, ExistingMessageComparedWithTheSource)
+{
+    const GostSigner first(Curve::CryptoProA256, "/CN=First/O=Lab/C=RU");
+    const GostSigner second(Curve::Tc26A512, "/CN=Second/O=Lab/C=RU");
+    CmsPath secondPath(second);
+    const bytes original = CmsPath(first).sign({standardItem("Joint payment order", true)}, false).at(0);
+    std::size_t largestRead = 0;
+    const struct {
+        const char* content;
+        bool accepted;
+    } cases[] = {{"Joint payment order", true}, {"Joint payment orded", false}, {"Joint payment", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content);
+        const bytes content = toBytes(c.content);
+        DataForSign addition = standardItem("", true);
+        addition.source = sourceOver(content, largestRead);
+        addition.existingCms = original;
+        if (c.accepted) {
+            const Pkcs7 joint(secondPath.sign({addition}, false).at(0), pkcs7::Format::SerialWithIssuer);
+            EXPECT_EQ(joint.signerInfos().size(), 2u);
+            EXPECT_EQ(joint.content(), content);
+        } else {
+            EXPECT_THROW(secondPath.sign({addition}, false), std::invalid_argument);
+        }
+    }
+}
+
 TEST(StrToBool, TrueOnlyForTheWord)
 {
     EXPECT_TRUE(conv::str_to_bool("true"));
