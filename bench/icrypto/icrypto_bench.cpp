@@ -150,26 +150,26 @@ void shaOpenSsl(benchmark::State& state, const char* name)
     setBytes(state, data.size());
 }
 
-template <class Engine> void shaOurs(benchmark::State& state, bool portable)
+template <class Engine> void shaOurs(benchmark::State& state, icrypto::ShaPath path)
 {
     const Bytes& data = input(static_cast<std::size_t>(state.range(0)));
-    icrypto::forcePortableSha(portable);
+    icrypto::forceShaPath(path);
     Engine engine;
     for (auto _ : state) {
         engine.update(data);
         benchmark::DoNotOptimize(engine.doFinal());
     }
-    icrypto::forcePortableSha(false);
+    icrypto::forceShaPath(icrypto::ShaPath::Fastest);
     setBytes(state, data.size());
 }
 
 void Sha1_ours(benchmark::State& s)
 {
-    shaOurs<icrypto::Sha1>(s, false);
+    shaOurs<icrypto::Sha1>(s, icrypto::ShaPath::Fastest);
 }
 void Sha1_ours_portable(benchmark::State& s)
 {
-    shaOurs<icrypto::Sha1>(s, true);
+    shaOurs<icrypto::Sha1>(s, icrypto::ShaPath::Portable);
 }
 void Sha1_openssl(benchmark::State& s)
 {
@@ -177,11 +177,11 @@ void Sha1_openssl(benchmark::State& s)
 }
 void Sha256_ours(benchmark::State& s)
 {
-    shaOurs<icrypto::Sha256>(s, false);
+    shaOurs<icrypto::Sha256>(s, icrypto::ShaPath::Fastest);
 }
 void Sha256_ours_portable(benchmark::State& s)
 {
-    shaOurs<icrypto::Sha256>(s, true);
+    shaOurs<icrypto::Sha256>(s, icrypto::ShaPath::Portable);
 }
 void Sha256_openssl(benchmark::State& s)
 {
@@ -189,11 +189,15 @@ void Sha256_openssl(benchmark::State& s)
 }
 void Sha512_ours(benchmark::State& s)
 {
-    shaOurs<icrypto::Sha512>(s, false);
+    shaOurs<icrypto::Sha512>(s, icrypto::ShaPath::Fastest);
+}
+void Sha512_ours_avx2(benchmark::State& s)
+{
+    shaOurs<icrypto::Sha512>(s, icrypto::ShaPath::NoAvx512);
 }
 void Sha512_ours_portable(benchmark::State& s)
 {
-    shaOurs<icrypto::Sha512>(s, true);
+    shaOurs<icrypto::Sha512>(s, icrypto::ShaPath::Portable);
 }
 void Sha512_openssl(benchmark::State& s)
 {
@@ -217,6 +221,7 @@ ORMID_BENCH("Sha256/ours", Sha256_ours);
 ORMID_BENCH("Sha256/ours-portable", Sha256_ours_portable);
 ORMID_BENCH("Sha256/openssl", Sha256_openssl);
 ORMID_BENCH("Sha512/ours", Sha512_ours);
+ORMID_BENCH("Sha512/ours-avx2", Sha512_ours_avx2);
 ORMID_BENCH("Sha512/ours-portable", Sha512_ours_portable);
 ORMID_BENCH("Sha512/openssl", Sha512_openssl);
 

@@ -43,13 +43,22 @@ namespace icrypto::detail
         bc = ab;                                                                                             \
     } while (0)
 
-// The 80 rounds over a block whose schedule plus round constants is wk,
-// and the final addition into the state. after(g) runs after each group of
-// four rounds (g = 0..19), for work to interleave with them.
-template <class After>
+// Where round t finds its input in a buffer of Blocks blocks side by side:
+// two words of one block, then two of the next, and so on.
+template <int Blocks> constexpr int sha512WkIndex(int t) noexcept
+{
+    return Blocks == 1 ? t : (t / 2) * 2 * Blocks + t % 2;
+}
+
+// The 80 rounds over a block whose schedule plus round constants is wk
+// (laid out as sha512WkIndex<Blocks> says), and the final addition into the
+// state. after(g) runs after each group of four rounds (g = 0..19), for work
+// to interleave with them.
+template <int Blocks = 1, class After>
 [[gnu::always_inline]] inline void sha512Rounds(std::uint64_t* state, const std::uint64_t* wk,
                                                 After after) noexcept
 {
+    constexpr auto at = sha512WkIndex<Blocks>;
     std::uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
     std::uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
     std::uint64_t bc = b ^ c;
@@ -57,15 +66,15 @@ template <class After>
     // no registers are moved around a loop edge.
 #pragma GCC unroll 10
     for (int i = 0; i < 80; i += 8) {
-        ORMID_SHA512_ROUND(a, b, c, d, e, f, g, h, wk[i]);
-        ORMID_SHA512_ROUND(h, a, b, c, d, e, f, g, wk[i + 1]);
-        ORMID_SHA512_ROUND(g, h, a, b, c, d, e, f, wk[i + 2]);
-        ORMID_SHA512_ROUND(f, g, h, a, b, c, d, e, wk[i + 3]);
+        ORMID_SHA512_ROUND(a, b, c, d, e, f, g, h, wk[at(i)]);
+        ORMID_SHA512_ROUND(h, a, b, c, d, e, f, g, wk[at(i + 1)]);
+        ORMID_SHA512_ROUND(g, h, a, b, c, d, e, f, wk[at(i + 2)]);
+        ORMID_SHA512_ROUND(f, g, h, a, b, c, d, e, wk[at(i + 3)]);
         after(i / 4);
-        ORMID_SHA512_ROUND(e, f, g, h, a, b, c, d, wk[i + 4]);
-        ORMID_SHA512_ROUND(d, e, f, g, h, a, b, c, wk[i + 5]);
-        ORMID_SHA512_ROUND(c, d, e, f, g, h, a, b, wk[i + 6]);
-        ORMID_SHA512_ROUND(b, c, d, e, f, g, h, a, wk[i + 7]);
+        ORMID_SHA512_ROUND(e, f, g, h, a, b, c, d, wk[at(i + 4)]);
+        ORMID_SHA512_ROUND(d, e, f, g, h, a, b, c, wk[at(i + 5)]);
+        ORMID_SHA512_ROUND(c, d, e, f, g, h, a, b, wk[at(i + 6)]);
+        ORMID_SHA512_ROUND(b, c, d, e, f, g, h, a, wk[at(i + 7)]);
         after(i / 4 + 1);
     }
     state[0] += a;

@@ -18,6 +18,7 @@ void sha512CompressPortable(std::uint64_t* state, const unsigned char* data, std
 void sha1CompressShaNi(std::uint32_t* state, const unsigned char* data, std::size_t blocks) noexcept;
 void sha256CompressShaNi(std::uint32_t* state, const unsigned char* data, std::size_t blocks) noexcept;
 void sha512CompressAvx2(std::uint64_t* state, const unsigned char* data, std::size_t blocks) noexcept;
+void sha512CompressAvx512(std::uint64_t* state, const unsigned char* data, std::size_t blocks) noexcept;
 
 // The compression functions chosen for this CPU and the current path.
 void sha1Compress(std::uint32_t* state, const unsigned char* data, std::size_t blocks) noexcept;

@@ -1,5 +1,5 @@
-// The SHA family against OpenSSL and the FIPS 180-4 examples, on both the
-// CPU-specific and the portable code paths.
+// The SHA family against OpenSSL and the FIPS 180-4 examples, on each code
+// path the CPU has.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -33,26 +33,32 @@ const Algorithm ALGORITHMS[] = {
     {"SHA512", "2.16.840.1.101.3.4.2.3", 64, 128, sha512},
 };
 
-enum class Path { Accelerated, Portable };
-
-// Runs every test once on the path the CPU allows and once on the portable
-// code.
-class Sha : public ::testing::TestWithParam<Path>
+// Runs every test on each code path this CPU has: the fastest (SHA
+// extensions, AVX-512 for SHA-384/512), the AVX2 code for SHA-384/512 where
+// AVX-512 would otherwise be chosen, and the portable code.
+class Sha : public ::testing::TestWithParam<ShaPath>
 {
   protected:
     void SetUp() override
     {
-        const ShaAcceleration cpu = shaAcceleration();
-        if (GetParam() == Path::Accelerated && !(cpu.sha1 && cpu.sha256 && cpu.sha512))
-            GTEST_SKIP() << "this CPU lacks SHA extensions or AVX2; the portable path is tested alone";
-        forcePortableSha(GetParam() == Path::Portable);
+        if (GetParam() == ShaPath::NoAvx512 && !shaAcceleration().sha512Avx512)
+            GTEST_SKIP() << "without AVX-512 the fastest path already is the AVX2 one";
+        forceShaPath(GetParam());
     }
-    void TearDown() override { forcePortableSha(false); }
+    void TearDown() override { forceShaPath(ShaPath::Fastest); }
 };
 
-std::string pathName(const ::testing::TestParamInfo<Path>& info)
+std::string pathName(const ::testing::TestParamInfo<ShaPath>& info)
 {
-    return info.param == Path::Portable ? "Portable" : "Accelerated";
+    switch (info.param) {
+    case ShaPath::Fastest:
+        return "Fastest";
+    case ShaPath::NoAvx512:
+        return "NoAvx512";
+    case ShaPath::Portable:
+        return "Portable";
+    }
+    return "Unknown";
 }
 
 } // namespace
@@ -119,6 +125,19 @@ TEST_P(Sha, EqualsOpenSslOverLengthsAndSplits)
     }
 }
 
+// Every length up to five blocks in one call: whole blocks in pairs and
+// singly, and each place the padding can fall.
+TEST_P(Sha, EqualsOpenSslForEveryShortLength)
+{
+    const Bytes data = ref::pattern(640, 23);
+    for (const Algorithm& a : ALGORITHMS) {
+        for (std::size_t n = 0; n <= data.size(); ++n) {
+            const Bytes msg(data.begin(), data.begin() + n);
+            ASSERT_EQ(a.oneShot(msg), ref::opensslDigest(a.name, msg)) << a.name << ", length " << n;
+        }
+    }
+}
+
 TEST_P(Sha, DoFinalTwiceGivesTheEmptyDigest)
 {
     for (const Algorithm& a : ALGORITHMS) {
@@ -134,7 +153,8 @@ TEST_P(Sha, DoFinalTwiceGivesTheEmptyDigest)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, Sha, ::testing::Values(Path::Accelerated, Path::Portable), pathName);
+INSTANTIATE_TEST_SUITE_P(Paths, Sha,
+                         ::testing::Values(ShaPath::Fastest, ShaPath::NoAvx512, ShaPath::Portable), pathName);
 
 TEST(ShaEngineSelection, UnknownOidThrows)
 {
