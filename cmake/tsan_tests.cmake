@@ -7,6 +7,7 @@ set(ORMID_TSAN_FILTER_jni_tests "SessionsTest.*:KeyPressSeeding.*")
 set(ORMID_TSAN_FILTER_cp_core_tests "DigestEngineBase.*")
 set(ORMID_TSAN_FILTER_pcsc_apdu_tests "CallWithin.*")
 set(ORMID_TSAN_FILTER_pcsc_reader_tests "Transactions.*")
+set(ORMID_TSAN_FILTER_pcsc_timeout_tests "ConnectionTurns.*")
 set(ORMID_TSAN_FILTER_pkcs11_module_tests
     "ModuleTest.CacheIsSafeUnderConcurrentUse:ModuleTest.TwoTokensOfOneModuleSignFromTwoThreads")
 set(ORMID_TSAN_FILTER_pkcs11_token_tests "StoreTest.ThreadsSharingATokenKeepItsRecordsWhole")

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/logger.h"
+#include "base/never_destroyed.h"
 #include "cryptoprovider/core/errors.h"
 
 namespace pcsc
@@ -17,6 +18,49 @@ bool sameResult(std::int32_t result, LONG code)
 }
 
 } // namespace
+
+void Turn::take(std::thread::id self) noexcept
+{
+    m_owner = self;
+    ++m_depth;
+}
+
+void Turn::lock()
+{
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock guard(m_mutex);
+    m_released.wait(guard, [&] { return freeFor(self); });
+    take(self);
+}
+
+bool Turn::try_lock_for(std::chrono::milliseconds timeout)
+{
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock guard(m_mutex);
+    if (!m_released.wait_for(guard, timeout, [&] { return freeFor(self); })) {
+        return false;
+    }
+    take(self);
+    return true;
+}
+
+void Turn::unlock() noexcept
+{
+    {
+        const std::lock_guard guard(m_mutex);
+        if (m_depth == 0 || --m_depth > 0) {
+            return;
+        }
+        m_owner = std::thread::id();
+    }
+    m_released.notify_all();
+}
+
+Turn& connectionTurn()
+{
+    static bs::NeverDestroyed<Turn> turn;
+    return *turn;
+}
 
 void checkResult(std::int32_t result)
 {

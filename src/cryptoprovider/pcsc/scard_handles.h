@@ -3,8 +3,12 @@
 // a moved-from or default-constructed owner holds nothing.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string_view>
+#include <thread>
 
 #include <winscard.h>
 
@@ -77,9 +81,57 @@ class Card
     const SCARD_IO_REQUEST* m_pci = nullptr;
 };
 
+// A re-entrant lock with a bounded wait: the thread holding it may take it
+// again, others wait. Built on a mutex and a condition variable (so thread
+// checkers follow it); the last unlock frees it, whichever thread makes it.
+class Turn
+{
+  public:
+    Turn() = default;
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+    void lock();
+    // false when another thread still holds the turn after `timeout`.
+    bool try_lock_for(std::chrono::milliseconds timeout);
+    bool try_lock() { return try_lock_for(std::chrono::milliseconds(0)); }
+    void unlock() noexcept;
+
+  private:
+    bool freeFor(std::thread::id self) const noexcept { return m_depth == 0 || m_owner == self; }
+    void take(std::thread::id self) noexcept;
+
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    std::thread::id m_owner;
+    unsigned m_depth = 0;
+};
+
+// The turn of the process's PC/SC connections. The PC/SC client library
+// (pcsc-lite 1.9.9) adds and removes card handles under the lock of their
+// context only, while calls on other handles search every context's handles
+// under its global lock, and leaving a card searches them without that lock
+// while other threads add and free contexts under it: connections made or
+// left in one thread while another thread uses PC/SC can crash the process.
+// So establishing and releasing contexts, connecting and leaving cards and
+// the whole time a provider is connected hold this turn (re-entrant: the
+// thread holding it may open more).
+Turn& connectionTurn();
+
 // A context and the card connected within it. Declared in this order so the
-// card is left before the context goes.
+// card is left before the context goes; both are let go within the turn,
+// whichever thread lets go last (a call that overran lets go on its own).
 struct Connection {
+    Connection() = default;
+    ~Connection()
+    {
+        const std::lock_guard turn(connectionTurn());
+        card.reset();
+        context.reset();
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
     Context context;
     Card card;
 };

@@ -20,6 +20,18 @@ constexpr DWORD RECEIVE_BUFFER = 255;
 
 std::atomic<std::chrono::milliseconds::rep> responseTimeoutMs{60'000};
 
+// Takes the connections' turn within the response timeout, else
+// ScardException SCARD_E_TIMEOUT.
+std::unique_lock<pcsc::Turn> takeTurn(const char* logName)
+{
+    std::unique_lock turn(pcsc::connectionTurn(), std::defer_lock);
+    if (!turn.try_lock_for(SCardProvider::responseTimeout())) {
+        bs::Logger(logName).error("another connection kept its turn beyond the response timeout");
+        pcsc::checkResult(pcsc::asResult(SCARD_E_TIMEOUT)); // throws
+    }
+    return turn;
+}
+
 } // namespace
 
 SCardProvider::SCardProvider(std::string_view reader)
@@ -29,7 +41,10 @@ SCardProvider::SCardProvider(std::string_view reader)
     }
 }
 
-SCardProvider::~SCardProvider() = default;
+SCardProvider::~SCardProvider()
+{
+    release();
+}
 
 void SCardProvider::setResponseTimeout(std::chrono::milliseconds timeout)
 {
@@ -47,6 +62,7 @@ std::chrono::milliseconds SCardProvider::responseTimeout() noexcept
 void SCardProvider::establishContext()
 {
     if (!m_connection) {
+        const auto turn = takeTurn("SCardProvider::establishContext");
         auto connection = std::make_shared<pcsc::Connection>();
         connection->context = pcsc::Context::establish();
         m_connection = std::move(connection);
@@ -56,17 +72,27 @@ void SCardProvider::establishContext()
 void SCardProvider::connect(std::string_view reader)
 {
     disconnect();
+    auto turn = takeTurn("SCardProvider::connect");
     establishContext();
     // A call that could not run (no thread for it) leaves the card unconnected.
     checkResult(pcsc::asResult(callBounded([name = std::string(reader)](pcsc::Connection& connection) {
         connection.card = pcsc::Card::connect(connection.context, name);
         return SCARD_S_SUCCESS;
     })));
+    m_turn = std::move(turn);
 }
 
 void SCardProvider::disconnect() noexcept
 {
+    release();
+}
+
+void SCardProvider::release() noexcept
+{
     m_connection.reset();
+    if (m_turn.owns_lock()) {
+        m_turn.unlock();
+    }
 }
 
 LONG SCardProvider::callBounded(std::function<LONG(pcsc::Connection&)> call)
@@ -81,7 +107,7 @@ LONG SCardProvider::callBounded(std::function<LONG(pcsc::Connection&)> call)
         bs::Logger log("SCardProvider::callBounded");
         log.error("PC/SC call still unfinished after " + std::to_string(timeout.count()) +
                   " ms: the connection is left to the call");
-        m_connection.reset(); // the call's thread holds it now and lets it go when PC/SC returns
+        release(); // the call's thread holds the connection now and lets it go when PC/SC returns
         checkResult(pcsc::asResult(SCARD_E_TIMEOUT)); // throws
     }
     return *rv;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,8 +37,9 @@ class SCardProvider
 
     // Shared access, T=0 or T=1. A provider already connected lets go of its
     // previous card and context first. Waits at most the response timeout
-    // (another connection's transaction on the card holds it back): then
-    // ScardException SCARD_E_TIMEOUT, the provider left disconnected.
+    // (another connection's transaction on the card holds it back, or another
+    // thread's provider is connected: connections take turns, see below):
+    // then ScardException SCARD_E_TIMEOUT, the provider left disconnected.
     // No thread for the bounded call: ScardException SCARD_E_NO_MEMORY.
     void connect(std::string_view reader);
     // Leaves the card and releases the context; results are ignored.
@@ -89,6 +91,12 @@ class SCardProvider
     // context: SCARD_E_INVALID_HANDLE.
     LONG callBounded(std::function<LONG(pcsc::Connection&)> call);
 
+    // Leaves the card (unless a call that overran holds it), then lets the
+    // next connection have its turn.
+    void release() noexcept;
+
+    // The connections' turn (pcsc::connectionTurn), held while connected.
+    std::unique_lock<pcsc::Turn> m_turn;
     // Shared only with a call that overran: the provider drops it then.
     std::shared_ptr<pcsc::Connection> m_connection;
 };

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "cryptoprovider/pcsc/scard_provider.h"
 #include "support/lab_script.h"
@@ -150,6 +152,55 @@ TEST(ResponseTimeout, CardPulledOutInATransactionLeavesNoneOpen)
         EXPECT_LT(Clock::now() - start, NO_HANG);
     }
     lab("remove", SPARE_READER); // as the lab started
+}
+
+} // namespace
+
+namespace
+{
+
+// Card connections take turns in the process: the PC/SC client library
+// changes its table of card handles under a per-context lock while calls on
+// other handles search it under its global lock, which crashed a process
+// with several threads connecting and exchanging at once.
+TEST(ConnectionTurns, AnotherThreadsConnectionWaitsForTheTurn)
+{
+    const ResponseTimeout bounded(300ms);
+    std::optional<SCardProvider> held(std::in_place, T1_READER);
+    // The same thread may connect a second provider while it holds the turn.
+    SCardProvider nested(T1_READER);
+    EXPECT_EQ(nested.executeCommand(PING, false).getSw(), 0x9000);
+
+    std::optional<std::uint32_t> waited;
+    std::thread([&] { waited = failure([] { SCardProvider other(T1_READER); }); }).join();
+    EXPECT_EQ(waited, TIMEOUT);
+
+    held.reset();
+    nested.disconnect();
+    std::thread([] {
+        SCardProvider other(T1_READER);
+        EXPECT_EQ(other.executeCommand(PING, false).getSw(), 0x9000);
+    }).join();
+}
+
+TEST(ConnectionTurns, ThreadsConnectingAndExchangingAtOnceAllSucceed)
+{
+    std::atomic<int> done{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 40; ++i) {
+                SCardProvider provider(T1_READER);
+                if (provider.executeCommand(PING, false).getSw() == 0x9000) {
+                    ++done;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(done, 160);
 }
 
 } // namespace
