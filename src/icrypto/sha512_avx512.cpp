@@ -1,21 +1,14 @@
 // SHA-512 compression for CPUs with AVX-512F/VL and BMI2, compiled for them
 // with function target attributes and called only when cpuid and the OS
-// allow them. As in the AVX2 code, the message schedule of two blocks runs
-// side by side in 256-bit vectors (one block per 128-bit lane) and the
-// rounds are scalar; here the schedule's sigma functions use the 64-bit
-// rotations and the three-way XOR of AVX-512VL, the last sixteen words of
-// each block stay in registers, and one 256-bit store writes the round
-// input of both blocks.
+// allow them: the two-block vector loop (sha512_pairs.h) with the 64-bit
+// rotations and the three-way XOR of AVX-512VL in the message schedule.
 #include "icrypto/sha512_blocks.h"
 #include "icrypto/sha_compress.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 
-#include <array>
-
-#include <immintrin.h>
-
-#define ORMID_TARGET_AVX512 __attribute__((target("avx2,bmi2,avx512f,avx512vl")))
+#define ORMID_SHA512_PAIRS_TARGET __attribute__((target("avx2,bmi2,avx512f,avx512vl")))
+#include "icrypto/sha512_pairs.h"
 
 namespace icrypto::detail
 {
@@ -23,107 +16,25 @@ namespace icrypto::detail
 namespace
 {
 
-// The round constants in the two-block layout of the round input: K[2p],
-// K[2p + 1] once for each block.
-constexpr std::array<std::uint64_t, 160> pairConstants() noexcept
-{
-    std::array<std::uint64_t, 160> k{};
-    for (int t = 0; t < 80; ++t) {
-        k[sha512WkIndex<2>(t)] = SHA512_K[t];
-        k[sha512WkIndex<2>(t) + 2] = SHA512_K[t];
-    }
-    return k;
-}
-
-alignas(32) constexpr std::array<std::uint64_t, 160> SHA512_K2 = pairConstants();
-
-// XOR of three vectors in one instruction.
-ORMID_TARGET_AVX512 inline __m256i xor3(__m256i a, __m256i b, __m256i c) noexcept
-{
-    return _mm256_ternarylogic_epi64(a, b, c, 0x96);
-}
-
-// Message schedule plus round constants of two blocks at once, written
-// into their round input (two words of the first block, two of the second,
-// ...: sha512WkIndex<2>). load() reads the pair and makes words 0..15,
-// step(p) makes words 2p and 2p + 1 (p = 8..39); the steps are spread over
-// the rounds of the previous pair, which read the other one of two buffers.
-// x holds the last sixteen words of both blocks, pair p at x[p % 8].
-struct PairSchedule {
-    __m256i x[8];
-    std::uint64_t* out = nullptr;
-
-    ORMID_TARGET_AVX512 void put(int p, __m256i v) noexcept
+struct Avx512Sigma {
+    ORMID_SHA512_PAIRS_TARGET static __m256i sigma0(__m256i x) noexcept
     {
-        x[p % 8] = v;
-        const __m256i k = _mm256_load_si256(reinterpret_cast<const __m256i*>(SHA512_K2.data() + 4 * p));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out + 4 * p), _mm256_add_epi64(v, k));
+        return _mm256_ternarylogic_epi64(_mm256_ror_epi64(x, 1), _mm256_ror_epi64(x, 8),
+                                         _mm256_srli_epi64(x, 7), 0x96);
     }
-
-    ORMID_TARGET_AVX512 void load(const unsigned char* data, std::uint64_t* wk) noexcept
+    ORMID_SHA512_PAIRS_TARGET static __m256i sigma1(__m256i x) noexcept
     {
-        out = wk;
-        const __m256i swap = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5,
-                                              4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
-        for (int p = 0; p < 8; ++p) {
-            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * p));
-            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 128 + 16 * p));
-            put(p, _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1), swap));
-        }
-    }
-
-    ORMID_TARGET_AVX512 void step(int p) noexcept
-    {
-        // W[t] = s1(W[t-2]) + W[t-7] + s0(W[t-15]) + W[t-16], two t at a time.
-        const __m256i w16 = x[(p - 8) % 8];
-        const __m256i w15 = _mm256_alignr_epi8(x[(p - 7) % 8], w16, 8);
-        const __m256i w7 = _mm256_alignr_epi8(x[(p - 3) % 8], x[(p - 4) % 8], 8);
-        const __m256i w2 = x[(p - 1) % 8];
-        const __m256i s0 =
-            xor3(_mm256_ror_epi64(w15, 1), _mm256_ror_epi64(w15, 8), _mm256_srli_epi64(w15, 7));
-        const __m256i s1 = xor3(_mm256_ror_epi64(w2, 19), _mm256_ror_epi64(w2, 61), _mm256_srli_epi64(w2, 6));
-        put(p, _mm256_add_epi64(_mm256_add_epi64(w16, s0), _mm256_add_epi64(w7, s1)));
+        return _mm256_ternarylogic_epi64(_mm256_ror_epi64(x, 19), _mm256_ror_epi64(x, 61),
+                                         _mm256_srli_epi64(x, 6), 0x96);
     }
 };
 
 } // namespace
 
-// Flattened: the lambdas that run the schedule steps have no target of
-// their own, so the steps become straight-line code with the rounds (and
-// the last sixteen words stay in registers) only once everything is inlined
-// into this function.
-ORMID_TARGET_AVX512 __attribute__((flatten)) void
-sha512CompressAvx512(std::uint64_t* state, const unsigned char* data, std::size_t blocks) noexcept
+ORMID_SHA512_PAIRS_TARGET void sha512CompressAvx512(std::uint64_t* state, const unsigned char* data,
+                                                    std::size_t blocks) noexcept
 {
-    // Two round input buffers of a pair each: the rounds of one pair read
-    // one while the schedule of the next pair fills the other.
-    alignas(32) std::uint64_t wk[2][160];
-    if (blocks >= 2) {
-        PairSchedule next;
-        int buffer = 0;
-        next.load(data, wk[0]);
-#pragma GCC unroll 32
-        for (int p = 8; p < 40; ++p)
-            next.step(p);
-        for (; blocks >= 2; blocks -= 2, data += 256) {
-            const bool more = blocks >= 4;
-            const std::uint64_t* pair = wk[buffer];
-            buffer ^= 1;
-            if (more)
-                next.load(data + 256, wk[buffer]);
-            // The rounds of this pair, with the schedule of the next woven in.
-            sha512Rounds<2>(state, pair, [&](int g) {
-                if (more)
-                    next.step(8 + g);
-            });
-            sha512Rounds<2>(state, pair + 2, [&](int g) {
-                if (more && g < 12)
-                    next.step(28 + g);
-            });
-        }
-    }
-    if (blocks > 0)
-        sha512Blocks(state, data, blocks);
+    sha512Pairs<Avx512Sigma>(state, data, blocks);
 }
 
 } // namespace icrypto::detail
