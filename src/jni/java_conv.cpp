@@ -1,10 +1,13 @@
 #include "jni/java_conv.h"
 
 #include <limits>
+#include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include "base/encoding.h"
 #include "jni/entity_class.h"
+#include "jni/errors.h"
 #include "jni/host_info.h"
 #include "jni/java_env.h"
 
@@ -78,6 +81,31 @@ LocalRef<jobject> arrayElement(JNIEnv* env, jobjectArray array, jsize index)
     return element;
 }
 
+// A global reference to a Java array, deleted when the owner goes (on the
+// thread that made it). A global one: a group of documents would otherwise
+// hold more local references than a native frame is given.
+class GlobalArray
+{
+  public:
+    GlobalArray(JNIEnv* env, jbyteArray array)
+        : m_env(env), m_array(static_cast<jbyteArray>(env->NewGlobalRef(array)))
+    {
+        if (m_array == nullptr) {
+            checkPending(env);
+            throw std::bad_alloc();
+        }
+    }
+    GlobalArray(const GlobalArray&) = delete;
+    GlobalArray& operator=(const GlobalArray&) = delete;
+    ~GlobalArray() { m_env->DeleteGlobalRef(m_array); }
+
+    jbyteArray get() const noexcept { return m_array; }
+
+  private:
+    JNIEnv* m_env;
+    jbyteArray m_array;
+};
+
 } // namespace
 
 std::wstring to_wstring(JNIEnv* env, jstring text)
@@ -125,6 +153,28 @@ bytes jbyteArray_to_BinaryData(JNIEnv* env, jbyteArray array)
         checkPending(env);
     }
     return result;
+}
+
+std::shared_ptr<const ContentSource> jbyteArray_to_ContentSource(JNIEnv* env, jbyteArray array)
+{
+    const jsize length = array == nullptr ? 0 : env->GetArrayLength(array);
+    auto held = array == nullptr ? nullptr : std::make_shared<const GlobalArray>(env, array);
+    const std::thread::id owner = std::this_thread::get_id();
+    auto reader = [env, held, owner](std::size_t offset, std::span<std::uint8_t> into) {
+        // The JNIEnv belongs to the calling thread.
+        if (std::this_thread::get_id() != owner) {
+            throw std::logic_error(ormid_signer::localization.get("BS-006002"));
+        }
+        env->GetByteArrayRegion(held->get(), static_cast<jsize>(offset), static_cast<jsize>(into.size()),
+                                reinterpret_cast<jbyte*>(into.data()));
+        if (env->ExceptionCheck()) {
+            // Not for a range within the array; the call goes on in native
+            // code, so the Java exception becomes a catalogue error.
+            env->ExceptionClear();
+            throw std::logic_error(ormid_signer::localization.get("BS-006002"));
+        }
+    };
+    return std::make_shared<const ContentSource>(static_cast<std::size_t>(length), std::move(reader));
 }
 
 LocalRef<jbyteArray> binaryData_to_jbyteArray(JNIEnv* env, const bytes& data)
@@ -328,9 +378,15 @@ DataForSign jobject_to_signData(JNIEnv* env, jobject signData, bool kalvaMode)
     }
     auto& cls = entities::SIGN_DATA;
     LocalRef<jobject> data(env, env->GetObjectField(signData, cls.field(env, "data")));
-    result.data = jbyteArray_to_BinaryData(env, static_cast<jbyteArray>(data.get()));
     result.attached = env->GetBooleanField(signData, cls.field(env, "attached")) == JNI_TRUE;
     result.computeDigest = env->GetBooleanField(signData, cls.field(env, "computeDigest")) == JNI_TRUE;
+    // A content (possibly large) is read in pieces while it is signed; a
+    // ready digest is small and copied.
+    if (result.computeDigest && data) {
+        result.source = jbyteArray_to_ContentSource(env, static_cast<jbyteArray>(data.get()));
+    } else {
+        result.data = jbyteArray_to_BinaryData(env, static_cast<jbyteArray>(data.get()));
+    }
     LocalRef<jobject> attributes(env, env->GetObjectField(signData, cls.field(env, "signedAttributes")));
     result.signedAttributes = jobjectArray_to_pkcs9Vector(env, static_cast<jobjectArray>(attributes.get()));
     result.withCertificates = !kalvaMode;

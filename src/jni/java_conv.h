@@ -6,6 +6,7 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,11 @@ std::string to_string(JNIEnv* env, jstring text);
 jni::LocalRef<jstring> to_jstring(JNIEnv* env, const std::string& text);
 
 bytes jbyteArray_to_BinaryData(JNIEnv* env, jbyteArray array);
+// The array's bytes read on demand, without a copy of the whole: usable only
+// on the calling thread during the native call (std::logic_error with
+// "BS-006002" on another thread, or if the JVM refuses a read). null gives
+// an empty content.
+std::shared_ptr<const ContentSource> jbyteArray_to_ContentSource(JNIEnv* env, jbyteArray array);
 jni::LocalRef<jbyteArray> binaryData_to_jbyteArray(JNIEnv* env, const bytes& data);
 jni::LocalRef<jobjectArray> binaryArray_to_jobjectArray(JNIEnv* env, const std::vector<bytes>& items);
 
@@ -54,6 +60,8 @@ jni::LocalRef<jobjectArray> certificates_to_jobjectArray(JNIEnv* env, const std:
 
 Pkcs9Attribute jobject_to_pkcs9(JNIEnv* env, jobject attribute);
 std::vector<Pkcs9Attribute> jobjectArray_to_pkcs9Vector(JNIEnv* env, jobjectArray attributes);
+// The content of an item to be digested is a source over the Java array
+// (see jbyteArray_to_ContentSource); a ready digest is copied.
 DataForSign jobject_to_signData(JNIEnv* env, jobject signData, bool kalvaMode);
 std::vector<DataForSign> jobjectArray_to_signData(JNIEnv* env, jobjectArray signData, bool kalvaMode);
 

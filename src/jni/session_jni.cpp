@@ -275,8 +275,8 @@ JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Session_cmsSign(JNIEnv* env, 
 {
     return withSession(env, s, [&](Session& session, ICryptoProvider& provider) {
         const bool kalvaMode = session.kalvaMode;
-        // The document is copied from Java once and let go before the result
-        // becomes a Java array (a braced list would copy it again).
+        // The document is read from the Java array in pieces while it is
+        // signed; the request is let go before the result becomes a Java array.
         const auto messages = [&] {
             std::vector<DataForSign> items;
             items.push_back(conv::jobject_to_signData(env, signData, kalvaMode));

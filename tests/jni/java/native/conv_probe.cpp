@@ -24,8 +24,8 @@ std::string flag(bool value)
 
 std::string describe(const DataForSign& item)
 {
-    std::string text = "data=" + conv::bytes_to_hex(item.data) + ";attached=" + flag(item.attached) +
-                       ";computeDigest=" + flag(item.computeDigest) +
+    std::string text = "data=" + conv::bytes_to_hex(item.source ? item.source->materialise() : item.data) +
+                       ";attached=" + flag(item.attached) + ";computeDigest=" + flag(item.computeDigest) +
                        ";withCertificates=" + flag(item.withCertificates) +
                        ";signingTime=" + flag(item.addSigningTime) +
                        ";signingCertificate=" + flag(item.addSigningCertificate) +
