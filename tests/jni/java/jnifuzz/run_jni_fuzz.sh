@@ -3,10 +3,7 @@
 # environment comes from ctest) and fails on a finding, a crash or any JNI
 # warning in the JVM's output.
 # usage: run_jni_fuzz.sh <java> <class path> <libORMIDSignerJni.so> <source folder>
-# ORMID_JNI_FUZZ_SECONDS (60), ORMID_JNI_FUZZ_THREADS (2), ORMID_JNI_FUZZ_SEED (random).
-# The bounded run uses two threads: with four, runs of minutes still crash
-# inside the PC/SC client library (a list walk in pcsc-lite 1.9.9 while other
-# threads connect and exchange), an open finding; review runs use four.
+# ORMID_JNI_FUZZ_SECONDS (60), ORMID_JNI_FUZZ_THREADS (4), ORMID_JNI_FUZZ_SEED (random).
 set -uo pipefail
 java=$1 classpath=$2 library=$3 sources=$4
 : "${ORMID_LAB_PKCS11_DIR:?the lab environment is missing}" "${PCSCLITE_CSOCK_NAME:?}"
@@ -16,7 +13,7 @@ seed=()
 [ -n "${ORMID_JNI_FUZZ_SEED:-}" ] && seed=(-Dormid.fuzz.seed="$ORMID_JNI_FUZZ_SEED")
 (cd "$work" && "$java" -Xcheck:jni -Xmx1g -XX:ErrorFile="$work/hs_err.log" \
   -Dormid.signer.library="$library" -Dormid.fuzz.sources="$sources" \
-  -Dormid.fuzz.seconds="${ORMID_JNI_FUZZ_SECONDS:-60}" -Dormid.fuzz.threads="${ORMID_JNI_FUZZ_THREADS:-2}" \
+  -Dormid.fuzz.seconds="${ORMID_JNI_FUZZ_SECONDS:-60}" -Dormid.fuzz.threads="${ORMID_JNI_FUZZ_THREADS:-4}" \
   -Dormid.fuzz.modules="$ORMID_LAB_PKCS11_DIR" "${seed[@]}" \
   -cp "$classpath" com.ormid.signer.jnifuzz.JniFuzz) >"$work/out.log" 2>&1
 rc=$?
