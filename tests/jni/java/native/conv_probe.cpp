@@ -4,8 +4,10 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/conv.h"
@@ -210,6 +212,34 @@ JNIEXPORT jboolean JNICALL Java_com_ormid_signer_test_ConvProbe_readPastEnd(JNIE
         env->GetByteArrayRegion(data, 0, 8, buffer);
         jni::checkPending(env);
         return JNI_TRUE;
+    });
+}
+
+// The array's bytes through a content source, read whole on the calling
+// thread or on another one (which the source must refuse).
+JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_test_ConvProbe_readSource(JNIEnv* env, jclass,
+                                                                             jbyteArray data,
+                                                                             jboolean otherThread)
+{
+    return jni::guarded(env, [&] {
+        const auto source = conv::jbyteArray_to_ContentSource(env, data);
+        bytes content;
+        if (otherThread == JNI_TRUE) {
+            std::exception_ptr error;
+            std::thread([&] {
+                try {
+                    content = source->materialise();
+                } catch (...) {
+                    error = std::current_exception();
+                }
+            }).join();
+            if (error) {
+                std::rethrow_exception(error);
+            }
+        } else {
+            content = source->materialise();
+        }
+        return conv::binaryData_to_jbyteArray(env, content).release();
     });
 }
 

@@ -48,6 +48,9 @@ final class ConvProbe {
 
     static native boolean readPastEnd(byte[] data);
 
+    /** The array's bytes read through a content source on this thread or on another one. */
+    static native byte[] readSource(byte[] data, boolean otherThread);
+
     static native void useMissingClass();
 
     static native void useMissingField();

@@ -74,6 +74,18 @@ class ConversionTest {
     }
 
     @Test
+    void contentSourceReadsOnlyOnTheCallingThread() {
+        byte[] data = new byte[(1 << 20) + 3];
+        for (int i = 0; i < data.length; ++i) {
+            data[i] = (byte) (i * 7 + i / 1000);
+        }
+        assertArrayEquals(data, ConvProbe.readSource(data, false));
+        assertArrayEquals(new byte[0], ConvProbe.readSource(null, false));
+        // Another thread's reads would use this thread's JNIEnv.
+        assertEquals("Внутренняя ошибка", errorOf(() -> ConvProbe.readSource(data, true)));
+    }
+
+    @Test
     void signDataArrays() {
         assertArrayEquals(new String[0], ConvProbe.describeSignDataArray(null, false));
         String[] texts = ConvProbe.describeSignDataArray(new SignData[] {new SignData(new byte[] {1}), null}, true);
