@@ -119,13 +119,16 @@ class Turn
 Turn& connectionTurn();
 
 // A context and the card connected within it. Declared in this order so the
-// card is left before the context goes; both are let go within the turn,
-// whichever thread lets go last (a call that overran lets go on its own).
+// card is left before the context goes. The provider's thread lets both go
+// within its turn. A call that overran lets go on its own thread once PC/SC
+// returns, within the turn when it is free and without it otherwise: it must
+// not wait for the turn, whose holder may be waiting for this very card (a
+// transaction the late call obtained is ended only by leaving the card).
 struct Connection {
     Connection() = default;
     ~Connection()
     {
-        const std::lock_guard turn(connectionTurn());
+        const std::unique_lock turn(connectionTurn(), std::try_to_lock);
         card.reset();
         context.reset();
     }
