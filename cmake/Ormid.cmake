@@ -20,6 +20,15 @@ function(ormid_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  if(ORMID_UNITY_TESTS)
+    # Test files share one translation unit per batch: names at file scope
+    # (anonymous namespaces included) must differ between the files of a program.
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON)
+    # GCC takes a test file included into the unity file for a header and
+    # warns about its fixtures in anonymous namespaces.
+    target_compile_options(${name} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>)
+  endif()
   if(ORMID_TSAN AND DEFINED ORMID_TSAN_FILTER_${name})
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1 --gtest_filter=${ORMID_TSAN_FILTER_${name}})
   else()

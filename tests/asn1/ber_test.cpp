@@ -9,14 +9,10 @@
 #include "asn1/errors.h"
 #include "base/conv.h"
 #include "openssl_tool.h"
+#include "support/hex.h"
 
 namespace
 {
-
-bytes hex(const std::string& text)
-{
-    return conv::hex_to_bytes(text);
-}
 
 bytes nested(std::size_t depth, const std::string& open, const std::string& inner)
 {

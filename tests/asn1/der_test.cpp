@@ -9,14 +9,10 @@
 #include "asn1/errors.h"
 #include "base/conv.h"
 #include "openssl_tool.h"
+#include "support/hex.h"
 
 namespace
 {
-
-bytes hex(std::string_view text)
-{
-    return conv::hex_to_bytes(text);
-}
 
 std::string hexOf(const bytes& data)
 {

@@ -1,18 +1,13 @@
 #include <gtest/gtest.h>
 
-
 #include "asn1/errors.h"
 #include "asn1/tlv.h"
 #include "base/conv.h"
 #include "openssl_tool.h"
+#include "support/hex.h"
 
 namespace
 {
-
-bytes hex(const char* text)
-{
-    return conv::hex_to_bytes(text);
-}
 
 TEST(Tlv, ParsesShortLongAndEmptyForms)
 {

@@ -15,25 +15,6 @@ namespace
 const ValidityPeriod VALIDITY{Asn1Time(std::string_view("250101000000Z")),
                               Asn1Time(std::string_view("20510101000000Z"))};
 
-AlgorithmId signatureAlgorithm(const gostsoft::Key& key)
-{
-    return key.is512() ? GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN
-                       : GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN;
-}
-
-SubjectPublicKeyInfo keyInfo(const gostsoft::Key& key)
-{
-    return SubjectPublicKeyInfo{key.is512() ? GOST_R_3410_2012_512 : GOST_R_3410_2012_256,
-                                ObjectIdentifier(key.paramSetOid()), ObjectIdentifier(key.digestOid()),
-                                PublicKey(key.publicKey())};
-}
-
-bytes makeRequest(const gostsoft::Key& key, const SubjectDN& subject, const Extensions& extensions)
-{
-    const bytes info = Pkcs10::Info{0, subject, keyInfo(key), extensions}.derEncoding();
-    return Pkcs10(signatureAlgorithm(key), info, key.sign(info)).derEncoding();
-}
-
 X509 signCertificate(const TbsCertificate& tbs, const gostsoft::Key& issuerKey)
 {
     return X509(X509::DEFAULT_CERT_ID, tbs, der::encode(issuerKey.sign(tbs.derEncoding()), 0));

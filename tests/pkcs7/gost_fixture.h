@@ -31,6 +31,27 @@ inline Bytes toBytes(std::string_view text)
     return Bytes(text.begin(), text.end());
 }
 
+// The GOST R 34.10-2012 signature algorithm of a key's size.
+inline AlgorithmId signatureAlgorithm(const gostsoft::Key& key)
+{
+    return key.is512() ? GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN
+                       : GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN;
+}
+
+inline SubjectPublicKeyInfo keyInfo(const gostsoft::Key& key)
+{
+    return SubjectPublicKeyInfo{key.is512() ? GOST_R_3410_2012_512 : GOST_R_3410_2012_256,
+                                ObjectIdentifier(key.paramSetOid()), ObjectIdentifier(key.digestOid()),
+                                PublicKey(key.publicKey())};
+}
+
+// A request for `key`, signed by it (signature s||r, as CMS and X.509 write it).
+inline bytes makeRequest(const gostsoft::Key& key, const SubjectDN& subject, const Extensions& extensions)
+{
+    const bytes info = Pkcs10::Info{0, subject, keyInfo(key), extensions}.derEncoding();
+    return Pkcs10(signatureAlgorithm(key), info, key.sign(info)).derEncoding();
+}
+
 // Who makes the fixture's self-signed certificate.
 enum class CertificateMaker { Openssl, OurBuilder };
 
@@ -66,15 +87,9 @@ struct GostSigner {
         SubjectDN subject;
         subject.commonName = "Test signer";
         subject.countryName = "RU";
-        const SubjectPublicKeyInfo keyInfo{key.is512() ? GOST_R_3410_2012_512 : GOST_R_3410_2012_256,
-                                           ObjectIdentifier(key.paramSetOid()),
-                                           ObjectIdentifier(key.digestOid()), PublicKey(key.publicKey())};
         Extensions extensions;
         extensions.keyUsage = 3; // digitalSignature, nonRepudiation
-        const bytes info = Pkcs10::Info{0, subject, keyInfo, extensions}.derEncoding();
-        const AlgorithmId algorithm = key.is512() ? GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN
-                                                  : GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN;
-        const bytes request = Pkcs10(algorithm, info, key.sign(info)).derEncoding();
+        const bytes request = makeRequest(key, subject, extensions);
         const ValidityPeriod validity{Asn1Time(std::string_view("250101000000Z")),
                                       Asn1Time(std::string_view("20500101000000Z"))};
         const TbsCertificate tbs(bytes{0x2A, 0x05}, request, validity);

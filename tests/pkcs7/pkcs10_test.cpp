@@ -39,24 +39,6 @@ Extensions bankExtensions()
     return extensions;
 }
 
-SubjectPublicKeyInfo keyInfo(const gostsoft::Key& key)
-{
-    const bool is512 = key.is512();
-    return SubjectPublicKeyInfo{is512 ? GOST_R_3410_2012_512 : GOST_R_3410_2012_256,
-                                ObjectIdentifier(key.paramSetOid()), ObjectIdentifier(key.digestOid()),
-                                PublicKey(key.publicKey())};
-}
-
-// A request for `key`, signed by it (signature s||r, as CMS and X.509 write it).
-bytes makeRequest(const gostsoft::Key& key, const SubjectDN& subject, const Extensions& extensions)
-{
-    const Pkcs10::Info info{0, subject, keyInfo(key), extensions};
-    const bytes infoDer = info.derEncoding();
-    const AlgorithmId algorithm = key.is512() ? GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN
-                                              : GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN;
-    return Pkcs10(algorithm, infoDer, key.sign(infoDer)).derEncoding();
-}
-
 TEST(Pkcs10Interop, OpensslVerifiesOurRequestAndPrintsItsFields)
 {
     for (auto curve : {gostsoft::Curve::CryptoProA256, gostsoft::Curve::Tc26A512}) {

@@ -10,16 +10,12 @@
 #include "asn1/openssl_tool.h"
 #include "base/conv.h"
 #include "base/localization.h"
+#include "support/hex.h"
 #include "x509/algorithms.h"
 #include "x509/errors.h"
 
 namespace
 {
-
-bytes hex(std::string_view text)
-{
-    return conv::hex_to_bytes(text);
-}
 
 // Expected encodings were taken from `openssl asn1parse -genstr OID:...`.
 TEST(AlgorithmId, DerEncodingCarriesNullExceptForPlainSha)

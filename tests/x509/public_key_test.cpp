@@ -5,17 +5,13 @@
 #include "asn1/der.h"
 #include "asn1/openssl_tool.h"
 #include "base/conv.h"
+#include "support/hex.h"
 #include "x509/pkcs10.h"
 #include "x509/public_key.h"
 #include "x509/x509.h"
 
 namespace
 {
-
-bytes hex(std::string_view text)
-{
-    return conv::hex_to_bytes(text);
-}
 
 TEST(PublicKey, GostAndRsaAlternatives)
 {
@@ -75,9 +71,9 @@ TEST(PublicKey, RsaKeysCompareAsNumbers)
         const char* right;
         bool equal;
     };
-    for (const Case& c : {Case{"00C001", "C001", true}, Case{"0000C001", "00C001", true}, Case{"C001", "C001", true},
-                          Case{"00C001", "C00100", false}, Case{"C001", "C002", false}, Case{"00", "", true},
-                          Case{"01", "", false}}) {
+    for (const Case& c : {Case{"00C001", "C001", true}, Case{"0000C001", "00C001", true},
+                          Case{"C001", "C001", true}, Case{"00C001", "C00100", false},
+                          Case{"C001", "C002", false}, Case{"00", "", true}, Case{"01", "", false}}) {
         SCOPED_TRACE(std::string(c.left) + " vs " + c.right);
         const PublicKey left(RsaPublicKey{hex(c.left), 65537});
         const PublicKey right(RsaPublicKey{hex(c.right), 65537});
@@ -106,7 +102,8 @@ TEST(PublicKey, RsaKeyOfRequestEqualsKeyOfItsCertificate)
     ASSERT_FALSE(certificate.empty());
 
     const PublicKey fromRequest = Pkcs10(bytes(request.begin(), request.end())).publicKeyInfo().publicKey;
-    const PublicKey fromCertificate = X509(bytes(certificate.begin(), certificate.end())).publicKey(Endian::Big);
+    const PublicKey fromCertificate =
+        X509(bytes(certificate.begin(), certificate.end())).publicKey(Endian::Big);
     ASSERT_TRUE(fromRequest.isRsa());
     EXPECT_EQ(fromRequest.rsaKey().modulus.front(), 0x00); // the INTEGER's sign octet
     EXPECT_NE(fromRequest.rsaKey().modulus, fromCertificate.rsaKey().modulus);

@@ -19,6 +19,8 @@
 namespace containerlab
 {
 
+inline const std::string TC26_A(tc26_gost_3410::paramSetA_256);
+
 using gostsoft::Bytes;
 
 struct KeyKind {

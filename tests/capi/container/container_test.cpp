@@ -16,6 +16,7 @@
 #include "capi/errors.h"
 #include "capi/functions.h"
 #include "container_lab.h"
+#include "cryptoprovider/core/gost_algorithms.h"
 #include "cryptoprovider/core/cms_assembly.h"
 #include "cryptoprovider/core/errors.h"
 #include "csp_lab.h"
@@ -28,9 +29,8 @@ using containerlab::Bytes;
 using containerlab::KeyKind;
 using csplab::CspLab;
 
-const Bytes DATA{'o', 'r', 'd', 'e', 'r', ' ', '1', '7'};
-const AlgorithmId GOST256 = GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN;
-const std::string TC26_A(tc26_gost_3410::paramSetA_256);
+const Bytes ORDER{'o', 'r', 'd', 'e', 'r', ' ', '1', '7'};
+using containerlab::TC26_A;
 
 class Containers : public CspLab
 {
@@ -178,32 +178,32 @@ TEST_F(Containers, SignaturesVerifyWithOpensslAndTheCsp)
         const auto key = store->key();
         const Bytes spki = store->getSubjectPublicKeyInfo(key).derEncoding();
         const Bytes certificateKey = store->publicKey(key, Endian::Big).gostKey();
-        const Bytes digest = containerlab::gcryptDigest(kind.digest, DATA);
+        const Bytes digest = containerlab::gcryptDigest(kind.digest, ORDER);
 
         // r||s with each half big-endian, as every key store gives them: the
         // CSP's little-endian halves reversed one by one.
-        const auto signatures = store->sign(key, {DATA, DATA}, false);
+        const auto signatures = store->sign(key, {ORDER, ORDER}, false);
         ASSERT_EQ(signatures.size(), 2u);
         EXPECT_NE(signatures[0], signatures[1]);
         for (const Bytes& signature : signatures) {
             EXPECT_TRUE(containerlab::opensslAccepts(spki, digest, swapSignatureHalves(signature)));
-            EXPECT_NO_THROW(capi::verifySign(DATA, reverseHalves(signature), certificateKey, kind.algorithm,
+            EXPECT_NO_THROW(capi::verifySign(ORDER, reverseHalves(signature), certificateKey, kind.algorithm,
                                              kind.paramsOid));
         }
-        EXPECT_THROW(capi::verifySign(DATA, signatures[0], certificateKey, kind.algorithm, kind.paramsOid),
+        EXPECT_THROW(capi::verifySign(ORDER, signatures[0], certificateKey, kind.algorithm, kind.paramsOid),
                      capi::WrongSign);
 
         // What callers get: s||r as certificates and openssl write it; in
         // legacy-bank mode r||s as the store gave it.
-        const Bytes raw = store->rawSign(key, {DATA}, false, {}).at(0);
+        const Bytes raw = store->rawSign(key, {ORDER}, false, {}).at(0);
         EXPECT_TRUE(containerlab::opensslAccepts(spki, digest, raw));
         EXPECT_FALSE(containerlab::opensslAccepts(spki, digest, swapSignatureHalves(raw)));
-        EXPECT_TRUE(store->verifySign(DATA, swapSignatureHalves(raw), reverseHalves(certificateKey),
+        EXPECT_TRUE(store->verifySign(ORDER, swapSignatureHalves(raw), reverseHalves(certificateKey),
                                       kind.algorithm, kind.paramsOid, false));
-        EXPECT_FALSE(store->verifySign(DATA, raw, reverseHalves(certificateKey), kind.algorithm,
+        EXPECT_FALSE(store->verifySign(ORDER, raw, reverseHalves(certificateKey), kind.algorithm,
                                        kind.paramsOid, false));
         if (!isGost34102001(kind.algorithm)) {
-            const Bytes legacy = store->rawSign(key, {DATA}, true, {}).at(0);
+            const Bytes legacy = store->rawSign(key, {ORDER}, true, {}).at(0);
             EXPECT_TRUE(containerlab::opensslAccepts(spki, digest, swapSignatureHalves(legacy)));
         }
     }
@@ -213,11 +213,11 @@ TEST_F(Containers, LegacyBankModeHashesGost94WithTheTestParameters)
 {
     const auto store = created("legacy", GOST_R_3410_2001_GOST_R_3411_1994, std::string(crypto_pro_param::A));
     const auto key = store->key();
-    const Bytes signature = swapSignatureHalves(store->rawSign(key, {DATA}, true, {}).at(0));
+    const Bytes signature = swapSignatureHalves(store->rawSign(key, {ORDER}, true, {}).at(0));
     const Bytes spki = store->getSubjectPublicKeyInfo(key).derEncoding();
-    EXPECT_TRUE(containerlab::opensslAccepts(spki, containerlab::gcryptDigest(GCRY_MD_GOSTR3411_94, DATA),
+    EXPECT_TRUE(containerlab::opensslAccepts(spki, containerlab::gcryptDigest(GCRY_MD_GOSTR3411_94, ORDER),
                                              signature));
-    EXPECT_FALSE(containerlab::opensslAccepts(spki, containerlab::gcryptDigest(GCRY_MD_GOSTR3411_CP, DATA),
+    EXPECT_FALSE(containerlab::opensslAccepts(spki, containerlab::gcryptDigest(GCRY_MD_GOSTR3411_CP, ORDER),
                                               signature));
 }
 
@@ -257,14 +257,14 @@ TEST_F(Containers, RsaKeysSignWithTheDigestAskedFor)
                                         signature, "-pkeyopt digest:" + c.name);
             return checked.output.find("Signature Verified Successfully") != std::string::npos;
         };
-        const Bytes signature = store->rawSign(key, {DATA}, false, {c.algorithm}).at(0);
-        EXPECT_TRUE(opensslAccepts(DATA, signature));
-        EXPECT_TRUE(engine.verifyRsaSign(DATA, signature, publicKey, c.algorithm));
+        const Bytes signature = store->rawSign(key, {ORDER}, false, {c.algorithm}).at(0);
+        EXPECT_TRUE(opensslAccepts(ORDER, signature));
+        EXPECT_TRUE(engine.verifyRsaSign(ORDER, signature, publicKey, c.algorithm));
         EXPECT_FALSE(engine.verifyRsaSign(Bytes{'x'}, signature, publicKey, c.algorithm));
 
         // In CMS the digest is the one the message-digest attribute's length names.
         DataForSign item;
-        item.data = DATA;
+        item.data = ORDER;
         item.shaDigestAlgorithm = c.algorithm;
         const auto attributes =
             generateSignedAttributes(store, {item}, X509(), key->digestAlgorithm(), {}, false);

@@ -19,7 +19,7 @@ namespace
 using containerlab::Bytes;
 using csplab::CspLab;
 
-const Bytes DATA{'s', 't', 'a', 't', 'e', 'm', 'e', 'n', 't'};
+const Bytes STATEMENT{'s', 't', 'a', 't', 'e', 'm', 'e', 'n', 't'};
 
 Bytes reversed(Bytes value)
 {
@@ -48,7 +48,7 @@ TEST_F(CspLab, DigestEngineEqualsLibgcrypt)
     capi::DigestCryptoApi engine;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.algorithm.name() + " " + c.paramsOid);
-        for (const Bytes& data : {Bytes{}, DATA, longer}) {
+        for (const Bytes& data : {Bytes{}, STATEMENT, longer}) {
             const Bytes expected = containerlab::gcryptDigest(c.gcrypt, data);
             // In two pieces through the steps, and in one through digest().
             engine.init(c.algorithm, c.paramsOid);
@@ -64,17 +64,17 @@ TEST_F(CspLab, DigestEngineEqualsLibgcrypt)
 TEST_F(CspLab, DigestEngineRefusals)
 {
     capi::DigestCryptoApi engine;
-    EXPECT_THROW(engine.update(DATA), DigestContextNotInitialized);
+    EXPECT_THROW(engine.update(STATEMENT), DigestContextNotInitialized);
     EXPECT_THROW(engine.doFinal(Endian::Big), DigestContextNotInitialized);
     engine.init(GOST_R_3411_2012_256, "");
     engine.doFinal(Endian::Big);
     // A finished hash is gone.
     EXPECT_THROW(engine.doFinal(Endian::Big), DigestContextNotInitialized);
     EXPECT_THROW(engine.init(RSA_ENCRYPTION, ""), UnsupportedAlgorithm);
-    EXPECT_THROW(engine.update(DATA), DigestContextNotInitialized);
+    EXPECT_THROW(engine.update(STATEMENT), DigestContextNotInitialized);
     // A new init drops the hash in progress.
     engine.init(GOST_R_3411_2012_256, "");
-    engine.update(DATA);
+    engine.update(STATEMENT);
     engine.init(GOST_R_3411_2012_512, "");
     EXPECT_EQ(engine.doFinal(Endian::Big), containerlab::gcryptDigest(GCRY_MD_STRIBOG512, {}));
 }
@@ -90,22 +90,22 @@ TEST_F(CspLab, VerificationEngineChecksTheCspsRawSignatures)
         const auto key = store.key();
         const PublicKey publicKey = store.publicKey(key, Endian::Big);
 
-        const Bytes signature = store.rawSign(key, {DATA}, false, {}).at(0);
-        EXPECT_TRUE(engine.verifyRawSign(DATA, signature, publicKey, kind.algorithm, kind.paramsOid, false));
+        const Bytes signature = store.rawSign(key, {STATEMENT}, false, {}).at(0);
+        EXPECT_TRUE(engine.verifyRawSign(STATEMENT, signature, publicKey, kind.algorithm, kind.paramsOid, false));
         Bytes wrong = signature;
         wrong[5] ^= 0x01;
-        EXPECT_FALSE(engine.verifyRawSign(DATA, wrong, publicKey, kind.algorithm, kind.paramsOid, false));
+        EXPECT_FALSE(engine.verifyRawSign(STATEMENT, wrong, publicKey, kind.algorithm, kind.paramsOid, false));
         EXPECT_FALSE(
             engine.verifyRawSign(Bytes{'x'}, signature, publicKey, kind.algorithm, kind.paramsOid, false));
 
-        const Bytes legacy = store.rawSign(key, {DATA}, true, {}).at(0);
+        const Bytes legacy = store.rawSign(key, {STATEMENT}, true, {}).at(0);
         const PublicKey legacyKey = store.publicKey(key, Endian::Little);
         if (isGost34102001(kind.algorithm)) {
             // The CSP hashes with the CryptoPro parameters only.
-            EXPECT_THROW(engine.verifyRawSign(DATA, legacy, legacyKey, kind.algorithm, kind.paramsOid, true),
+            EXPECT_THROW(engine.verifyRawSign(STATEMENT, legacy, legacyKey, kind.algorithm, kind.paramsOid, true),
                          FunctionNotImplemented);
         } else {
-            EXPECT_TRUE(engine.verifyRawSign(DATA, legacy, legacyKey, kind.algorithm, kind.paramsOid, true));
+            EXPECT_TRUE(engine.verifyRawSign(STATEMENT, legacy, legacyKey, kind.algorithm, kind.paramsOid, true));
         }
     }
 }
@@ -113,7 +113,7 @@ TEST_F(CspLab, VerificationEngineChecksTheCspsRawSignatures)
 TEST_F(CspLab, VerificationEngineChecksOpensslsCades)
 {
     const cmstest::GostSigner signer(gostsoft::Curve::Tc26A512);
-    gostsoft::writeFile(signer.dir.file("in.bin"), DATA);
+    gostsoft::writeFile(signer.dir.file("in.bin"), STATEMENT);
     const auto made = gostsoft::openssl("cms -sign -binary -cades -outform DER -in " +
                                         signer.dir.file("in.bin") + " -signer " + signer.certPem +
                                         " -inkey " + signer.keyPem + " -out " + signer.dir.file("m.p7s"));
@@ -122,15 +122,15 @@ TEST_F(CspLab, VerificationEngineChecksOpensslsCades)
     const auto engine =
         std::make_shared<capi::VerifySignCryptoApi>(std::make_shared<capi::DigestCryptoApi>());
     const std::string params = signer.cert.gost3410ParamsOid();
-    EXPECT_TRUE(engine->verifyCades(DATA, cms.signerInfos()));
+    EXPECT_TRUE(engine->verifyCades(STATEMENT, cms.signerInfos()));
     EXPECT_TRUE(
-        engine->verifyCmsSign(DATA, cms.signerInfos(), false, signer.cert.publicKey(Endian::Big), params));
-    Bytes tampered = DATA;
+        engine->verifyCmsSign(STATEMENT, cms.signerInfos(), false, signer.cert.publicKey(Endian::Big), params));
+    Bytes tampered = STATEMENT;
     tampered[0] ^= 0x01;
     EXPECT_FALSE(engine->verifyCades(tampered, cms.signerInfos()));
     const cmstest::GostSigner stranger(gostsoft::Curve::Tc26A512);
     EXPECT_FALSE(
-        engine->verifyCmsSign(DATA, cms.signerInfos(), false, stranger.cert.publicKey(Endian::Big), params));
+        engine->verifyCmsSign(STATEMENT, cms.signerInfos(), false, stranger.cert.publicKey(Endian::Big), params));
 }
 
 } // namespace

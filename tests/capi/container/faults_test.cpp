@@ -19,6 +19,7 @@
 #include "capi/errors.h"
 #include "capi/functions.h"
 #include "container_lab.h"
+#include "cryptoprovider/core/gost_algorithms.h"
 #include "csp_lab.h"
 
 namespace
@@ -27,9 +28,8 @@ namespace
 using containerlab::Bytes;
 using csplab::CspLab;
 
-const Bytes DATA{'t', 'r', 'a', 'n', 's', 'f', 'e', 'r'};
-const AlgorithmId GOST256 = GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN;
-const std::string TC26_A(tc26_gost_3410::paramSetA_256);
+const Bytes TRANSFER{'t', 'r', 'a', 'n', 's', 'f', 'e', 'r'};
+using containerlab::TC26_A;
 // The value the faults inject: "Access denied" in the catalogue.
 constexpr DWORD INJECTED = NTE_PERM;
 
@@ -117,12 +117,12 @@ TEST_F(Faults, Signing)
     CryptoProContainer store("signer");
     const auto key = store.key();
     const Bytes spki = store.getSubjectPublicKeyInfo(key).derEncoding();
-    const Bytes digest = containerlab::gcryptDigest(GCRY_MD_STRIBOG256, DATA);
-    const auto calls = callsOf([&] { store.sign(key, {DATA}, false); });
+    const Bytes digest = containerlab::gcryptDigest(GCRY_MD_STRIBOG256, TRANSFER);
+    const auto calls = callsOf([&] { store.sign(key, {TRANSFER}, false); });
     ASSERT_GE(calls.size(), 6u);
     for (const Call& call : calls) {
-        expectFailure(call, [&] { store.sign(key, {DATA}, false); });
-        EXPECT_TRUE(containerlab::opensslAccepts(spki, digest, store.rawSign(key, {DATA}, false, {}).at(0)));
+        expectFailure(call, [&] { store.sign(key, {TRANSFER}, false); });
+        EXPECT_TRUE(containerlab::opensslAccepts(spki, digest, store.rawSign(key, {TRANSFER}, false, {}).at(0)));
     }
 }
 

@@ -5,13 +5,11 @@
 #include <functional>
 
 #include "cryptoprovider/core/errors.h"
+#include "gost_algorithms.h"
 #include "x509/errors.h"
 
 namespace
 {
-
-const AlgorithmId& GOST256 = GOST_R_3410_2012_256_GOST_R_3411_2012_256_SIGN;
-const AlgorithmId& GOST512 = GOST_R_3410_2012_512_GOST_R_3411_2012_512_SIGN;
 
 TEST(KeyRecord, SignAlgorithmOfEachParameterSet)
 {

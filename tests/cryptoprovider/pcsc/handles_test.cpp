@@ -6,12 +6,10 @@
 
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pcsc/scard_handles.h"
+#include "lab_readers.h"
 
 namespace
 {
-
-const char* const T1_READER = "Lab Test Reader 00 00";
-const char* const T0_READER = "Lab Test Reader 00 01";
 
 bool contextAlive(SCARDCONTEXT handle)
 {

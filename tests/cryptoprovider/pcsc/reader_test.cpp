@@ -18,17 +18,13 @@
 
 #include "base/conv.h"
 #include "cryptoprovider/pcsc/scard_provider.h"
+#include "lab_readers.h"
 #include "support/lab_script.h"
 
 namespace
 {
 
 using Bytes = std::vector<unsigned char>;
-
-const char* const T1_READER = "Lab Test Reader 00 00";
-const char* const T0_READER = "Lab Test Reader 00 01";
-const char* const MUTE_READER = "Lab Mute Reader 00 00";
-const char* const SPARE_READER = "Lab Spare Reader 00 00";
 
 Bytes counting(std::size_t n)
 {

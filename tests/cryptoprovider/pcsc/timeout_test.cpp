@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cryptoprovider/pcsc/scard_provider.h"
+#include "lab_readers.h"
 #include "support/lab_script.h"
 
 namespace
@@ -18,10 +19,6 @@ namespace
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-const char* const T1_READER = "Lab Test Reader 00 00";
-const char* const MUTE_READER = "Lab Mute Reader 00 00";
-const char* const SPARE_READER = "Lab Spare Reader 00 00";
 
 // Far beyond the short timeouts below, far below "for good".
 constexpr auto NO_HANG = 5s;

@@ -6,20 +6,12 @@
 #include <string>
 
 #include "cryptoprovider/core/errors.h"
+#include "provider_fixture.h"
 
 namespace
 {
 
-// Code of the catalogue error a call throws; "" when it returns.
-template <class Call> std::string codeOf(Call&& call)
-{
-    try {
-        call();
-    } catch (const bs::LookedUpError& e) {
-        return e.errorCode();
-    }
-    return "";
-}
+using providertest::codeOf;
 
 TEST(CryptoProviderTest, FreshProviderHasNothingSelected)
 {
