@@ -2,7 +2,7 @@
 # ORMID_TSAN a program listed here runs only these cases (the rest of it has
 # no threads to check and would only cost time under ThreadSanitizer).
 # scripts/test runs these programs in its TSan stage.
-set(ORMID_TSAN_FILTER_base_tests "ParallelHex.*:LogFile.ThreadsWriteWholeLines")
+set(ORMID_TSAN_FILTER_base_tests "ParallelHex.*:LogFile.ThreadsWriteWholeLines:MonotonicConditionTest.*")
 set(ORMID_TSAN_FILTER_jni_tests "SessionsTest.*:KeyPressSeeding.*")
 set(ORMID_TSAN_FILTER_cp_core_tests "DigestEngineBase.*")
 set(ORMID_TSAN_FILTER_pcsc_apdu_tests "CallWithin.*")

@@ -1,6 +1,7 @@
 #include "cryptoprovider/pcsc/bounded_call.h"
 
-#include <condition_variable>
+#include "base/monotonic_condition.h"
+
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -16,7 +17,7 @@ std::optional<LONG> callWithin(std::chrono::milliseconds timeout, std::function<
     // Shared by the caller and the thread: whichever leaves last frees it.
     struct Outcome {
         std::mutex mutex;
-        std::condition_variable ready;
+        MonotonicCondition ready;
         bool finished = false;
         LONG result = SCARD_S_SUCCESS;
         std::exception_ptr error;

@@ -3,8 +3,9 @@
 // a moved-from or default-constructed owner holds nothing.
 #pragma once
 
+#include "base/monotonic_condition.h"
+
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string_view>
@@ -83,7 +84,8 @@ class Card
 
 // A re-entrant lock with a bounded wait: the thread holding it may take it
 // again, others wait. Built on a mutex and a condition variable (so thread
-// checkers follow it); the last unlock frees it, whichever thread makes it.
+// checkers follow it; its timed wait is on the monotonic clock without
+// pthread_cond_clockwait); the last unlock frees it, whichever thread makes it.
 class Turn
 {
   public:
@@ -102,7 +104,7 @@ class Turn
     void take(std::thread::id self) noexcept;
 
     std::mutex m_mutex;
-    std::condition_variable m_released;
+    MonotonicCondition m_released;
     std::thread::id m_owner;
     unsigned m_depth = 0;
 };
