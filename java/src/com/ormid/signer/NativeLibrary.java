@@ -1,5 +1,6 @@
 package com.ormid.signer;
 
+import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
@@ -12,7 +13,6 @@ import java.nio.file.attribute.FileAttribute;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
-import java.util.HexFormat;
 import java.util.Locale;
 
 /**
@@ -137,7 +137,7 @@ public final class NativeLibrary {
                     size += n;
                 }
             }
-            String digest = HexFormat.of().formatHex(sha256.digest());
+            String digest = hex(sha256.digest());
             if (!digest.equalsIgnoreCase(expected[0]) || size != Long.parseLong(expected[1])) {
                 throw new IOException("the extracted library (" + size + " bytes, SHA-256 " + digest
                                       + ") differs from the one the jar was built with (" + expected[1]
@@ -156,13 +156,30 @@ public final class NativeLibrary {
         }
     }
 
+    private static String hex(byte[] bytes) {
+        StringBuilder text = new StringBuilder(bytes.length * 2);
+        for (byte b : bytes) {
+            text.append(Character.forDigit((b >> 4) & 0xf, 16)).append(Character.forDigit(b & 0xf, 16));
+        }
+        return text.toString();
+    }
+
+    private static byte[] readAll(InputStream in) throws IOException {
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        byte[] buffer = new byte[4096];
+        for (int n; (n = in.read(buffer)) > 0;) {
+            out.write(buffer, 0, n);
+        }
+        return out.toByteArray();
+    }
+
     // The size and SHA-256 recorded at build time: "<hex digest> <size>".
     private static String[] expectedDigest() throws IOException {
         try (InputStream in = NativeLibrary.class.getResourceAsStream(DIGEST_RESOURCE)) {
             if (in == null) {
                 throw new IOException("the jar has no " + DIGEST_RESOURCE);
             }
-            String[] fields = new String(in.readAllBytes(), StandardCharsets.US_ASCII).trim().split("\\s+");
+            String[] fields = new String(readAll(in), StandardCharsets.US_ASCII).trim().split("\\s+");
             if (fields.length != 2 || !fields[0].toLowerCase(Locale.ROOT).matches("[0-9a-f]{64}")
                 || !fields[1].matches("[0-9]{1,18}")) {
                 throw new IOException("the digest record " + DIGEST_RESOURCE + " is malformed");

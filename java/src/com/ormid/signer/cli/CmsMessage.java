@@ -86,14 +86,52 @@ public final class CmsMessage {
         return null;
     }
 
-    /**
-     * A GOST public key as the library's verification takes it.
-     *
-     * @param octets the key octets (X and Y as a certificate holds them)
-     * @param paramSet the parameter set OID in dotted form
-     * @param algorithm the public key algorithm OID in dotted form
-     */
-    public record GostKey(byte[] octets, String paramSet, String algorithm) {}
+    /** A GOST public key as the library's verification takes it. */
+    public static final class GostKey {
+        private final byte[] octets;
+        private final String paramSet;
+        private final String algorithm;
+
+        /**
+         * A key.
+         *
+         * @param octets the key octets (X and Y as a certificate holds them)
+         * @param paramSet the parameter set OID in dotted form
+         * @param algorithm the public key algorithm OID in dotted form
+         */
+        public GostKey(byte[] octets, String paramSet, String algorithm) {
+            this.octets = octets;
+            this.paramSet = paramSet;
+            this.algorithm = algorithm;
+        }
+
+        /**
+         * The key octets.
+         *
+         * @return the octets themselves
+         */
+        public byte[] octets() {
+            return octets;
+        }
+
+        /**
+         * The parameter set.
+         *
+         * @return its OID in dotted form
+         */
+        public String paramSet() {
+            return paramSet;
+        }
+
+        /**
+         * The public key algorithm.
+         *
+         * @return its OID in dotted form
+         */
+        public String algorithm() {
+            return algorithm;
+        }
+    }
 
     /**
      * The GOST key octets and parameter set of a certificate's public key, as the library's verification takes them.

@@ -10,7 +10,39 @@ public interface Command {
      * @param report the tree {@link Report} writes
      * @param code the exit status: {@link ExitCode#OK}, or {@link ExitCode#INVALID_SIGNATURE} for a failed check
      */
-    record Result(Map<String, Object> report, ExitCode code) {
+    final class Result {
+        private final Map<String, Object> report;
+        private final ExitCode code;
+
+        /**
+         * A result.
+         *
+         * @param report the tree to write
+         * @param code the exit status
+         */
+        public Result(Map<String, Object> report, ExitCode code) {
+            this.report = report;
+            this.code = code;
+        }
+
+        /**
+         * The tree {@link Report} writes.
+         *
+         * @return the tree
+         */
+        public Map<String, Object> report() {
+            return report;
+        }
+
+        /**
+         * The exit status.
+         *
+         * @return the status
+         */
+        public ExitCode code() {
+            return code;
+        }
+
         /**
          * A successful result.
          *

@@ -3,7 +3,6 @@ package com.ormid.signer.cli;
 import com.ormid.signer.Session;
 import com.ormid.signer.entities.KeystoreInfo;
 import java.util.Base64;
-import java.util.HexFormat;
 import java.util.LinkedHashMap;
 import java.util.Map;
 
@@ -25,7 +24,7 @@ public final class ConfirmCommand implements Command {
         String file = hex == null ? options.singleFile("file") : null;
         byte[] digest;
         try {
-            digest = hex != null ? HexFormat.of().parseHex(hex) : DigestCommand.digest(context, file);
+            digest = hex != null ? Der.unhex(hex) : DigestCommand.digest(context, file);
         } catch (IllegalArgumentException e) {
             throw CliException.usage("--digest is hexadecimal text");
         }

@@ -22,16 +22,76 @@ public final class Der {
 
     private Der() {}
 
-    /**
-     * One element: its tag and where its contents lie in the buffer it was read from.
-     *
-     * @param data the buffer
-     * @param tag the tag octet
-     * @param start offset of the element's first octet
-     * @param contentStart offset of its contents
-     * @param end offset just past its contents
-     */
-    public record Element(byte[] data, int tag, int start, int contentStart, int end) {
+    /** One element: its tag and where its contents lie in the buffer it was read from. */
+    public static final class Element {
+        private final byte[] data;
+        private final int tag;
+        private final int start;
+        private final int contentStart;
+        private final int end;
+
+        /**
+         * An element of a buffer.
+         *
+         * @param data the buffer
+         * @param tag the tag octet
+         * @param start offset of the element's first octet
+         * @param contentStart offset of its contents
+         * @param end offset just past its contents
+         */
+        public Element(byte[] data, int tag, int start, int contentStart, int end) {
+            this.data = data;
+            this.tag = tag;
+            this.start = start;
+            this.contentStart = contentStart;
+            this.end = end;
+        }
+
+        /**
+         * The buffer the element was read from.
+         *
+         * @return the buffer itself
+         */
+        public byte[] data() {
+            return data;
+        }
+
+        /**
+         * The tag octet.
+         *
+         * @return the tag
+         */
+        public int tag() {
+            return tag;
+        }
+
+        /**
+         * Offset of the element's first octet.
+         *
+         * @return the offset
+         */
+        public int start() {
+            return start;
+        }
+
+        /**
+         * Offset of the contents.
+         *
+         * @return the offset
+         */
+        public int contentStart() {
+            return contentStart;
+        }
+
+        /**
+         * Offset just past the contents.
+         *
+         * @return the offset
+         */
+        public int end() {
+            return end;
+        }
+
         /**
          * The contents octets.
          *
@@ -169,5 +229,28 @@ public final class Der {
             text.append(String.format("%02X", b & 0xFF));
         }
         return text.toString();
+    }
+
+    /**
+     * Bytes from hexadecimal text (either case, no separators).
+     *
+     * @param text an even number of hexadecimal digits
+     * @return the bytes
+     * @throws IllegalArgumentException for an odd length or a character that is not a hexadecimal digit
+     */
+    public static byte[] unhex(String text) {
+        if (text.length() % 2 != 0) {
+            throw new IllegalArgumentException("odd number of hexadecimal digits");
+        }
+        byte[] bytes = new byte[text.length() / 2];
+        for (int i = 0; i < bytes.length; ++i) {
+            int high = Character.digit(text.charAt(2 * i), 16);
+            int low = Character.digit(text.charAt(2 * i + 1), 16);
+            if (high < 0 || low < 0) {
+                throw new IllegalArgumentException("not a hexadecimal digit");
+            }
+            bytes[i] = (byte) (high << 4 | low);
+        }
+        return bytes;
     }
 }

@@ -55,7 +55,8 @@ public final class DevicesCommand implements Command {
             entry.put("id", id);
             entry.put("version", part(() -> Session.getCryptoTypeVersion(s, id)));
             Object info = part(() -> Session.getCryptoTypeInfo(s, id));
-            if (info instanceof CryptoTypeInfo names) {
+            if (info instanceof CryptoTypeInfo) {
+                CryptoTypeInfo names = (CryptoTypeInfo) info;
                 entry.put("name", names.fullName);
                 entry.put("short name", names.shortName);
                 entry.put("chip type", names.chipType);
@@ -71,7 +72,8 @@ public final class DevicesCommand implements Command {
         List<Object> stores = new ArrayList<>();
         for (String id : Session.getKeyStoreList(s, type)) {
             Object info = part(() -> Session.setKeystore(s, type, id, false));
-            if (info instanceof KeystoreInfo store) {
+            if (info instanceof KeystoreInfo) {
+                KeystoreInfo store = (KeystoreInfo) info;
                 Map<String, Object> entry = new LinkedHashMap<>();
                 entry.put("id", store.id);
                 entry.put("crypto type", store.cryptoType);

@@ -2,6 +2,7 @@ package com.ormid.signer.cli;
 
 import java.util.List;
 import java.util.regex.Pattern;
+import java.util.stream.Collectors;
 
 /**
  * Exit status of the tool, one per class of failure. A failure of the library reaches Java as a
@@ -73,7 +74,7 @@ public enum ExitCode {
         this.status = status;
         this.name = name;
         this.description = description;
-        this.texts = List.of(catalogueTexts).stream().map(ExitCode::pattern).toList();
+        this.texts = List.of(catalogueTexts).stream().map(ExitCode::pattern).collect(Collectors.toList());
     }
 
     /** A catalogue text with {@code *} standing for its filled-in placeholder, as a whole-text pattern. */

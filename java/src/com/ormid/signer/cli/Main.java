@@ -16,43 +16,42 @@ public final class Main {
     /** Environment variable naming the token module folder when {@code --module-dir} is not given. */
     public static final String MODULE_DIR_VARIABLE = "ORMID_SIGNER_MODULE_DIR";
 
-    private static final String HELP = """
-        usage: ormid-signer <command> [options] [files]
-
-        commands:
-          devices                 crypto means and their versions, CSP readers, key stores of every kind
-                                  (chip type, PIN state), the module folders in use
-          keys                    keys of a key store: alias, id, algorithm, certificate subject
-          sign FILE...            CMS signature of each file into FILE.p7s; several files are signed as
-                                  one group (one PIN entry)
-          verify FILE.p7s         checks a CMS signature: valid or invalid, and the signer
-          confirm FILE            the confirmation token (VEL-token) signs the file's digest (or --digest HEX)
-                                  into FILE.confirm.p7s (or --out FILE; without either, Base64 on output)
-          digest FILE             digest of a file, hexadecimal
-          help                    this text
-
-        options:
-          --lang ru|en            language of the library's messages (default ru)
-          --json                  machine-readable output: one JSON document (errors too)
-          --module-dir DIR        folder of the token makers' PKCS#11 modules (else $ORMID_SIGNER_MODULE_DIR)
-          --type token|csp|vel    key store kind for keys, sign and verify (default token)
-          --store ID              key store id (default: the first store found of the kind)
-          --crypto TYPE           keys, sign: the crypto type of the store to take (e.g. rutoken_2);
-                                  verify, digest: the crypto type that verifies or hashes (default angara)
-          --key ALIAS             key alias (default: the store's only key)
-          --detached              sign: the signature without the content (default: attached)
-          --content FILE          verify: the signed file of a detached signature (default: FILE.p7s without .p7s)
-          --cert FILE             verify: the signer's certificate, for a message that carries none
-          --alg NAME              digest, confirm: gost2012-256 (default), gost2012-512, gost94, sha256
-          --digest HEX            confirm: the digest to confirm
-          --text TEXT             confirm: the text confirmed with the digest
-          --out FILE              confirm: where the confirmation goes
-
-        PIN and key password: from $ORMID_SIGNER_PIN and $ORMID_SIGNER_KEY_PASSWORD when set, else asked on the
-        terminal without echo. They are never printed.
-
-        exit status:
-        """;
+    private static final String HELP =
+        "usage: ormid-signer <command> [options] [files]\n"
+        + "\n"
+        + "commands:\n"
+        + "  devices                 crypto means and their versions, CSP readers, key stores of every kind\n"
+        + "                          (chip type, PIN state), the module folders in use\n"
+        + "  keys                    keys of a key store: alias, id, algorithm, certificate subject\n"
+        + "  sign FILE...            CMS signature of each file into FILE.p7s; several files are signed as\n"
+        + "                          one group (one PIN entry)\n"
+        + "  verify FILE.p7s         checks a CMS signature: valid or invalid, and the signer\n"
+        + "  confirm FILE            the confirmation token (VEL-token) signs the file's digest (or --digest HEX)\n"
+        + "                          into FILE.confirm.p7s (or --out FILE; without either, Base64 on output)\n"
+        + "  digest FILE             digest of a file, hexadecimal\n"
+        + "  help                    this text\n"
+        + "\n"
+        + "options:\n"
+        + "  --lang ru|en            language of the library's messages (default ru)\n"
+        + "  --json                  machine-readable output: one JSON document (errors too)\n"
+        + "  --module-dir DIR        folder of the token makers' PKCS#11 modules (else $ORMID_SIGNER_MODULE_DIR)\n"
+        + "  --type token|csp|vel    key store kind for keys, sign and verify (default token)\n"
+        + "  --store ID              key store id (default: the first store found of the kind)\n"
+        + "  --crypto TYPE           keys, sign: the crypto type of the store to take (e.g. rutoken_2);\n"
+        + "                          verify, digest: the crypto type that verifies or hashes (default angara)\n"
+        + "  --key ALIAS             key alias (default: the store's only key)\n"
+        + "  --detached              sign: the signature without the content (default: attached)\n"
+        + "  --content FILE          verify: the signed file of a detached signature (default: FILE.p7s without .p7s)\n"
+        + "  --cert FILE             verify: the signer's certificate, for a message that carries none\n"
+        + "  --alg NAME              digest, confirm: gost2012-256 (default), gost2012-512, gost94, sha256\n"
+        + "  --digest HEX            confirm: the digest to confirm\n"
+        + "  --text TEXT             confirm: the text confirmed with the digest\n"
+        + "  --out FILE              confirm: where the confirmation goes\n"
+        + "\n"
+        + "PIN and key password: from $ORMID_SIGNER_PIN and $ORMID_SIGNER_KEY_PASSWORD when set, else asked on the\n"
+        + "terminal without echo. They are never printed.\n"
+        + "\n"
+        + "exit status:\n";
 
     private Main() {}
 
@@ -127,23 +126,33 @@ public final class Main {
     }
 
     private static Command command(String name, String moduleDir) {
-        return switch (name) {
-            case "devices" -> new DevicesCommand(moduleDir);
-            case "keys" -> new KeysCommand();
-            case "sign" -> new SignCommand();
-            case "verify" -> new VerifyCommand();
-            case "confirm" -> new ConfirmCommand();
-            case "digest" -> new DigestCommand();
-            default -> throw CliException.usage("unknown command " + name + " (see --help)");
-        };
+        switch (name) {
+            case "devices":
+                return new DevicesCommand(moduleDir);
+            case "keys":
+                return new KeysCommand();
+            case "sign":
+                return new SignCommand();
+            case "verify":
+                return new VerifyCommand();
+            case "confirm":
+                return new ConfirmCommand();
+            case "digest":
+                return new DigestCommand();
+            default:
+                throw CliException.usage("unknown command " + name + " (see --help)");
+        }
     }
 
     private static int language(String name) {
-        return switch (name) {
-            case "ru" -> Signer.LANGUAGE_RUSSIAN;
-            case "en" -> Signer.LANGUAGE_ENGLISH;
-            default -> throw CliException.usage("--lang is ru or en, not " + name);
-        };
+        switch (name) {
+            case "ru":
+                return Signer.LANGUAGE_RUSSIAN;
+            case "en":
+                return Signer.LANGUAGE_ENGLISH;
+            default:
+                throw CliException.usage("--lang is ru or en, not " + name);
+        }
     }
 
     private static int fail(ExitCode code, String message, boolean json, PrintStream out, PrintStream err) {

@@ -38,7 +38,8 @@ public final class Report {
      * @param value the tree (see {@link #write})
      */
     public static void json(StringBuilder out, Object value) {
-        if (value instanceof Map<?, ?> map) {
+        if (value instanceof Map<?, ?>) {
+            Map<?, ?> map = (Map<?, ?>) value;
             out.append('{');
             String separator = "";
             for (Map.Entry<?, ?> entry : map.entrySet()) {
@@ -49,7 +50,8 @@ public final class Report {
                 separator = ",";
             }
             out.append('}');
-        } else if (value instanceof List<?> list) {
+        } else if (value instanceof List<?>) {
+            List<?> list = (List<?>) value;
             out.append('[');
             String separator = "";
             for (Object item : list) {
@@ -72,25 +74,35 @@ public final class Report {
         for (int i = 0; i < text.length(); ++i) {
             char c = text.charAt(i);
             switch (c) {
-                case '"' -> out.append("\\\"");
-                case '\\' -> out.append("\\\\");
-                case '\n' -> out.append("\\n");
-                case '\r' -> out.append("\\r");
-                case '\t' -> out.append("\\t");
-                default -> {
+                case '"':
+                    out.append("\\\"");
+                    break;
+                case '\\':
+                    out.append("\\\\");
+                    break;
+                case '\n':
+                    out.append("\\n");
+                    break;
+                case '\r':
+                    out.append("\\r");
+                    break;
+                case '\t':
+                    out.append("\\t");
+                    break;
+                default:
                     if (c < 0x20) {
                         out.append(String.format("\\u%04x", (int) c));
                     } else {
                         out.append(c);
                     }
-                }
             }
         }
         out.append('"');
     }
 
     private static void lines(StringBuilder out, Object value, String indent) {
-        if (value instanceof Map<?, ?> map) {
+        if (value instanceof Map<?, ?>) {
+            Map<?, ?> map = (Map<?, ?>) value;
             for (Map.Entry<?, ?> entry : map.entrySet()) {
                 out.append(indent).append(entry.getKey()).append(':');
                 Object item = entry.getValue();
@@ -101,7 +113,8 @@ public final class Report {
                     out.append(' ').append(scalar(item)).append('\n');
                 }
             }
-        } else if (value instanceof List<?> list) {
+        } else if (value instanceof List<?>) {
+            List<?> list = (List<?>) value;
             if (list.isEmpty()) {
                 out.append(indent).append("(none)\n");
             }
