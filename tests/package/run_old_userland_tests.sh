@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# The shipped jar in the Debian 11 userland of scripts/old-userland: each of
+# that userland's JDKs (11 and 17) runs, under -Xcheck:jni and with
+# dist/ormid-signer.jar alone on the class path (no library path given, so
+# the library the jar carries is loaded):
+#   - the jar-load suite (JDK 11 and 17);
+#   - the main paths of the token, VEL-token and CSP suites against the
+#     host's lab and pcscd (JDK 17: the suites are Java 17 sources), with
+#     the lab's PKCS#11 modules, CSP and device tool built against the tree;
+# every signature is checked with the host's openssl (gost engine), reached
+# from the tree through /host. Then the Java API suite runs on the newest JDK
+# of the machine, when there is one.
+# usage: run_old_userland_tests.sh <host build> <shipped build> <dist>
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(realpath "$1") shipped=$(realpath "$2") dist=$(realpath "$3")
+jar=$dist/ormid-signer.jar
+userland() { ORMID_USERLAND_BINDS=/usr/share/java bash "$root/scripts/old-userland" run "$@"; }
+work=$(mktemp -d /tmp/ormid-old-userland.XXXXXX)
+lab=$work/lab
+cleanup() {
+  "$root/scripts/lab" down "$lab" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+result() {
+  if [ "$2" -eq 0 ]; then echo "PASS $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
+}
+
+# The host's openssl and gost engine, run by the host's loader.
+mkdir -p "$work/bin"
+cat >"$work/bin/openssl" <<'SH'
+#!/bin/sh
+exec /host/lib64/ld-linux-x86-64.so.2 --library-path /host/usr/lib/x86_64-linux-gnu /host/usr/bin/openssl "$@"
+SH
+chmod +x "$work/bin/openssl"
+sed 's|^dynamic_path = /|dynamic_path = /host/|' "$root/tests/fixtures/openssl-gost.cnf" >"$work/openssl-gost.cnf"
+
+for jdk in java-11-openjdk-amd64 java-17-openjdk-amd64; do
+  java=/usr/lib/jvm/$jdk/bin/java
+  echo "--- jar-load suite, $jdk"
+  userland env PATH="$work/bin:/usr/bin:/bin" bash "$root/tests/jni/java/jarload/run_jarload_tests.sh" \
+    "$java" "$jar" "$shipped/src/jni/libORMIDSignerJni.so" "$root/tests/jni/java/jarload/JarLoadProbe.java"
+  result "jar-load suite on $jdk" $?
+done
+
+# suite | jar | layout | classes
+suites=(
+  "tokens|$build/tests/jni/java/tokens/ormid-signer-token-tests.jar|default|com.ormid.signer.tokens.CryptoMeansTest com.ormid.signer.tokens.KeyLifecycleTest com.ormid.signer.tokens.SigningInteropTest"
+  "veltoken|$build/tests/jni/java/veltoken/ormid-signer-veltoken-tests.jar|default|com.ormid.signer.veltoken.StoreTest com.ormid.signer.veltoken.ConfirmationTest"
+  "csp|$build/tests/jni/java/csp/ormid-signer-csp-tests.jar|empty|com.ormid.signer.csp.CspDetectionTest com.ormid.signer.csp.CspSigningTest"
+)
+bc=/usr/share/java/bcprov.jar:/usr/share/java/bcpkix.jar:/usr/share/java/bcutil.jar
+for entry in "${suites[@]}"; do
+  IFS='|' read -r name suite layout classes <<<"$entry"
+  java=/usr/lib/jvm/java-17-openjdk-amd64/bin/java
+  echo "--- $name suite (main paths), java-17-openjdk-amd64"
+  rm -rf "$lab"
+  if ! env_lines=$("$root/scripts/lab" up "$lab" --build "$build" --layout "$layout"); then
+    result "$name suite: lab" 1
+    continue
+  fi
+  eval "$env_lines"
+  [ "$name" = tokens ] && bash "$root/tests/jni/java/tokens/prepare_lab.sh" "$root/scripts/lab" "$lab"
+  selectors=()
+  for class in $classes; do selectors+=(--select-class "$class"); done
+  mkdir -p "$work/$name"
+  userland env PATH="$work/bin:/usr/bin:/bin" PCSCLITE_CSOCK_NAME="$PCSCLITE_CSOCK_NAME" ORMID_LAB_DIR="$ORMID_LAB_DIR" \
+    ORMID_LAB_PKCS11_DIR="$shipped/lab/modules" ORMID_LAB_BUILD="$shipped" ORMID_CSP_DIR="$shipped/lab/csp" \
+    "$java" -Xcheck:jni -Dormid.test.gostconf="$work/openssl-gost.cnf" -Dormid.test.work="$work/$name" \
+    -Dormid.test.reports="$work/$name" -jar /usr/share/java/junit-platform-console-standalone.jar \
+    --disable-banner --fail-if-no-tests --details=summary --class-path "$suite:$jar:$bc" "${selectors[@]}" \
+    >"$work/$name.log" 2>&1
+  rc=$?
+  cat "$work/$name.log"
+  if grep -n 'WARNING' "$work/$name.log"; then rc=1; echo "JNI warnings reported by -Xcheck:jni"; fi
+  result "$name suite on java-17-openjdk-amd64" $rc
+  "$root/scripts/lab" down "$lab" >/dev/null
+done
+
+newest=/usr/lib/jvm/temurin-25-jdk-amd64/bin/java
+if [ -x "$newest" ]; then
+  echo "--- Java API suite, temurin-25-jdk-amd64"
+  "$root/tests/jni/java/run_java_tests.sh" "$newest" \
+    "$build/tests/jni/java/ormid-signer-tests.jar:$jar" "$build/src/jni/libORMIDSignerJni.so" \
+    "$build/tests/jni/java/libormid_conv_probe.so" "$root/tests/fixtures/openssl-gost.cnf"
+  result "Java API suite on temurin-25-jdk-amd64" $?
+fi
+echo "old userland: $failures failed"
+[ $failures -eq 0 ]
