@@ -12,7 +12,7 @@ import java.util.stream.Stream;
 
 /**
  * Runs in a fresh virtual machine whose class path is ormid-signer.jar alone
- * (started in source-file mode) and checks where the library came from.
+ * (started in source-file mode, Java 11 and later) and checks where the library came from.
  * usage: JarLoadProbe from-jar|library-path|refused TEMP_DIR [EXPECTED]
  *   from-jar      the library was extracted from the jar into TEMP_DIR, privately
  *   library-path  the library EXPECTED (a file on java.library.path) was loaded, nothing extracted
@@ -23,7 +23,7 @@ public final class JarLoadProbe {
     public static void main(String[] args) throws Exception {
         Path temp = Path.of(args[1]);
         switch (args[0]) {
-            case "from-jar" -> {
+            case "from-jar": {
                 callExports();
                 List<Path> folders = extractedFolders(temp);
                 check(folders.size() == 1, "one extraction folder expected, found " + folders);
@@ -32,13 +32,15 @@ public final class JarLoadProbe {
                 checkOwnerOnly(folders.get(0));
                 checkOwnerOnly(library);
                 checkMapped(library);
+                break;
             }
-            case "library-path" -> {
+            case "library-path": {
                 callExports();
                 check(extractedFolders(temp).isEmpty(), "a library given on java.library.path was extracted again");
                 checkMapped(Path.of(args[2]));
+                break;
             }
-            case "refused" -> {
+            case "refused": {
                 try {
                     Signer.getVersion();
                     throw new AssertionError("the library loaded");
@@ -48,8 +50,10 @@ public final class JarLoadProbe {
                     }
                 }
                 check(extractedFolders(temp).isEmpty(), "a refused load left files in " + temp);
+                break;
             }
-            default -> throw new IllegalArgumentException(args[0]);
+            default:
+                throw new IllegalArgumentException(args[0]);
         }
         System.out.println("ok " + args[0]);
     }
