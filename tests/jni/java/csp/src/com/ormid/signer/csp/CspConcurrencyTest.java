@@ -19,7 +19,35 @@ import org.junit.jupiter.api.extension.ExtendWith;
 /** Sessions on threads of their own create containers and sign at the same time, each with its own key. */
 @ExtendWith(LabCsp.class)
 class CspConcurrencyTest {
-    record Signed(String storeId, Path publicKey, List<byte[]> documents, List<byte[]> signatures) {}
+    static final class Signed {
+        private final String storeId;
+        private final Path publicKey;
+        private final List<byte[]> documents;
+        private final List<byte[]> signatures;
+
+        Signed(String storeId, Path publicKey, List<byte[]> documents, List<byte[]> signatures) {
+            this.storeId = storeId;
+            this.publicKey = publicKey;
+            this.documents = documents;
+            this.signatures = signatures;
+        }
+
+        String storeId() {
+            return storeId;
+        }
+
+        Path publicKey() {
+            return publicKey;
+        }
+
+        List<byte[]> documents() {
+            return documents;
+        }
+
+        List<byte[]> signatures() {
+            return signatures;
+        }
+    }
 
     private static Signed createAndSign(String who) {
         Kind kind = Kind.GOST_2012_256_B;

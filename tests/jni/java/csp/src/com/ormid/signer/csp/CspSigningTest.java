@@ -21,7 +21,6 @@ import java.io.UncheckedIOException;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.EnumMap;
-import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
 import org.bouncycastle.asn1.ASN1OctetString;
@@ -38,7 +37,35 @@ import org.junit.jupiter.params.provider.EnumSource;
 @ExtendWith(LabCsp.class)
 class CspSigningTest {
     /** A container whose key has its certificate, and the certificate of another key of the same kind. */
-    record Signer(String storeId, TestCa.Cert cert, TestCa.Cert otherCert, byte[] otherPublicKey) {}
+    static final class Signer {
+        private final String storeId;
+        private final TestCa.Cert cert;
+        private final TestCa.Cert otherCert;
+        private final byte[] otherPublicKey;
+
+        Signer(String storeId, TestCa.Cert cert, TestCa.Cert otherCert, byte[] otherPublicKey) {
+            this.storeId = storeId;
+            this.cert = cert;
+            this.otherCert = otherCert;
+            this.otherPublicKey = otherPublicKey;
+        }
+
+        String storeId() {
+            return storeId;
+        }
+
+        TestCa.Cert cert() {
+            return cert;
+        }
+
+        TestCa.Cert otherCert() {
+            return otherCert;
+        }
+
+        byte[] otherPublicKey() {
+            return otherPublicKey;
+        }
+    }
 
     private static final Map<Kind, Signer> signers = new EnumMap<>(Kind.class);
 
@@ -51,7 +78,7 @@ class CspSigningTest {
                 assertEquals(Texts.WRONG_KEY_FOR_CERTIFICATE,
                              errorOf(() -> Session.importCertificate(c.s, otherCert.der(), Session.CERT_TYPE_USER)));
                 Session.importCertificate(c.s, cert.der(), Session.CERT_TYPE_USER);
-                String line = "cert=" + HexFormat.of().formatHex(cert.der());
+                String line = "cert=" + Tools.hex(cert.der()).toLowerCase(java.util.Locale.ROOT);
                 assertTrue(Csp.myStore().stream().anyMatch(
                                entry -> entry.toLowerCase().startsWith(line) && entry.contains(" container=")),
                            "the certificate is in MY, bound to its container");

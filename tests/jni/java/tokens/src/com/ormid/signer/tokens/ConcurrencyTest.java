@@ -26,7 +26,29 @@ class ConcurrencyTest {
     }
 
     /** A key signing many documents: what each signature must verify against. */
-    record Signed(Path publicKey, List<byte[]> documents, List<byte[]> signatures) {}
+    static final class Signed {
+        private final Path publicKey;
+        private final List<byte[]> documents;
+        private final List<byte[]> signatures;
+
+        Signed(Path publicKey, List<byte[]> documents, List<byte[]> signatures) {
+            this.publicKey = publicKey;
+            this.documents = documents;
+            this.signatures = signatures;
+        }
+
+        Path publicKey() {
+            return publicKey;
+        }
+
+        List<byte[]> documents() {
+            return documents;
+        }
+
+        List<byte[]> signatures() {
+            return signatures;
+        }
+    }
 
     private static Signed signMany(String storeId, String name) {
         try (Token token = Token.open(Make.RUTOKEN, storeId, false)) {

@@ -34,8 +34,47 @@ class SigningInteropTest {
     private static final String MESSAGE_DIGEST = "1.2.840.113549.1.9.4";
 
     /** A key on a token with its certificate imported, and a second key of the same kind with its own certificate. */
-    record Signer(Make make, Make.Kind kind, String alias, TestCa.Cert cert, TestCa.Cert otherCert,
-                  byte[] otherPublicKey) {}
+    static final class Signer {
+        private final Make make;
+        private final Make.Kind kind;
+        private final String alias;
+        private final TestCa.Cert cert;
+        private final TestCa.Cert otherCert;
+        private final byte[] otherPublicKey;
+
+        Signer(Make make, Make.Kind kind, String alias, TestCa.Cert cert, TestCa.Cert otherCert, byte[] otherPublicKey) {
+            this.make = make;
+            this.kind = kind;
+            this.alias = alias;
+            this.cert = cert;
+            this.otherCert = otherCert;
+            this.otherPublicKey = otherPublicKey;
+        }
+
+        Make make() {
+            return make;
+        }
+
+        Make.Kind kind() {
+            return kind;
+        }
+
+        String alias() {
+            return alias;
+        }
+
+        TestCa.Cert cert() {
+            return cert;
+        }
+
+        TestCa.Cert otherCert() {
+            return otherCert;
+        }
+
+        byte[] otherPublicKey() {
+            return otherPublicKey;
+        }
+    }
 
     private static final Map<String, Signer> signers = new HashMap<>();
 

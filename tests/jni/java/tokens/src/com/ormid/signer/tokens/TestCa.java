@@ -20,7 +20,35 @@ public final class TestCa {
     private final Path extensions;
 
     /** An issued certificate: DER, PEM file, the subject's public key as PEM file, serial. */
-    public record Cert(byte[] der, Path pem, Path publicKey, BigInteger serial) {}
+    public static final class Cert {
+        private final byte[] der;
+        private final Path pem;
+        private final Path publicKey;
+        private final BigInteger serial;
+
+        public Cert(byte[] der, Path pem, Path publicKey, BigInteger serial) {
+            this.der = der;
+            this.pem = pem;
+            this.publicKey = publicKey;
+            this.serial = serial;
+        }
+
+        public byte[] der() {
+            return der;
+        }
+
+        public Path pem() {
+            return pem;
+        }
+
+        public Path publicKey() {
+            return publicKey;
+        }
+
+        public BigInteger serial() {
+            return serial;
+        }
+    }
 
     private TestCa() {
         Path dir = Tools.work();

@@ -32,7 +32,29 @@ public final class Tools {
 
     private Tools() {}
 
-    public record Result(int exit, byte[] out, String err) {
+    public static final class Result {
+        private final int exit;
+        private final byte[] out;
+        private final String err;
+
+        public Result(int exit, byte[] out, String err) {
+            this.exit = exit;
+            this.out = out;
+            this.err = err;
+        }
+
+        public int exit() {
+            return exit;
+        }
+
+        public byte[] out() {
+            return out;
+        }
+
+        public String err() {
+            return err;
+        }
+
         public boolean ok() {
             return exit == 0;
         }
@@ -130,6 +152,37 @@ public final class Tools {
         } catch (IOException e) {
             throw new UncheckedIOException(e);
         }
+    }
+
+    /** Upper-case hex of bytes[from, to). */
+    public static String hex(byte[] bytes, int from, int to) {
+        StringBuilder text = new StringBuilder();
+        for (int i = from; i < to; ++i) {
+            text.append(String.format("%02X", bytes[i] & 0xFF));
+        }
+        return text.toString();
+    }
+
+    /** Upper-case hex of the bytes. */
+    public static String hex(byte[] bytes) {
+        return hex(bytes, 0, bytes.length);
+    }
+
+    /** Bytes of hex text (either case). */
+    public static byte[] unhex(String text) {
+        if (text.length() % 2 != 0) {
+            throw new IllegalArgumentException("odd hex length: " + text);
+        }
+        byte[] bytes = new byte[text.length() / 2];
+        for (int i = 0; i < bytes.length; ++i) {
+            int high = Character.digit(text.charAt(2 * i), 16);
+            int low = Character.digit(text.charAt(2 * i + 1), 16);
+            if (high < 0 || low < 0) {
+                throw new IllegalArgumentException("not hex: " + text);
+            }
+            bytes[i] = (byte) (high << 4 | low);
+        }
+        return bytes;
     }
 
     /** A GOST signature A‖B as B‖A (the two signature orders in use). */

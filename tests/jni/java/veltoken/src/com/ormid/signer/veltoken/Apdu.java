@@ -1,24 +1,40 @@
 package com.ormid.signer.veltoken;
 
+import com.ormid.signer.tokens.Tools;
 import java.util.Arrays;
-import java.util.HexFormat;
 
 /**
  * One line of the card's APDU log: the command as it arrived and the status word the card answered (null when it
  * gave none).
  */
-record Apdu(byte[] command, String sw) {
+final class Apdu {
+    private final byte[] command;
+    private final String sw;
+
+    Apdu(byte[] command, String sw) {
+        this.command = command;
+        this.sw = sw;
+    }
+
+    byte[] command() {
+        return command;
+    }
+
+    String sw() {
+        return sw;
+    }
+
     static Apdu parse(String line) {
         String[] parts = line.trim().split(" ");
         if (parts.length != 2) {
             throw new IllegalArgumentException("APDU log line: " + line);
         }
-        return new Apdu(HexFormat.of().parseHex(parts[0]), parts[1].equals("-") ? null : parts[1]);
+        return new Apdu(Tools.unhex(parts[0]), parts[1].equals("-") ? null : parts[1]);
     }
 
     /** CLA INS P1 P2 as upper-case hex. */
     String header() {
-        return HexFormat.of().withUpperCase().formatHex(command, 0, 4);
+        return Tools.hex(command, 0, 4);
     }
 
     /** Whether Lc is in the extended form (00 hi lo). */
@@ -44,7 +60,7 @@ record Apdu(byte[] command, String sw) {
     /** The Le bytes after the data as upper-case hex ("" when there are none). */
     String le() {
         int end = command.length <= 5 ? 4 : dataStart() + lc();
-        return HexFormat.of().withUpperCase().formatHex(command, end, command.length);
+        return Tools.hex(command, end, command.length);
     }
 
     boolean ok() {
@@ -53,6 +69,6 @@ record Apdu(byte[] command, String sw) {
 
     @Override
     public String toString() {
-        return HexFormat.of().withUpperCase().formatHex(command) + " " + (sw == null ? "-" : sw);
+        return Tools.hex(command) + " " + (sw == null ? "-" : sw);
     }
 }

@@ -23,8 +23,8 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Base64;
 import java.util.Collection;
-import java.util.HexFormat;
 import java.util.List;
+import java.util.stream.Collectors;
 import org.bouncycastle.asn1.ASN1Encodable;
 import org.bouncycastle.asn1.ASN1Encoding;
 import org.bouncycastle.asn1.ASN1ObjectIdentifier;
@@ -156,7 +156,7 @@ final class Confirmations {
             if (apdu.header().equals("00F50000")) {
                 continue;
             }
-            String where = "at command " + i + " of\n" + String.join("\n", log.stream().map(Apdu::toString).toList());
+            String where = "at command " + i + " of\n" + String.join("\n", log.stream().map(Apdu::toString).collect(Collectors.toList()));
             assertTrue(i + 2 < log.size(), "a session ends " + where);
             Apdu sign = log.get(i + 1);
             Apdu end = log.get(i + 2);
@@ -194,6 +194,6 @@ final class Confirmations {
     }
 
     static String hex(byte[] bytes) {
-        return HexFormat.of().withUpperCase().formatHex(bytes);
+        return Tools.hex(bytes);
     }
 }

@@ -11,6 +11,7 @@ import com.ormid.signer.Signer;
 import com.ormid.signer.tokens.Texts;
 import java.nio.charset.StandardCharsets;
 import java.util.List;
+import java.util.stream.Collectors;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 
@@ -26,7 +27,7 @@ class PinTest {
     }
 
     private static List<String> headers() {
-        return VelLab.apdus().stream().map(Apdu::header).filter(h -> !h.equals("00F50000")).toList();
+        return VelLab.apdus().stream().map(Apdu::header).filter(h -> !h.equals("00F50000")).collect(Collectors.toList());
     }
 
     @Test
@@ -74,7 +75,7 @@ class PinTest {
             String change = "00240101" + String.format("%02X", 4 + current.length + next.length) + "01"
                             + String.format("%02X", current.length) + Confirmations.hex(current) + "02"
                             + String.format("%02X", next.length) + Confirmations.hex(next);
-            List<Apdu> log = VelLab.apdus().stream().filter(a -> !a.header().equals("00F50000")).toList();
+            List<Apdu> log = VelLab.apdus().stream().filter(a -> !a.header().equals("00F50000")).collect(Collectors.toList());
             assertEquals(3, log.size(), () -> "PIN check, change, end of session: " + log);
             assertAll(() -> assertEquals("00200101", log.get(0).header()),
                       () -> assertEquals(change + " 9000", log.get(1).toString()),

@@ -10,7 +10,6 @@ import java.io.UncheckedIOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
-import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
 
@@ -70,7 +69,7 @@ final class VelLab {
 
     /** The device's public key as its state holds it: X‖Y, each coordinate little-endian. */
     static byte[] publicKey() {
-        return HexFormat.of().parseHex(state("public"));
+        return Tools.unhex(state("public"));
     }
 
     private static Path apduLog() {
