@@ -3,10 +3,10 @@
 # that userland's JDKs (11 and 17) runs, under -Xcheck:jni and with
 # dist/ormid-signer.jar alone on the class path (no library path given, so
 # the library the jar carries is loaded):
-#   - the jar-load suite (JDK 11 and 17);
-#   - the main paths of the token, VEL-token and CSP suites against the
-#     host's lab and pcscd (JDK 17: the suites are Java 17 sources), with
-#     the lab's PKCS#11 modules, CSP and device tool built against the tree;
+#   - the jar-load suite;
+#   - the main paths of the token, VEL-token and CSP suites (Java 11 class
+#     files) against the host's lab and pcscd, with the lab's PKCS#11
+#     modules, CSP and device tool built against the tree;
 # every signature is checked with the host's openssl (gost engine), reached
 # from the tree through /host. Then the Java API suite runs on the newest JDK
 # of the machine, when there is one.
@@ -52,31 +52,38 @@ suites=(
   "csp|$build/tests/jni/java/csp/ormid-signer-csp-tests.jar|empty|com.ormid.signer.csp.CspDetectionTest com.ormid.signer.csp.CspSigningTest"
 )
 bc=/usr/share/java/bcprov.jar:/usr/share/java/bcpkix.jar:/usr/share/java/bcutil.jar
-for entry in "${suites[@]}"; do
-  IFS='|' read -r name suite layout classes <<<"$entry"
-  java=/usr/lib/jvm/java-17-openjdk-amd64/bin/java
-  echo "--- $name suite (main paths), java-17-openjdk-amd64"
-  rm -rf "$lab"
-  if ! env_lines=$("$root/scripts/lab" up "$lab" --build "$build" --layout "$layout"); then
-    result "$name suite: lab" 1
-    continue
-  fi
-  eval "$env_lines"
-  [ "$name" = tokens ] && bash "$root/tests/jni/java/tokens/prepare_lab.sh" "$root/scripts/lab" "$lab"
-  selectors=()
-  for class in $classes; do selectors+=(--select-class "$class"); done
-  mkdir -p "$work/$name"
-  userland env PATH="$work/bin:/usr/bin:/bin" PCSCLITE_CSOCK_NAME="$PCSCLITE_CSOCK_NAME" ORMID_LAB_DIR="$ORMID_LAB_DIR" \
-    ORMID_LAB_PKCS11_DIR="$shipped/lab/modules" ORMID_LAB_BUILD="$shipped" ORMID_CSP_DIR="$shipped/lab/csp" \
-    "$java" -Xcheck:jni -Dormid.test.gostconf="$work/openssl-gost.cnf" -Dormid.test.work="$work/$name" \
-    -Dormid.test.reports="$work/$name" -jar /usr/share/java/junit-platform-console-standalone.jar \
-    --disable-banner --fail-if-no-tests --details=summary --class-path "$suite:$jar:$bc" "${selectors[@]}" \
-    >"$work/$name.log" 2>&1
-  rc=$?
-  cat "$work/$name.log"
-  if grep -n 'WARNING' "$work/$name.log"; then rc=1; echo "JNI warnings reported by -Xcheck:jni"; fi
-  result "$name suite on java-17-openjdk-amd64" $rc
-  "$root/scripts/lab" down "$lab" >/dev/null
+for jdk in java-11-openjdk-amd64 java-17-openjdk-amd64; do
+  java=/usr/lib/jvm/$jdk/bin/java
+  for entry in "${suites[@]}"; do
+    IFS='|' read -r name suite layout classes <<<"$entry"
+    echo "--- $name suite (main paths), $jdk"
+    rm -rf "$lab"
+    if ! env_lines=$("$root/scripts/lab" up "$lab" --build "$build" --layout "$layout"); then
+      result "$name suite on $jdk: lab" 1
+      continue
+    fi
+    eval "$env_lines"
+    [ "$name" = tokens ] && bash "$root/tests/jni/java/tokens/prepare_lab.sh" "$root/scripts/lab" "$lab"
+    selectors=()
+    for class in $classes; do selectors+=(--select-class "$class"); done
+    rm -rf "$work/$name"
+    mkdir -p "$work/$name"
+    userland env PATH="$work/bin:/usr/bin:/bin" PCSCLITE_CSOCK_NAME="$PCSCLITE_CSOCK_NAME" \
+      ORMID_LAB_DIR="$ORMID_LAB_DIR" ORMID_LAB_PKCS11_DIR="$shipped/lab/modules" ORMID_LAB_BUILD="$shipped" \
+      ORMID_CSP_DIR="$shipped/lab/csp" \
+      "$java" -Xcheck:jni -Dormid.test.gostconf="$work/openssl-gost.cnf" -Dormid.test.work="$work/$name" \
+      -Dormid.test.reports="$work/$name" -jar /usr/share/java/junit-platform-console-standalone.jar \
+      --disable-banner --fail-if-no-tests --details=summary --class-path "$suite:$jar:$bc" "${selectors[@]}" \
+      >"$work/$name.log" 2>&1
+    rc=$?
+    cat "$work/$name.log"
+    if grep -n 'WARNING' "$work/$name.log"; then
+      rc=1
+      echo "JNI warnings reported by -Xcheck:jni"
+    fi
+    result "$name suite on $jdk" $rc
+    "$root/scripts/lab" down "$lab" >/dev/null
+  done
 done
 
 newest=/usr/lib/jvm/temurin-25-jdk-amd64/bin/java
