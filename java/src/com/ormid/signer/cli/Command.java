@@ -5,10 +5,8 @@ import java.util.Map;
 /** One command of the tool. */
 public interface Command {
     /**
-     * What a command produced.
-     *
-     * @param report the tree {@link Report} writes
-     * @param code the exit status: {@link ExitCode#OK}, or {@link ExitCode#INVALID_SIGNATURE} for a failed check
+     * What a command produced: the tree {@link Report} writes and the exit status, {@link ExitCode#OK} or
+     * {@link ExitCode#INVALID_SIGNATURE} for a failed check.
      */
     final class Result {
         private final Map<String, Object> report;
