@@ -5,8 +5,11 @@
 # the library the jar carries is loaded):
 #   - the jar-load suite;
 #   - the main paths of the token, VEL-token and CSP suites (Java 11 class
-#     files) against the host's lab and pcscd, with the lab's PKCS#11
-#     modules, CSP and device tool built against the tree;
+#     files) against the host's pcscd and a lab whose programs, PKCS#11
+#     modules and CSP are built against the tree (the lab script runs on the
+#     host's python3); the tree's libgcrypt (1.8) knows none of the
+#     curve names the lab's tokens use for the TC26 sets (256-bit A and the
+#     512-bit ones), so the token keys are of the CryptoPro sets;
 # every signature is checked with the host's openssl (gost engine), reached
 # from the tree through /host. Then the Java API suite runs on the newest JDK
 # of the machine, when there is one.
@@ -32,10 +35,23 @@ result() {
 mkdir -p "$work/bin"
 cat >"$work/bin/openssl" <<'SH'
 #!/bin/sh
-exec /host/lib64/ld-linux-x86-64.so.2 --library-path /host/usr/lib/x86_64-linux-gnu /host/usr/bin/openssl "$@"
+exec /host/usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2 --library-path /host/usr/lib/x86_64-linux-gnu /host/usr/bin/openssl "$@"
 SH
-chmod +x "$work/bin/openssl"
+# The lab script the suites call (python3 of the host, as openssl).
+cat >"$work/bin/python3" <<'SH'
+#!/bin/sh
+PYTHONHOME=/host/usr exec /host/usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2 \
+  --library-path /host/usr/lib/x86_64-linux-gnu /host/usr/bin/python3 "$@"
+SH
+chmod +x "$work/bin/openssl" "$work/bin/python3"
 sed 's|^dynamic_path = /|dynamic_path = /host/|' "$root/tests/fixtures/openssl-gost.cnf" >"$work/openssl-gost.cnf"
+# The CSP suite's probe of the lab CSP's handle count, built against the tree as the lab is.
+tree=$(bash "$root/scripts/old-userland" path)
+probe=$work/libormid_csp_handles_probe.so
+clang++-14 --target=x86_64-linux-gnu --sysroot="$tree" -fuse-ld=lld -shared -fPIC -O2 -static-libstdc++ -static-libgcc \
+  -I"$tree/usr/lib/jvm/java-17-openjdk-amd64/include" -I"$tree/usr/lib/jvm/java-17-openjdk-amd64/include/linux" \
+  -Wl,--version-script="$root/tests/jni/java/csp/native/probe.map" -o "$probe" \
+  "$root/tests/jni/java/csp/native/csp_handles.cpp" -ldl || result "the CSP handle probe" 1
 
 for jdk in java-11-openjdk-amd64 java-17-openjdk-amd64; do
   java=/usr/lib/jvm/$jdk/bin/java
@@ -51,6 +67,7 @@ suites=(
   "veltoken|$build/tests/jni/java/veltoken/ormid-signer-veltoken-tests.jar|default|com.ormid.signer.veltoken.StoreTest com.ormid.signer.veltoken.ConfirmationTest"
   "csp|$build/tests/jni/java/csp/ormid-signer-csp-tests.jar|empty|com.ormid.signer.csp.CspDetectionTest com.ormid.signer.csp.CspSigningTest"
 )
+kinds=A,B,C,XA,XB
 bc=/usr/share/java/bcprov.jar:/usr/share/java/bcpkix.jar:/usr/share/java/bcutil.jar
 for jdk in java-11-openjdk-amd64 java-17-openjdk-amd64; do
   java=/usr/lib/jvm/$jdk/bin/java
@@ -58,7 +75,7 @@ for jdk in java-11-openjdk-amd64 java-17-openjdk-amd64; do
     IFS='|' read -r name suite layout classes <<<"$entry"
     echo "--- $name suite (main paths), $jdk"
     rm -rf "$lab"
-    if ! env_lines=$("$root/scripts/lab" up "$lab" --build "$build" --layout "$layout"); then
+    if ! env_lines=$("$root/scripts/lab" up "$lab" --build "$shipped" --layout "$layout"); then
       result "$name suite on $jdk: lab" 1
       continue
     fi
@@ -69,9 +86,9 @@ for jdk in java-11-openjdk-amd64 java-17-openjdk-amd64; do
     rm -rf "$work/$name"
     mkdir -p "$work/$name"
     userland env PATH="$work/bin:/usr/bin:/bin" PCSCLITE_CSOCK_NAME="$PCSCLITE_CSOCK_NAME" \
-      ORMID_LAB_DIR="$ORMID_LAB_DIR" ORMID_LAB_PKCS11_DIR="$shipped/lab/modules" ORMID_LAB_BUILD="$shipped" \
-      ORMID_CSP_DIR="$shipped/lab/csp" \
-      "$java" -Xcheck:jni -Dormid.test.gostconf="$work/openssl-gost.cnf" -Dormid.test.work="$work/$name" \
+      ORMID_LAB_DIR="$ORMID_LAB_DIR" ORMID_LAB_PKCS11_DIR="$ORMID_LAB_PKCS11_DIR" ORMID_LAB_BUILD="$ORMID_LAB_BUILD" \
+      ORMID_CSP_DIR="$ORMID_CSP_DIR" ORMID_CSP_HANDLES_PROBE="$probe" \
+      "$java" -Xcheck:jni -Dormid.test.kinds="$kinds" -Dormid.test.gostconf="$work/openssl-gost.cnf" -Dormid.test.work="$work/$name" \
       -Dormid.test.reports="$work/$name" -jar /usr/share/java/junit-platform-console-standalone.jar \
       --disable-banner --fail-if-no-tests --details=summary --class-path "$suite:$jar:$bc" "${selectors[@]}" \
       >"$work/$name.log" 2>&1
