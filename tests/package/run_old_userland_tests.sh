@@ -9,7 +9,7 @@
 #     modules and CSP are built against the tree (the lab script runs on the
 #     host's python3); the tree's libgcrypt (1.8) knows none of the
 #     curve names the lab's tokens use for the TC26 sets (256-bit A and the
-#     512-bit ones), so the token keys are of the CryptoPro sets;
+#     512-bit ones), so the token and CSP keys are of the CryptoPro sets;
 # every signature is checked with the host's openssl (gost engine), reached
 # from the tree through /host. Then the Java API suite runs on the newest JDK
 # of the machine, when there is one.
@@ -67,7 +67,7 @@ suites=(
   "veltoken|$build/tests/jni/java/veltoken/ormid-signer-veltoken-tests.jar|default|com.ormid.signer.veltoken.StoreTest com.ormid.signer.veltoken.ConfirmationTest"
   "csp|$build/tests/jni/java/csp/ormid-signer-csp-tests.jar|empty|com.ormid.signer.csp.CspDetectionTest com.ormid.signer.csp.CspSigningTest"
 )
-kinds=A,B,C,XA,XB
+kinds=A,B,C,XA,XB,GOST_2001_A,GOST_2012_256_B
 bc=/usr/share/java/bcprov.jar:/usr/share/java/bcpkix.jar:/usr/share/java/bcutil.jar
 for jdk in java-11-openjdk-amd64 java-17-openjdk-amd64; do
   java=/usr/lib/jvm/$jdk/bin/java
@@ -106,7 +106,8 @@ done
 newest=/usr/lib/jvm/temurin-25-jdk-amd64/bin/java
 if [ -x "$newest" ]; then
   echo "--- Java API suite, temurin-25-jdk-amd64"
-  "$root/tests/jni/java/run_java_tests.sh" "$newest" \
+  # Java 24 and later warn at System.load unless native access is enabled.
+  JDK_JAVA_OPTIONS=--enable-native-access=ALL-UNNAMED "$root/tests/jni/java/run_java_tests.sh" "$newest" \
     "$build/tests/jni/java/ormid-signer-tests.jar:$jar" "$build/src/jni/libORMIDSignerJni.so" \
     "$build/tests/jni/java/libormid_conv_probe.so" "$root/tests/fixtures/openssl-gost.cnf"
   result "Java API suite on temurin-25-jdk-amd64" $?

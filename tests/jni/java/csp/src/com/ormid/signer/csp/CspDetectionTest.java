@@ -13,6 +13,7 @@ import java.io.IOException;
 import java.net.URISyntaxException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HashMap;
 import java.util.List;
@@ -58,12 +59,16 @@ class CspDetectionTest {
 
     /** The answers of a JVM whose CSP folder is the one given (NoCspProbe). */
     private static Map<String, String> probe(Path cspDir) {
-        Path library = Path.of(System.getProperty("ormid.signer.library"));
+        // The library this JVM was given, if any; else the probe too loads the jar's own.
+        String library = System.getProperty("ormid.signer.library");
         String classPath = jarOf(NoCspProbe.class) + ":" + jarOf(Session.class);
         String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
-        Tools.Result result = Tools.run(List.of(java, "-Xcheck:jni", "-Dormid.signer.library=" + library, "-cp",
-                                                classPath, NoCspProbe.class.getName()),
-                                        Map.of("ORMID_CSP_DIR", cspDir.toString()));
+        List<String> command = new ArrayList<>(List.of(java, "-Xcheck:jni"));
+        if (library != null) {
+            command.add("-Dormid.signer.library=" + library);
+        }
+        command.addAll(List.of("-cp", classPath, NoCspProbe.class.getName()));
+        Tools.Result result = Tools.run(command, Map.of("ORMID_CSP_DIR", cspDir.toString()));
         String text = result.text();
         assertEquals(0, result.exit(), text);
         assertFalse(text.contains("WARNING"), "JNI warnings:\n" + text);
