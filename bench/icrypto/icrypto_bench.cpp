@@ -5,7 +5,10 @@
 #include <gcrypt.h>
 #include <nettle/gosthash94.h>
 #include <openssl/evp.h>
+#include <openssl/opensslv.h>
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
 #include <openssl/provider.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -130,19 +133,33 @@ void Gost28147_CTR_ours(benchmark::State& state)
 
 // SHA
 
-OSSL_LIB_CTX* opensslDefault()
+// OpenSSL's digest of that name: fetched from the default provider
+// (OpenSSL 3), or looked up (OpenSSL 1.1, as the old userland has).
+struct MdRelease {
+    void operator()([[maybe_unused]] EVP_MD* md) const noexcept
+    {
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+        EVP_MD_free(md);
+#endif
+    }
+};
+using OpenSslMd = std::unique_ptr<EVP_MD, MdRelease>;
+
+OpenSslMd opensslMd(const char* name)
 {
-    static OSSL_LIB_CTX* ctx = [] {
-        OSSL_PROVIDER_load(nullptr, "default");
-        return static_cast<OSSL_LIB_CTX*>(nullptr);
-    }();
-    return ctx;
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+    static const bool loaded = OSSL_PROVIDER_load(nullptr, "default") != nullptr;
+    (void)loaded;
+    return OpenSslMd(EVP_MD_fetch(nullptr, name, nullptr));
+#else
+    return OpenSslMd(const_cast<EVP_MD*>(EVP_get_digestbyname(name)));
+#endif
 }
 
 void shaOpenSsl(benchmark::State& state, const char* name)
 {
     const Bytes& data = input(static_cast<std::size_t>(state.range(0)));
-    std::unique_ptr<EVP_MD, void (*)(EVP_MD*)> md(EVP_MD_fetch(opensslDefault(), name, nullptr), EVP_MD_free);
+    const OpenSslMd md = opensslMd(name);
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     for (auto _ : state) {
@@ -174,7 +191,7 @@ template <class Engine> void shaPaired(benchmark::State& state, const char* name
 {
     using Clock = std::chrono::steady_clock;
     const Bytes& data = input(static_cast<std::size_t>(state.range(0)));
-    std::unique_ptr<EVP_MD, void (*)(EVP_MD*)> md(EVP_MD_fetch(opensslDefault(), name, nullptr), EVP_MD_free);
+    const OpenSslMd md = opensslMd(name);
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     icrypto::forceShaPath(path);
@@ -258,7 +275,14 @@ void Sha512_avx2_paired(benchmark::State& s)
 
 constexpr std::int64_t MIB = 1 << 20;
 
-#define ORMID_BENCH(name, fn) BENCHMARK(fn)->Name(name)->Arg(1024)->Arg(MIB)->Unit(benchmark::kMicrosecond)
+// Registered by name (benchmark::RegisterBenchmark: the benchmark library of
+// the old userland, 1.5, has no Name()).
+#define ORMID_JOIN2(a, b) a##b
+#define ORMID_JOIN(a, b) ORMID_JOIN2(a, b)
+#define ORMID_REGISTER(name, fn)                                                                             \
+    [[maybe_unused]] benchmark::internal::Benchmark* const ORMID_JOIN(registered_, __COUNTER__) =            \
+        benchmark::RegisterBenchmark(name, fn)
+#define ORMID_BENCH(name, fn) ORMID_REGISTER(name, fn)->Arg(1024)->Arg(MIB)->Unit(benchmark::kMicrosecond)
 
 ORMID_BENCH("Gost3411_94_CryptoPro/ours", Gost3411_94_CryptoPro_ours);
 ORMID_BENCH("Gost3411_94_CryptoPro/libgcrypt", Gost3411_94_CryptoPro_libgcrypt);
@@ -276,9 +300,9 @@ ORMID_BENCH("Sha512/ours", Sha512_ours);
 ORMID_BENCH("Sha512/ours-avx2", Sha512_ours_avx2);
 ORMID_BENCH("Sha512/ours-portable", Sha512_ours_portable);
 ORMID_BENCH("Sha512/openssl", Sha512_openssl);
-BENCHMARK(Sha256_paired)->Name("Sha256/ours-vs-openssl")->Arg(MIB)->Unit(benchmark::kMicrosecond);
-BENCHMARK(Sha512_paired)->Name("Sha512/ours-vs-openssl")->Arg(MIB)->Unit(benchmark::kMicrosecond);
-BENCHMARK(Sha512_avx2_paired)->Name("Sha512/ours-avx2-vs-openssl")->Arg(MIB)->Unit(benchmark::kMicrosecond);
+ORMID_REGISTER("Sha256/ours-vs-openssl", Sha256_paired)->Arg(MIB)->Unit(benchmark::kMicrosecond);
+ORMID_REGISTER("Sha512/ours-vs-openssl", Sha512_paired)->Arg(MIB)->Unit(benchmark::kMicrosecond);
+ORMID_REGISTER("Sha512/ours-avx2-vs-openssl", Sha512_avx2_paired)->Arg(MIB)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
