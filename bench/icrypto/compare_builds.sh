@@ -15,7 +15,7 @@ filter='^(Gost3411_94_CryptoPro/ours|Sha256/ours|Sha512/ours)/1048576$|ours-vs-o
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 run() { # build binary out
-  local args=(--benchmark_filter="$filter" --benchmark_format=csv --benchmark_min_time=0.3)
+  local args=(--benchmark_filter="$filter" --benchmark_format=json --benchmark_min_time=0.3)
   if [ "$1" = shipped ]; then
     bash "$root/scripts/old-userland" run "$2" "${args[@]}" >"$3" 2>/dev/null
   else
@@ -32,15 +32,11 @@ for ((i = 0; i < rounds; ++i)); do
   fi
 done
 python3 - "$work" "$rounds" <<'PY'
-import csv, statistics, sys
+import json, statistics, sys
 work, rounds = sys.argv[1], int(sys.argv[2])
 def table(path):
-    rows = {}
     with open(path) as f:
-        lines = [l for l in f if l.startswith('name,') or l.startswith('"')]
-    for row in csv.DictReader(lines):
-        rows[row['name']] = row
-    return rows
+        return {b['name']: b for b in json.load(f)['benchmarks']}
 names = ['Gost3411_94_CryptoPro/ours/1048576', 'Sha256/ours/1048576', 'Sha512/ours/1048576']
 print('%-38s %12s %12s %9s %s' % ('digest (1 MiB)', 'host MiB/s', 'shipped MiB/s', 'shipped/host', '[rounds]'))
 for name in names:
@@ -56,7 +52,7 @@ for build in ('host', 'shipped'):
         vals = []
         for i in range(rounds):
             row = table('%s/%s.%d' % (work, build, i)).get(name)
-            if row and row.get('ratio'):
+            if row and 'ratio' in row:
                 vals.append(float(row['ratio']))
         if vals:
             print('%-8s %-34s openssl/ours median %.3f' % (build, name, statistics.median(vals)))
