@@ -59,7 +59,7 @@ class TokenDigest : public DigestEngine
   private:
     std::shared_ptr<Pkcs11> m_module;
     CK_SLOT_ID m_slot;
-    std::mutex m_mutex; // one step at a time; guards the members below and the sessions
+    std::mutex m_mutex;          // one step at a time; guards the members below and the sessions
     Session* m_active = nullptr; // the session of the hash callers may feed, or none
     bool m_busy = false;         // the last session used may still hold an unfinished hash
     bool m_gost = false;
