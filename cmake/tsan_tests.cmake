@@ -13,4 +13,5 @@ set(ORMID_TSAN_FILTER_pkcs11_module_tests
 set(ORMID_TSAN_FILTER_pkcs11_token_tests "StoreTest.ThreadsSharingATokenKeepItsRecordsWhole")
 set(ORMID_TSAN_FILTER_capi_lab_tests "CspLoaderDeathTest.*")
 set(ORMID_TSAN_FILTER_cp_provider_csp_tests "CspProvider.ThreadsSignAndListWithOneContainerAtOnce")
-set(ORMID_TSAN_FILTER_cp_provider_confirmation_tests "ConfirmationLab.TwoThreadsNeverInterleaveTheirSessions")
+set(ORMID_TSAN_FILTER_cp_provider_confirmation_tests
+    "ConfirmationLab.TwoThreadsNeverInterleaveTheirSessions:ConfirmationLab.ASelectionWaitingForAMuteCardHoldsUpNoOtherSession")
