@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cryptoprovider/core/errors.h"
+#include "cryptoprovider/pkcs11/module_paths.h"
 #include "cryptoprovider/pkcs11/session.h"
 #include "cryptoprovider/pkcs11/token_engines.h"
 #include "token_lab.h"
@@ -72,6 +73,31 @@ TEST(EnsureSuccess, MapsReturnValuesToCatalogueExceptions)
         EXPECT_STREQ(e.errorCode(), "CP-017055");
         EXPECT_STREQ(e.name(), "UNKNOWN");
     }
+}
+
+// ---- where the modules are looked for ----
+
+// The JaCarta module is looked for in the folder set first and in its
+// default folder after, so a folder holding only the Rutoken modules does not
+// hide an installed JaCarta; its companion comes from the same folder.
+TEST(ModulePaths, JaCartaModuleInTheFolderSetElseInTheDefault)
+{
+    gostsoft::TempDir folder;
+    const std::string path = folder.path().string();
+    gostsoft::writeFile(folder.file("librtpkcs11ecp.so"), "");
+    pkcs11::setRutokenPkcs11EcpPath(path);
+    pkcs11::setJaCartaPkcs11Path(path);
+    EXPECT_EQ(pkcs11::pkcs11Rutoken(), path + "/librtpkcs11ecp.so");
+    EXPECT_EQ(pkcs11::pkcs11jcPKCS11(), "/usr/lib/libjcPKCS11-2.so");
+    EXPECT_EQ(pkcs11::jckt2libPath(), "/usr/lib/libjckt2.so");
+
+    gostsoft::writeFile(folder.file("libjcPKCS11-2.so"), "");
+    EXPECT_EQ(pkcs11::pkcs11jcPKCS11(), path + "/libjcPKCS11-2.so");
+    EXPECT_EQ(pkcs11::jckt2libPath(), path + "/libjckt2.so");
+
+    pkcs11::setRutokenPkcs11EcpPath("");
+    pkcs11::setJaCartaPkcs11Path("");
+    EXPECT_EQ(pkcs11::pkcs11jcPKCS11(), "/usr/lib/libjcPKCS11-2.so");
 }
 
 // ---- loading and the cache ----
