@@ -72,13 +72,15 @@ namespace
 {
 
 // Whether a failed first attempt to store a certificate is the import's own
-// error: the device, the session, the token's presence, the login or memory
-// failed, which storing it without a category would not mend. Any other
-// failure may be the token refusing the category, in whatever words.
+// error: the device (or the module, beyond recovery: CKR_GENERAL_ERROR), the
+// session, the token's presence, the login or memory failed, which storing it
+// without a category would not mend. Any other failure may be the token
+// refusing the category, in whatever words.
 bool keepsImportError(std::uint32_t rv)
 {
     switch (rv) {
     case CKR_HOST_MEMORY:
+    case CKR_GENERAL_ERROR:
     case CKR_DEVICE_ERROR:
     case CKR_DEVICE_MEMORY:
     case CKR_DEVICE_REMOVED:

@@ -421,7 +421,7 @@ TEST_F(HelperTest, CertificateImportRetriesWithoutCategoryUnlessTheDeviceFailed)
         bool retried;
     } cases[] = {
         {CKR_ATTRIBUTE_READ_ONLY, true},     {CKR_FUNCTION_FAILED, true},
-        {CKR_GENERAL_ERROR, true},           {CKR_ATTRIBUTE_TYPE_INVALID, true},
+        {CKR_GENERAL_ERROR, false},          {CKR_ATTRIBUTE_TYPE_INVALID, true},
         {CKR_TEMPLATE_INCONSISTENT, true},   {CKR_FUNCTION_NOT_SUPPORTED, true},
         {CKR_DEVICE_ERROR, false},           {CKR_DEVICE_REMOVED, false},
         {CKR_DEVICE_MEMORY, false},          {CKR_HOST_MEMORY, false},
