@@ -1,9 +1,12 @@
 #include "jni/random_generator.h"
 
+#include <atomic>
 #include <exception>
+#include <system_error>
 #include <thread>
 
 #include "base/logger.h"
+#include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/provider/crypto_provider.h"
 
 RandomGenerator& RandomGenerator::instance()
@@ -106,7 +109,38 @@ void initRandomGenerator(const std::shared_ptr<ICryptoProvider>& provider)
     RandomGenerator::instance().stop();
 }
 
+void startDetached(std::function<void()> body)
+{
+    std::thread(std::move(body)).detach();
+}
+
+std::atomic<SeedingThreadStart> g_startSeedingThread{startDetached};
+
+// Starts the seeding thread for a generator just started; when no thread
+// starts, the generator is stopped again (nobody would ever stop it) and the
+// failure reported.
+void startSeeding(const std::shared_ptr<ICryptoProvider>& provider)
+{
+    std::uint32_t code = 0;
+    try {
+        g_startSeedingThread.load()([provider] { initRandomGenerator(provider); });
+        return;
+    } catch (const std::system_error& e) {
+        bs::Logger("sendKeyPressEvent").error(e.what());
+        code = static_cast<std::uint32_t>(e.code().value());
+    } catch (const std::exception& e) {
+        bs::Logger("sendKeyPressEvent").error(e.what());
+    }
+    RandomGenerator::instance().stop();
+    throw SystemError(code, cp::localization.get("CP-017001"));
+}
+
 } // namespace
+
+SeedingThreadStart setSeedingThreadStart(SeedingThreadStart start) noexcept
+{
+    return g_startSeedingThread.exchange(start);
+}
 
 KeyPressRequest sendKeyPressEvent(const std::shared_ptr<ICryptoProvider>& provider, std::int32_t key)
 {
@@ -116,7 +150,7 @@ KeyPressRequest sendKeyPressEvent(const std::shared_ptr<ICryptoProvider>& provid
     RandomGenerator& generator = RandomGenerator::instance();
     if (key == 0) {
         if (generator.start()) {
-            std::thread(initRandomGenerator, provider).detach();
+            startSeeding(provider);
         }
     } else {
         generator.setKeyPressed(key);

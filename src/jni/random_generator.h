@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -73,7 +74,16 @@ namespace jni
 // (the provider's initRND runs on a detached thread of its own, which stops
 // the generator when initRND returns or throws; a key 0 while a seeding runs
 // starts no second one) and any other key is delivered; then the next
-// request is returned.
+// request is returned. When the seeding thread cannot start, the generator
+// stays idle and SystemError (the system's code, the catalogue's text for a
+// lack of resources) is thrown; the next key 0 tries again.
 KeyPressRequest sendKeyPressEvent(const std::shared_ptr<ICryptoProvider>& provider, std::int32_t key);
+
+// Starts `body` on a detached thread of its own; throws (std::system_error)
+// when no thread can be started.
+using SeedingThreadStart = void (*)(std::function<void()> body);
+// Replaces how the seeding thread is started (tests make it fail); returns
+// the starter in use before.
+SeedingThreadStart setSeedingThreadStart(SeedingThreadStart start) noexcept;
 
 } // namespace jni

@@ -13,8 +13,9 @@ TEST(LibraryFolder, PointsEveryTokenMakeAtTheFolder)
     EXPECT_EQ(jni::libraryFolder(), "/opt/vendor modules");
     EXPECT_EQ(pkcs11::pkcs11Rutoken(), "/opt/vendor modules/librtpkcs11ecp.so");
     EXPECT_EQ(pkcs11::pkcs11Mskey(), "/opt/vendor modules/libpkcs11-angara.so");
-    EXPECT_EQ(pkcs11::pkcs11jcPKCS11(), "/opt/vendor modules/libjcPKCS11-2.so");
-    EXPECT_EQ(pkcs11::jckt2libPath(), "/opt/vendor modules/libjckt2.so");
+    // No JaCarta module there: it is taken from its default folder.
+    EXPECT_EQ(pkcs11::pkcs11jcPKCS11(), "/usr/lib/libjcPKCS11-2.so");
+    EXPECT_EQ(pkcs11::jckt2libPath(), "/usr/lib/libjckt2.so");
 
     // No folder: the loader searches for the Rutoken and Angara modules, the
     // JaCarta module is looked for in its default folder.

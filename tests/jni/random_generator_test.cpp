@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "cryptoprovider/core/errors.h"
 #include "provider_fixture.h"
 
 namespace
@@ -53,10 +57,7 @@ std::shared_ptr<TestProvider> providerWith(const std::shared_ptr<KeyStore>& stor
 class KeyPressSeeding : public ::testing::Test
 {
   protected:
-    void TearDown() override
-    {
-        RandomGenerator::instance().stop();
-    }
+    void TearDown() override { RandomGenerator::instance().stop(); }
 };
 
 TEST_F(KeyPressSeeding, EachKeyIsDeliveredAndTheNextCharacterAsked)
@@ -114,6 +115,33 @@ TEST_F(KeyPressSeeding, AFailingSeedingStopsTheGenerator)
     EXPECT_EQ(jni::sendKeyPressEvent(provider, 0), KeyPressRequest('q', 1));
     EXPECT_EQ(jni::sendKeyPressEvent(provider, 'Q'), KeyPressRequest(-1, 0));
     EXPECT_FALSE(RandomGenerator::instance().running());
+}
+
+// A system that has no thread to give: the generator stays idle, so later
+// key presses answer at once instead of waiting for a seeding that never
+// runs, and the next key 0 starts the seeding once threads start again.
+TEST_F(KeyPressSeeding, ASeedingThreadThatCannotStartLeavesTheGeneratorIdle)
+{
+    const auto store = std::make_shared<SeedingStore>();
+    const auto provider = providerWith(store);
+    const jni::SeedingThreadStart previous = jni::setSeedingThreadStart([](std::function<void()>) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    try {
+        jni::sendKeyPressEvent(provider, 0);
+        ADD_FAILURE() << "no error";
+    } catch (const SystemError& e) {
+        EXPECT_EQ(e.code(), static_cast<std::uint32_t>(EAGAIN));
+        EXPECT_STREQ(e.what(), cp::localization.get("CP-017001"));
+    }
+    EXPECT_FALSE(RandomGenerator::instance().running());
+    EXPECT_EQ(jni::sendKeyPressEvent(provider, 'Q'), KeyPressRequest(-1, 0));
+
+    jni::setSeedingThreadStart(previous);
+    EXPECT_EQ(jni::sendKeyPressEvent(provider, 0), KeyPressRequest('q', 1));
+    for (const int key : {'Q', 'W', 'E'})
+        jni::sendKeyPressEvent(provider, key);
+    EXPECT_EQ(store->received, (std::vector<int>{'Q', 'W', 'E'}));
 }
 
 TEST_F(KeyPressSeeding, StoresWithoutSeedingAnswerNothingRequested)

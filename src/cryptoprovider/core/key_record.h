@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "x509/algorithms.h"
 #include "x509/x509.h"
@@ -43,8 +45,10 @@ class KeyRecord
     void setAlgParamsOid(std::string_view oid) { m_algParamsOid = oid; }
     const std::string& cryptoType() const noexcept { return m_cryptoType; }
     void setCryptoType(std::string_view cryptoType) { m_cryptoType = cryptoType; }
-    const X509& x509() const noexcept { return m_x509; }
-    void setX509(const X509& x509) { m_x509 = x509; }
+    // The certificate may be replaced while other threads read it (a
+    // session's threads share its key records): both take a lock.
+    X509 x509() const { return m_x509.get(); }
+    void setX509(const X509& x509) { m_x509.set(x509); }
     bool hasPassword() const noexcept { return m_hasPassword; }
     void setHasPassword(bool hasPassword) noexcept { m_hasPassword = hasPassword; }
     // False for keys of other software and keys taken from certificates.
@@ -56,6 +60,37 @@ class KeyRecord
     KeyRecord& operator=(const KeyRecord&) = default;
 
   private:
+    // A certificate read and replaced under its own lock; copying a record
+    // copies the value under the lock of the copied one.
+    class GuardedCertificate
+    {
+      public:
+        explicit GuardedCertificate(const X509& value) : m_value(value) {}
+        GuardedCertificate(const GuardedCertificate& other) : m_value(other.get()) {}
+        GuardedCertificate& operator=(const GuardedCertificate& other)
+        {
+            if (this != &other) {
+                set(other.get());
+            }
+            return *this;
+        }
+        X509 get() const
+        {
+            std::lock_guard lock(m_mutex);
+            return m_value;
+        }
+        void set(const X509& value)
+        {
+            X509 copy(value);
+            std::lock_guard lock(m_mutex);
+            m_value = std::move(copy);
+        }
+
+      private:
+        mutable std::mutex m_mutex;
+        X509 m_value;
+    };
+
     std::string m_alias;
     std::uint16_t m_systemId = 0;
     std::uint64_t m_externalId = 0;
@@ -64,7 +99,7 @@ class KeyRecord
     AlgorithmId m_digestAlgorithm;
     std::string m_algParamsOid;
     std::string m_cryptoType;
-    X509 m_x509;
+    GuardedCertificate m_x509;
     bool m_hasPassword = true;
     bool m_isChangeable = true;
 };

@@ -89,6 +89,17 @@ void SCardProvider::disconnect() noexcept
 
 void SCardProvider::release() noexcept
 {
+    // A provider that is not connected holds a context only; releasing it
+    // changes the client library's context list, so it waits for the turn
+    // (at most the response timeout) while another thread is connected.
+    std::unique_lock<pcsc::Turn> contextTurn;
+    if (m_connection && !m_turn.owns_lock()) {
+        contextTurn = std::unique_lock(pcsc::connectionTurn(), std::defer_lock);
+        if (!contextTurn.try_lock_for(responseTimeout())) {
+            bs::Logger("SCardProvider::release")
+                .error("another connection kept its turn beyond the response timeout");
+        }
+    }
     m_connection.reset();
     if (m_turn.owns_lock()) {
         m_turn.unlock();
@@ -210,8 +221,9 @@ apdu::Response SCardProvider::transmit(const std::vector<unsigned char>& request
     const std::size_t length = rv == SCARD_S_SUCCESS ? std::min<DWORD>(exchange->length, RECEIVE_BUFFER) : 0;
     if (rv == SCARD_S_SUCCESS && length < 2) {
         // The card answered, but without a status word: a device fault.
-        bs::logAndThrow(log, DeviceError(0, cp::localization.get("CP-008027") + std::string(": an answer of ") +
-                                                std::to_string(length) + " bytes without a status word"));
+        bs::logAndThrow(log,
+                        DeviceError(0, cp::localization.get("CP-008027") + std::string(": an answer of ") +
+                                           std::to_string(length) + " bytes without a status word"));
     }
     std::vector<unsigned char> answer(exchange->received.begin(),
                                       exchange->received.begin() + static_cast<std::ptrdiff_t>(length));

@@ -92,7 +92,8 @@ class SCardProvider
     LONG callBounded(std::function<LONG(pcsc::Connection&)> call);
 
     // Leaves the card (unless a call that overran holds it), then lets the
-    // next connection have its turn.
+    // next connection have its turn. A provider holding a context only
+    // releases it in its turn as well.
     void release() noexcept;
 
     // The connections' turn (pcsc::connectionTurn), held while connected.

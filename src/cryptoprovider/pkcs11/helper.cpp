@@ -71,11 +71,41 @@ CK_MECHANISM_TYPE keyPairGenAlgorithm(const AlgorithmId& alg)
 namespace
 {
 
-// Whether a failed C_CreateObject refused the template itself (an attribute
-// the token does not know or take), rather than failing on the device.
-bool refusesTemplate(std::uint32_t rv)
+// Whether a failed first attempt to store a certificate is the import's own
+// error: the device (or the module, beyond recovery: CKR_GENERAL_ERROR), the
+// session, the token's presence, the login or memory failed, which storing it
+// without a category would not mend. Any other failure may be the token
+// refusing the category, in whatever words.
+bool keepsImportError(std::uint32_t rv)
 {
-    return rv == CKR_ATTRIBUTE_TYPE_INVALID || rv == CKR_ATTRIBUTE_VALUE_INVALID || rv == CKR_TEMPLATE_INCONSISTENT;
+    switch (rv) {
+    case CKR_HOST_MEMORY:
+    case CKR_GENERAL_ERROR:
+    case CKR_DEVICE_ERROR:
+    case CKR_DEVICE_MEMORY:
+    case CKR_DEVICE_REMOVED:
+    case CKR_SESSION_CLOSED:
+    case CKR_SESSION_COUNT:
+    case CKR_SESSION_HANDLE_INVALID:
+    case CKR_SESSION_PARALLEL_NOT_SUPPORTED:
+    case CKR_SESSION_READ_ONLY:
+    case CKR_SESSION_EXISTS:
+    case CKR_SESSION_READ_ONLY_EXISTS:
+    case CKR_SESSION_READ_WRITE_SO_EXISTS:
+    case CKR_TOKEN_NOT_PRESENT:
+    case CKR_TOKEN_NOT_RECOGNIZED:
+    case CKR_PIN_INCORRECT:
+    case CKR_PIN_EXPIRED:
+    case CKR_USER_ALREADY_LOGGED_IN:
+    case CKR_USER_NOT_LOGGED_IN:
+    case CKR_USER_PIN_NOT_INITIALIZED:
+    case CKR_USER_TYPE_INVALID:
+    case CKR_USER_ANOTHER_ALREADY_LOGGED_IN:
+    case CKR_USER_TOO_MANY_TYPES:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // The module, after the slot list was read once in Rescan mode.
@@ -533,19 +563,24 @@ CK_OBJECT_HANDLE Helper::importCertificate(const bytes& id, std::string_view lab
         attribute(CKA_CERTIFICATE_TYPE, x509Type),
         attribute(CKA_CERTIFICATE_CATEGORY, category),
     };
+    // Some tokens know no certificate categories and refuse the template,
+    // each with its own return value: the certificate is stored without one.
+    // The failures keepsImportError names stay the import's, as do those
+    // mapped to their own classes (a blocked PIN, a token not present, a
+    // device out of order, a PIN of the wrong length).
     try {
         return createObject(pattern);
     } catch (const Exception& error) {
-        // Some tokens know no certificate categories: they refuse the
-        // template, and the certificate is stored without one. Any other
-        // failure (a device error, a token pulled out) is the import's: a
-        // certificate stored without its category would not be found again.
-        if (!refusesTemplate(error.code()))
+        if (keepsImportError(error.code()))
             throw;
         log.warning(error.name());
-        pattern.pop_back();
-        return createObject(pattern);
+    } catch (const FunctionNotImplemented& error) {
+        log.warning(error.what());
+    } catch (const FunctionCanceled& error) {
+        log.warning(error.what());
     }
+    pattern.pop_back();
+    return createObject(pattern);
 }
 
 std::vector<CK_OBJECT_HANDLE> Helper::importCertificateChain(const std::vector<bytes>& certificates,

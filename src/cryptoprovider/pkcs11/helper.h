@@ -173,8 +173,10 @@ class Helper
     // Token certificates of a category; unreadable ones are skipped.
     std::vector<X509> certificateList(CertType type) const;
     // Replaces the certificates of `id` (token or session objects after
-    // `onToken`) with this one; retried without CKA_CERTIFICATE_CATEGORY when
-    // the token refuses it. Returns the new object.
+    // `onToken`) with this one; retried once without CKA_CERTIFICATE_CATEGORY
+    // after any failure but one of the device (or CKR_GENERAL_ERROR), the
+    // session, the token's presence, the login or memory, which is reported. Returns the new
+    // object.
     CK_OBJECT_HANDLE importCertificate(const bytes& id, std::string_view label, const bytes& der,
                                        CertType type, bool onToken) const;
     // Each certificate (DER or PEM) as a session object with id = its serial

@@ -1,5 +1,7 @@
 #include "cryptoprovider/pkcs11/module_paths.h"
 
+#include <sys/stat.h>
+
 #include <memory>
 #include <mutex>
 
@@ -54,6 +56,25 @@ std::string libraryIn(const std::string& folder, std::string_view name)
     return folder.empty() ? file : folder + "/" + file;
 }
 
+bool isFile(const std::string& path)
+{
+    struct stat facts {
+    };
+    return ::stat(path.c_str(), &facts) == 0 && S_ISREG(facts.st_mode);
+}
+
+// The folder the JaCarta module is taken from: the one set when it holds the
+// module (a folder of other makes' modules does not hide an installed
+// JaCarta), else the default. The companion comes from the same folder.
+std::string jacartaFolder()
+{
+    std::string set = folder(&Folders::jacarta);
+    if (set == JACARTA_DEFAULT_FOLDER || isFile(libraryIn(set, JACARTA_LIBRARY))) {
+        return set;
+    }
+    return std::string(JACARTA_DEFAULT_FOLDER);
+}
+
 } // namespace
 
 void setRutokenPkcs11EcpPath(std::string path)
@@ -86,12 +107,12 @@ std::string pkcs11Mskey()
 
 std::string pkcs11jcPKCS11()
 {
-    return libraryIn(folder(&Folders::jacarta), JACARTA_LIBRARY);
+    return libraryIn(jacartaFolder(), JACARTA_LIBRARY);
 }
 
 std::string jckt2libPath()
 {
-    return libraryIn(folder(&Folders::jacarta), JACARTA_COMPANION);
+    return libraryIn(jacartaFolder(), JACARTA_COMPANION);
 }
 
 void loadJaCartaCompanion()

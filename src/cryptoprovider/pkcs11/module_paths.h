@@ -15,11 +15,13 @@ void setRutokenPkcs11EcpPath(std::string path);
 void setMsKeyAngaraPkcs11Path(std::string path);
 // Folder of the JaCarta module and its companion library. It defaults to
 // "/usr/lib"; an empty path restores that default ("setJaCartaPkcs11Path=").
+// A folder set here is looked in first: when it holds no JaCarta module, both
+// libraries are taken from the default folder.
 void setJaCartaPkcs11Path(std::string path);
 
 // Full paths of the modules: the folder joined with "/" and the platform
 // library name ("librtpkcs11ecp.so"), or the bare library name when the
-// Rutoken or Angara folder is not set.
+// Rutoken or Angara folder is not set; the JaCarta folder as above.
 std::string pkcs11Rutoken();
 std::string pkcs11Mskey();
 std::string pkcs11jcPKCS11();

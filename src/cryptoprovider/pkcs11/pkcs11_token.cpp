@@ -107,6 +107,23 @@ template <class Step> void removePart(const bs::Logger& log, std::exception_ptr&
     }
 }
 
+// The signature algorithm of a key with the certificate's GOST public key,
+// as key records name it: the catalogue's first pairing for that public-key
+// algorithm (GOST R 34.10-2001, or 2012 with its own digest).
+// UnsupportedAlgorithm for any other key.
+AlgorithmId certificateKeyAlgorithm(const X509& certificate)
+{
+    const AlgorithmId key = certificate.signAlgorithm();
+    if (key.isGost()) {
+        for (const auto& [publicKey, sign] : PUBLIC_KEY_SIGN_ALGORITHMS) {
+            if (publicKey == key) {
+                return sign;
+            }
+        }
+    }
+    throw UnsupportedAlgorithm(key.name());
+}
+
 } // namespace
 
 // The facts of one private key object the listing works from.
@@ -577,10 +594,11 @@ bool Pkcs11Token::addFakturaKey(Keys& keys, const ObjectFacts& object)
                     continue;
                 }
                 log.debug("meta from ftcgpk object");
-                const std::string paramsOid = certificate.gost3410ParamsOid();
+                // The algorithm is the certificate's: a parameter set alone
+                // does not tell a 2001 key from a 2012-256 one.
                 auto record = std::make_shared<pkcs11::KeyRecord>(
-                    certificate.subjectName(), 0, findSignAlgorithmIdByParamsId(paramsOid), paramsOid,
-                    getGost3410AlgParams(), cryptoType(), object.id);
+                    certificate.subjectName(), 0, certificateKeyAlgorithm(certificate),
+                    certificate.gost3410ParamsOid(), getGost3410AlgParams(), cryptoType(), object.id);
                 record->setExternalId(conv::binary_to_int(certificate.serial()));
                 record->setHasPassword(false);
                 record->setIsChangeable(false);

@@ -34,6 +34,7 @@ TokenDigest::TokenDigest(std::shared_ptr<Pkcs11> module, CK_SLOT_ID slot)
 void TokenDigest::init(const AlgorithmId& digestAlgorithm, std::string_view paramsOid)
 {
     bs::Logger log("DigestPkcs11::init");
+    std::lock_guard lock(m_mutex);
     m_active = nullptr;
     if (digestAlgorithm == GOST_R_3411_1994 && paramsOid == gost3411::paramSet(true)) {
         bs::logAndThrow(log, FunctionNotImplemented());
@@ -51,6 +52,7 @@ void TokenDigest::init(const AlgorithmId& digestAlgorithm, std::string_view para
 void TokenDigest::update(const bytes& data)
 {
     bs::Logger log("DigestPkcs11::update");
+    std::lock_guard lock(m_mutex);
     if (!m_active) {
         throw DigestContextNotInitialized();
     }
@@ -67,6 +69,7 @@ void TokenDigest::update(const bytes& data)
 bytes TokenDigest::doFinal(Endian endian)
 {
     bs::Logger log("DigestPkcs11::doFinal");
+    std::lock_guard lock(m_mutex);
     if (!m_active) {
         throw DigestContextNotInitialized();
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,10 @@ namespace pkcs11
 // Life cycle: init starts a hash (dropping any unfinished one), update feeds
 // it, doFinal finishes it; after doFinal the engine is idle and can start
 // again with init. update or doFinal while idle: DigestContextNotInitialized.
+//
+// Java threads sharing a session share its engine: each step runs under the
+// engine's own lock, so steps of several threads interleave (a piece may go
+// into another thread's hash) but never use a session another step closed.
 class TokenDigest : public DigestEngine
 {
   public:
@@ -44,7 +49,8 @@ class TokenDigest : public DigestEngine
   protected:
     TokenDigest(std::shared_ptr<Pkcs11> module, CK_SLOT_ID slot);
     // The session the next hash runs in; `fresh` asks for a new one because
-    // the previous one still holds an unfinished operation.
+    // the previous one still holds an unfinished operation. Called under the
+    // engine's lock, which also guards what the override keeps.
     virtual Session& sessionForHash(bool fresh) = 0;
 
     const std::shared_ptr<Pkcs11>& module() const noexcept { return m_module; }
@@ -53,6 +59,7 @@ class TokenDigest : public DigestEngine
   private:
     std::shared_ptr<Pkcs11> m_module;
     CK_SLOT_ID m_slot;
+    std::mutex m_mutex;          // one step at a time; guards the members below and the sessions
     Session* m_active = nullptr; // the session of the hash callers may feed, or none
     bool m_busy = false;         // the last session used may still hold an unfinished hash
     bool m_gost = false;

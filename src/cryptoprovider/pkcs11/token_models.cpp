@@ -438,10 +438,13 @@ bytes CryptoTokenEP2::getChipData()
 int CryptoTokenEP2::pinTries()
 {
     bs::Logger log("CryptoTokenEP2::pinTries");
+    // The chip data cannot always be read (a card not formatted, the reader
+    // gone, the vendor module holding the card): the tries are then unknown,
+    // so a wrong PIN is still reported as one.
     bytes chipData;
     try {
         chipData = getChipData();
-    } catch (const DeviceError& error) {
+    } catch (const std::exception& error) {
         log.error(error.what());
         return UNKNOWN_PIN_TRIES;
     }

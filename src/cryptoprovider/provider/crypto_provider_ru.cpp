@@ -192,7 +192,7 @@ std::shared_ptr<KeyStore> CryptoProviderRU::initCurrentKeyStore(KeyStoreType typ
         return provider::openCspContainer(type, id, createNew);
     case KeyStoreType::HardwareDevice:
     case KeyStoreType::VelToken: {
-        keyStoreList(type);
+        // Listed by selectKeyStore before it took the process-wide lock.
         std::lock_guard lock(m_stateMutex);
         auto found = m_keyStores.find(std::string(id));
         if (found == m_keyStores.end()) {
@@ -204,24 +204,42 @@ std::shared_ptr<KeyStore> CryptoProviderRU::initCurrentKeyStore(KeyStoreType typ
     bs::logAndThrow(log, KeyStoreNotSelected());
 }
 
+std::shared_ptr<KeyStore> CryptoProviderRU::cachedKeyStore(KeyStoreType type, std::string_view id) const
+{
+    std::lock_guard lock(m_stateMutex);
+    auto found = m_keyStores.find(std::string(id));
+    return found != m_keyStores.end() && found->second->type() == type ? found->second : nullptr;
+}
+
+void CryptoProviderRU::leaveKeyStore(std::string_view id)
+{
+    std::lock_guard lock(m_stateMutex);
+    if (id != m_currentKeyStoreId) {
+        m_currentKeyAlias.clear();
+    }
+    m_currentKeyStoreId.clear();
+}
+
 void CryptoProviderRU::selectKeyStore(KeyStoreType type, std::string_view id, bool createNew)
 {
     bs::Logger log("CryptoProviderRU::selectKeyStore");
-    std::lock_guard lock(m_mutex);
     log.info("type:" + std::to_string(static_cast<std::int32_t>(type)));
     log.info(id);
-    std::shared_ptr<KeyStore> store;
-    {
-        std::lock_guard stateLock(m_stateMutex);
-        if (id != m_currentKeyStoreId) {
-            m_currentKeyAlias.clear();
-        }
-        m_currentKeyStoreId.clear();
-        auto found = m_keyStores.find(std::string(id));
-        if (found != m_keyStores.end() && found->second->type() == type) {
-            store = found->second;
+    const bool device = type == KeyStoreType::HardwareDevice || type == KeyStoreType::VelToken;
+    if (device && !cachedKeyStore(type, id)) {
+        // The walk over the readers asks every module and card; it takes no
+        // process-wide lock, so a device that is slow to answer holds up only
+        // this call. A failed listing leaves no store selected.
+        try {
+            keyStoreList(type);
+        } catch (...) {
+            leaveKeyStore(id);
+            throw;
         }
     }
+    std::lock_guard lock(m_mutex);
+    leaveKeyStore(id);
+    std::shared_ptr<KeyStore> store = cachedKeyStore(type, id);
     if (!store) {
         store = initCurrentKeyStore(type, id, createNew);
     }

@@ -93,8 +93,14 @@ class CryptoProviderRU : public ICryptoProvider
     // A trimmed alias a new or renamed key may take: valid symbols and not
     // used by another key of the selected store (KeyAliasAlreadyExist).
     void checkNewAlias(const std::string& alias);
-    // Opens (or finds by listing) the store to select; see selectKeyStore.
+    // Opens the container, or finds the device among the stores the listing
+    // of selectKeyStore cached (DeviceNotFound when it is not there).
     std::shared_ptr<KeyStore> initCurrentKeyStore(KeyStoreType type, std::string_view id, bool createNew);
+    // The first step of a selection: no store selected, and no key unless
+    // the store to select is the one selected now.
+    void leaveKeyStore(std::string_view id);
+    // The cached store of this id and type; null when there is none.
+    std::shared_ptr<KeyStore> cachedKeyStore(KeyStoreType type, std::string_view id) const;
     // The verifier of a crypto type: a token of that type (which the call
     // selects as this session's store) or the software verifier.
     std::shared_ptr<VerifySignEngine> verifySignEngine(std::string_view cryptoType);
@@ -112,6 +118,8 @@ class CryptoProviderRU : public ICryptoProvider
     // Process-wide: key-store selection, PIN changes, key listing and key
     // changes of every provider run one at a time. Not recursive: operations
     // that hold it call only the private helpers above, which never take it.
+    // The walk over the readers (every module's slot scan, every card's
+    // answers) runs without it: selectKeyStore lists before taking it.
     static std::mutex m_mutex;
 
     // Guards the members below, which Java threads sharing a session may

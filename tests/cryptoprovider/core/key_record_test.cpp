@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
+#include <vector>
 
 #include "cryptoprovider/core/errors.h"
 #include "gost_algorithms.h"
@@ -86,6 +88,39 @@ TEST(KeyRecord, CheckRejectsInOrder)
         SCOPED_TRACE(c.name);
         c.expect(KeyRecord(c.alias, c.algorithm, c.params, "rutoken_2", X509()));
     }
+}
+
+// A record that can be copied, as the back ends' records are.
+struct CopyableRecord : KeyRecord {
+    using KeyRecord::KeyRecord;
+    CopyableRecord(const CopyableRecord&) = default;
+};
+
+// A session's threads share its key records: one signs and stores the
+// certificate it found (or an import replaces it) while others read it or
+// copy the record. Each reader sees one certificate whole.
+TEST(KeyRecord, CertificateReplacedWhileOtherThreadsReadIt)
+{
+    const X509 first(bytes{0x01}, bytes(300, 0x11));
+    const X509 second(bytes{0x02}, bytes(700, 0x22));
+    CopyableRecord record("key", GOST256, "1.2.643.2.2.35.1", "rutoken_2", first);
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        for (int i = 0; i < 2000; ++i)
+            record.setX509(i % 2 ? first : second);
+    });
+    std::vector<int> torn(2, 0);
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                const X509 seen = t == 0 ? record.x509() : CopyableRecord(record).x509();
+                torn[t] += seen != first && seen != second;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(torn, std::vector<int>(2, 0));
 }
 
 } // namespace

@@ -200,4 +200,29 @@ TEST(ConnectionTurns, ThreadsConnectingAndExchangingAtOnceAllSucceed)
     EXPECT_EQ(done, 160);
 }
 
+// A provider that lists readers holds a context and no card. Releasing that
+// context changes the client library's context list as well, which crashed
+// the JVM while another thread left its card (threads of one session walking
+// the readers while one selects the confirmation token): it waits for the
+// turn too.
+TEST(ConnectionTurns, ReleasingAContextWaitsForAnotherThreadsConnection)
+{
+    std::optional<SCardProvider> lister(std::in_place);
+    EXPECT_FALSE(lister->listReaders().empty());
+    std::atomic<bool> connected{false};
+    std::atomic<bool> leaving{false};
+    std::thread holder([&] {
+        SCardProvider provider(T1_READER);
+        connected = true;
+        std::this_thread::sleep_for(300ms);
+        leaving = true;
+    });
+    while (!connected) {
+        std::this_thread::sleep_for(1ms);
+    }
+    lister.reset();
+    EXPECT_TRUE(leaving) << "the context was released while another thread's provider was connected";
+    holder.join();
+}
+
 } // namespace

@@ -335,8 +335,8 @@ TEST_F(HelperTest, UnreadableLabelFailsPasswordCheckAndChange)
     const std::string before = helper->readStringAttribute(key, CKA_LABEL);
 
     // The size query and the value read of the label, each failing once.
-    for (const char* rule : {"C_GetAttributeValue nth 1 CKR_DEVICE_ERROR\n",
-                             "C_GetAttributeValue nth 2 CKR_DEVICE_ERROR\n"}) {
+    for (const char* rule :
+         {"C_GetAttributeValue nth 1 CKR_DEVICE_ERROR\n", "C_GetAttributeValue nth 2 CKR_DEVICE_ERROR\n"}) {
         SCOPED_TRACE(rule);
         writeFaults(rule);
         EXPECT_THROW(helper->verifyKeyPassword(key, WRONG_HASH, true), pkcs11::Exception);
@@ -400,21 +400,56 @@ TEST_F(HelperTest, TokenWithoutCertificateCategoriesStillStoresCertificates)
     EXPECT_EQ(helper->findCertificateByPublicKey(soft.publicKey()), der);
 }
 
-TEST_F(HelperTest, CertificateImportThatFailsOnTheDeviceStoresNothing)
+// A first attempt refused in any other words than a failure of the device,
+// the session, the token's presence, the login or memory is retried without
+// the category; those failures are the import's and store nothing.
+TEST_F(HelperTest, CertificateImportRetriesWithoutCategoryUnlessTheDeviceFailed)
 {
     auto helper = user("0A1B2C3D");
     const auto soft = gostsoft::Key::generate(gostsoft::Curve::Tc26A256);
     const bytes der = certificate(soft.subjectPublicKeyInfo(), {0x06}, "Peer");
-    const bytes id{0x08};
-    writeFaults("C_CreateObject nth 1 CKR_DEVICE_ERROR\n");
-    try {
-        helper->importCertificate(id, "Peer", der, CERT_USER, true);
-        ADD_FAILURE() << "imported while the device failed";
-    } catch (const pkcs11::Exception& error) {
-        EXPECT_EQ(error.code(), CKR_DEVICE_ERROR);
+    const auto createCalls = [&] {
+        const std::string log = callLog();
+        std::size_t count = 0;
+        for (std::size_t at = log.find("C_CreateObject"); at != std::string::npos;
+             at = log.find("C_CreateObject", at + 1))
+            ++count;
+        return count;
+    };
+    const struct {
+        CK_RV rv;
+        bool retried;
+    } cases[] = {
+        {CKR_ATTRIBUTE_READ_ONLY, true},     {CKR_FUNCTION_FAILED, true},
+        {CKR_GENERAL_ERROR, false},          {CKR_ATTRIBUTE_TYPE_INVALID, true},
+        {CKR_TEMPLATE_INCONSISTENT, true},   {CKR_FUNCTION_NOT_SUPPORTED, true},
+        {CKR_DEVICE_ERROR, false},           {CKR_DEVICE_REMOVED, false},
+        {CKR_DEVICE_MEMORY, false},          {CKR_HOST_MEMORY, false},
+        {CKR_SESSION_HANDLE_INVALID, false}, {CKR_USER_NOT_LOGGED_IN, false},
+    };
+    std::uint8_t number = 0x20;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rv));
+        const bytes id{number++};
+        writeFaults("C_CreateObject nth 1 " + std::to_string(c.rv) + "\n");
+        const std::size_t callsBefore = createCalls();
+        if (c.retried) {
+            const CK_OBJECT_HANDLE object = helper->importCertificate(id, "Peer", der, CERT_USER, true);
+            EXPECT_EQ(helper->readAttribute(object, CKA_VALUE), der);
+            EXPECT_THROW(helper->readAttribute(object, CKA_CERTIFICATE_CATEGORY), pkcs11::Exception);
+            EXPECT_EQ(createCalls() - callsBefore, 2u);
+            continue;
+        }
+        try {
+            helper->importCertificate(id, "Peer", der, CERT_USER, true);
+            ADD_FAILURE() << "imported while the first attempt failed";
+        } catch (const pkcs11::Exception& error) {
+            EXPECT_EQ(error.code(), c.rv);
+        }
+        EXPECT_EQ(createCalls() - callsBefore, 1u);
+        writeFaults("");
+        EXPECT_TRUE(helper->findObjects({pkcs11::attribute(CKA_ID, id)}).empty());
     }
-    writeFaults("");
-    EXPECT_TRUE(helper->findObjects({pkcs11::attribute(CKA_ID, id)}).empty());
 }
 
 TEST_F(HelperTest, CertificateChainsBecomeSessionObjects)

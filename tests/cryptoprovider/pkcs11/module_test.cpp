@@ -1,17 +1,22 @@
 // The module wrapper: loading and the module cache, slot lookup by serial,
 // login errors, object search limits, key generation on a full token,
-// and two tokens of one module signing from two threads at once.
+// two tokens of one module signing from two threads at once, and one token
+// digest engine driven from several threads.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <string>
 #include <thread>
 #include <typeinfo>
+#include <vector>
 
 #include "cryptoprovider/core/errors.h"
+#include "cryptoprovider/pkcs11/module_paths.h"
 #include "cryptoprovider/pkcs11/session.h"
+#include "cryptoprovider/pkcs11/token_engines.h"
 #include "token_lab.h"
 #include "x509/algorithms.h"
 #include "x509/gost_signature.h"
@@ -68,6 +73,31 @@ TEST(EnsureSuccess, MapsReturnValuesToCatalogueExceptions)
         EXPECT_STREQ(e.errorCode(), "CP-017055");
         EXPECT_STREQ(e.name(), "UNKNOWN");
     }
+}
+
+// ---- where the modules are looked for ----
+
+// The JaCarta module is looked for in the folder set first and in its
+// default folder after, so a folder holding only the Rutoken modules does not
+// hide an installed JaCarta; its companion comes from the same folder.
+TEST(ModulePaths, JaCartaModuleInTheFolderSetElseInTheDefault)
+{
+    gostsoft::TempDir folder;
+    const std::string path = folder.path().string();
+    gostsoft::writeFile(folder.file("librtpkcs11ecp.so"), "");
+    pkcs11::setRutokenPkcs11EcpPath(path);
+    pkcs11::setJaCartaPkcs11Path(path);
+    EXPECT_EQ(pkcs11::pkcs11Rutoken(), path + "/librtpkcs11ecp.so");
+    EXPECT_EQ(pkcs11::pkcs11jcPKCS11(), "/usr/lib/libjcPKCS11-2.so");
+    EXPECT_EQ(pkcs11::jckt2libPath(), "/usr/lib/libjckt2.so");
+
+    gostsoft::writeFile(folder.file("libjcPKCS11-2.so"), "");
+    EXPECT_EQ(pkcs11::pkcs11jcPKCS11(), path + "/libjcPKCS11-2.so");
+    EXPECT_EQ(pkcs11::jckt2libPath(), path + "/libjckt2.so");
+
+    pkcs11::setRutokenPkcs11EcpPath("");
+    pkcs11::setJaCartaPkcs11Path("");
+    EXPECT_EQ(pkcs11::pkcs11jcPKCS11(), "/usr/lib/libjcPKCS11-2.so");
 }
 
 // ---- loading and the cache ----
@@ -344,6 +374,50 @@ TEST_F(ModuleTest, TwoTokensOfOneModuleSignFromTwoThreads)
         EXPECT_FALSE(opensslVerifies(m_dir, "other" + std::to_string(i), publicKeys[1 - i], paramSet, digest,
                                      tokenOrder));
     }
+}
+
+// ---- one token digest engine, several threads ----
+
+// Java threads sharing a session share its digest engine: they start, feed
+// and finish hashes at once. Their calls may interleave (a piece may land in
+// another thread's hash, a finish may find the hash already finished), but
+// each call ends in a digest or DigestContextNotInitialized, never on a
+// session another call closed; a hash run alone afterwards is right.
+TEST_F(ModuleTest, OneTokenDigestEngineUsedFromSeveralThreads)
+{
+    addDevice("rutoken-ecp-2", "0A1B2C3D");
+    module();
+    pkcs11::DigestPkcs11 engine(modulePath("rutoken"), slotOf("0A1B2C3D"), SessionMode::Public);
+    const bytes data = text("payment order");
+    const bytes expected = gostsoft::streebog(data, 256);
+    constexpr int THREADS = 3;
+    std::vector<std::string> failures(THREADS);
+    auto work = [&](int i) {
+        for (int round = 0; round < 150; ++round) {
+            try {
+                engine.init(GOST_R_3411_2012_256, "");
+                engine.update(data);
+                engine.update({});
+                engine.doFinal(Endian::Big);
+            } catch (const DigestContextNotInitialized&) {
+                // another thread finished or replaced this hash
+            } catch (const std::exception& e) {
+                failures[i] = e.what();
+                return;
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < THREADS; ++i)
+        threads.emplace_back(work, i);
+    for (auto& thread : threads)
+        thread.join();
+    for (int i = 0; i < THREADS; ++i)
+        EXPECT_EQ(failures[i], "") << "thread " << i;
+
+    engine.init(GOST_R_3411_2012_256, "");
+    engine.update(data);
+    EXPECT_EQ(engine.doFinal(Endian::Big), expected);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // tries, password bytes, mechanisms, RSA keys on Rutoken and the MS_KEY K
 // Cyrillic passwords.
 #include <gtest/gtest.h>
+#include <winscard.h>
 
 #include <cstring>
 #include <functional>
@@ -132,12 +133,31 @@ TEST_F(TokenModels, PinTriesAsEachMakeReportsThem)
     }
 }
 
-TEST_F(TokenModels, JaCartaTriesAreUnknownWhenTheCardIsNotFormatted)
+// The tries are unknown (16) whenever the chip data cannot be read: a card
+// not formatted, or a card another program (the vendor module) holds for
+// itself, where the reader answers with a sharing violation.
+TEST_F(TokenModels, JaCartaTriesAreUnknownWhenTheChipDataCannotBeRead)
 {
     CryptoTokenEP2 store(JACARTA_READER);
     setFacts(JACARTA_SERIAL, "card.formatted=0");
     EXPECT_THROW(store.getChipData(), DeviceError);
     EXPECT_EQ(store.pinTries(), 16);
+    setFacts(JACARTA_SERIAL, "card.formatted=1");
+    const int tries = store.pinTries();
+    ASSERT_NE(tries, 16);
+
+    SCARDCONTEXT context = 0;
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+    SCARDHANDLE card = 0;
+    DWORD protocol = 0;
+    ASSERT_EQ(SCardConnect(context, JACARTA_READER, SCARD_SHARE_EXCLUSIVE,
+                           SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol),
+              SCARD_S_SUCCESS);
+    EXPECT_THROW(store.getChipData(), ScardException);
+    EXPECT_EQ(store.pinTries(), 16);
+    SCardDisconnect(card, SCARD_LEAVE_CARD);
+    SCardReleaseContext(context);
+    EXPECT_EQ(store.pinTries(), tries);
 }
 
 TEST_F(TokenModels, PasswordBytesPerMake)
@@ -276,8 +296,8 @@ TEST_F(TokenModels, RutokenRsaKeyFailingAfterGenerationLeavesNothing)
     store.setPin(PIN);
     const std::size_t before = keyObjects();
     // The record write, and the listing's object search after it.
-    for (const char* rule : {"C_SetAttributeValue nth 2 CKR_DEVICE_ERROR\n",
-                             "C_FindObjectsInit nth 4 CKR_DEVICE_ERROR\n"}) {
+    for (const char* rule :
+         {"C_SetAttributeValue nth 2 CKR_DEVICE_ERROR\n", "C_FindObjectsInit nth 4 CKR_DEVICE_ERROR\n"}) {
         SCOPED_TRACE(rule);
         gostsoft::writeFile(faults, gostsoft::Bytes(rule, rule + std::strlen(rule)));
         EXPECT_THROW(store.createNewRsaKey("rsa", 0, L"pw", 512), pkcs11::Exception);

@@ -68,6 +68,26 @@ class StoreLab : public tokenlab::TokenLab
         }
         return found;
     }
+    // CKA_VALUE of the public key object with this CKA_ID; empty when none.
+    bytes publicValue(const bytes& id) const
+    {
+        for (const auto& object : objectsOfClass(CKO_PUBLIC_KEY)) {
+            if (object.get(LAB_CKA_ID) == id)
+                return object.get(LAB_CKA_VALUE);
+        }
+        return {};
+    }
+    // A Faktura data object ("ftcgpk") with this value.
+    void addFakturaObject(const bytes& value)
+    {
+        devices().update(SERIAL, [&](labdev::Device& device) {
+            device.addObject({{LAB_CKA_CLASS, pkcs11::DATA_VALUE},
+                              {CKA_TOKEN, {1}},
+                              {CKA_PRIVATE, {0}},
+                              {LAB_CKA_LABEL, pkcs11::FAKTURA_LABEL},
+                              {LAB_CKA_VALUE, value}});
+        });
+    }
 
     // CKA_IDs of the token's private keys, in object order.
     std::vector<bytes> privateKeyIds() const

@@ -50,6 +50,42 @@ bytes nameDer(std::string_view commonName)
                                                                                   commonName.end()))}))));
 }
 
+// The contents of a certificate (the bytes inside its outer SEQUENCE) over
+// `spki`, with a signature of zeros.
+bytes certificateContent(const bytes& serial, std::string_view issuer, std::string_view subject,
+                         const bytes& spki)
+{
+    const bytes tbs =
+        derElement(0x30, derConcat({bytes{0xA0, 0x03, 0x02, 0x01, 0x02}, derElement(0x02, serial),
+                                    derElement(0x30, derOid("1.2.643.7.1.1.3.2")), nameDer(issuer),
+                                    derElement(0x30, derConcat({derElement(0x17, cp1251("250101000000Z")),
+                                                                derElement(0x17, cp1251("350101000000Z"))})),
+                                    nameDer(subject), spki}));
+    return derConcat({tbs, derElement(0x30, derOid("1.2.643.7.1.1.3.2")), derElement(0x03, bytes(65, 0))});
+}
+
+// The CKA_VALUE of a Faktura data object: four bytes, then the contents of a
+// certificate (serial 12 34) over `spki`.
+bytes fakturaObjectValue(const bytes& spki, std::string_view subject = "Faktura User")
+{
+    bytes value{0, 0, 0, 0};
+    const bytes content = certificateContent({0x12, 0x34}, "Test CA", subject, spki);
+    value.insert(value.end(), content.begin(), content.end());
+    return value;
+}
+
+// A GOST R 34.10-2001 SubjectPublicKeyInfo of a token's CKA_VALUE (X||Y).
+bytes gost2001Spki(const bytes& value)
+{
+    const bytes algorithm = derElement(
+        0x30, derConcat({derOid("1.2.643.2.2.19"),
+                         derElement(0x30, derConcat({derOid(CRYPTOPRO_A), derOid("1.2.643.2.2.30.1")}))}));
+    bytes bits{0x00};
+    const bytes octets = derElement(0x04, value);
+    bits.insert(bits.end(), octets.begin(), octets.end());
+    return derElement(0x30, derConcat({algorithm, derElement(0x03, bits)}));
+}
+
 using StoreTest = StoreLab;
 
 TEST_F(StoreTest, NewKeysTakeTheLowestFreeNumberAndCarryTheirRecordInTheLabel)
@@ -257,9 +293,9 @@ TEST_F(StoreTest, RsaCmsSignaturesVerifyWithOpenssl)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].signerInfos().at(0).digestAlgorithmId(), SHA_256);
     gostsoft::TempDir dir;
-    const auto r = gostsoft::opensslVerify(dir, "rsa", spki, gostsoft::sha256(attributes.derEncoding()),
-                                           messages[0].signerInfos().at(0).signature(pkcs7::Format::SerialOnly),
-                                           "-pkeyopt digest:sha256");
+    const auto r = gostsoft::opensslVerify(
+        dir, "rsa", spki, gostsoft::sha256(attributes.derEncoding()),
+        messages[0].signerInfos().at(0).signature(pkcs7::Format::SerialOnly), "-pkeyopt digest:sha256");
     EXPECT_NE(r.output.find("Signature Verified Successfully"), std::string::npos) << r.output;
 }
 
@@ -280,36 +316,12 @@ TEST_F(StoreTest, ListsOlderRecordsFakturaKeysAndKeysOfOtherSoftware)
 
     // Faktura: the certificate of the key in an "ftcgpk" data object.
     create("faktura", L"pw");
-    const bytes tokenValue = [&] {
-        for (const auto& object : objectsOfClass(CKO_PUBLIC_KEY)) {
-            if (object.get(LAB_CKA_ID) == bytes{1, 2})
-                return object.get(LAB_CKA_VALUE);
-        }
-        return bytes();
-    }();
-    const bytes tbs =
-        derElement(0x30, derConcat({bytes{0xA0, 0x03, 0x02, 0x01, 0x02}, derElement(0x02, {0x12, 0x34}),
-                                    derElement(0x30, derOid("1.2.643.7.1.1.3.2")), nameDer("Test CA"),
-                                    derElement(0x30, derConcat({derElement(0x17, cp1251("250101000000Z")),
-                                                                derElement(0x17, cp1251("350101000000Z"))})),
-                                    nameDer("Faktura User"), tokenlab::gostSpki(tokenValue, CRYPTOPRO_A)}));
-    bytes sigBits(65, 0);
-    const bytes certificateContent =
-        derConcat({tbs, derElement(0x30, derOid("1.2.643.7.1.1.3.2")), derElement(0x03, sigBits)});
-    bytes fakturaValue{0, 0, 0, 0};
-    fakturaValue.insert(fakturaValue.end(), certificateContent.begin(), certificateContent.end());
+    const bytes fakturaValue = fakturaObjectValue(tokenlab::gostSpki(publicValue({1, 2}), CRYPTOPRO_A));
     setLabel({1, 2}, pkcs11::FAKTURA_LABEL);
-    devices().update(SERIAL, [&](labdev::Device& device) {
-        // A short object and one of another key come first: both are passed over.
-        for (const bytes& value :
-             {bytes{1, 2, 3, 4}, bytes(fakturaValue.begin(), fakturaValue.end() - 80), fakturaValue}) {
-            device.addObject({{LAB_CKA_CLASS, pkcs11::DATA_VALUE},
-                              {CKA_TOKEN, {1}},
-                              {CKA_PRIVATE, {0}},
-                              {LAB_CKA_LABEL, pkcs11::FAKTURA_LABEL},
-                              {LAB_CKA_VALUE, value}});
-        }
-    });
+    // A short object and one of another key come first: both are passed over.
+    for (const bytes& value :
+         {bytes{1, 2, 3, 4}, bytes(fakturaValue.begin(), fakturaValue.end() - 80), fakturaValue})
+        addFakturaObject(value);
 
     // Other software: named by its subject, its label, or its id alone.
     for (const char* alias : {"by subject", "by label", "by id"})
@@ -360,19 +372,53 @@ TEST_F(StoreTest, ListsOlderRecordsFakturaKeysAndKeysOfOtherSoftware)
     }
 }
 
+// A Faktura key takes its algorithm from its certificate: a GOST R 34.10-2001
+// certificate makes a 2001 key, hashed with GOST R 34.11-94, even though its
+// parameter set also serves 2012-256 keys. (A token signs 2012 keys only, so
+// such a key is listed but refused for signing.)
+TEST_F(StoreTest, FakturaKeysTakeTheirAlgorithmFromTheCertificate)
+{
+    const struct {
+        const char* name;
+        bool gost2001;
+        AlgorithmId signAlgorithm;
+        AlgorithmId digestAlgorithm;
+    } cases[] = {
+        {"2012-256", false, GOST256, GOST_R_3411_2012_256},
+        {"2001", true, GOST_R_3410_2001, GOST_R_3411_1994},
+    };
+    std::uint8_t number = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto made = create(std::string("faktura ") + c.name, L"pw");
+        const bytes id = pkcs11::key(made)->keyId();
+        ASSERT_EQ(id, (bytes{1, number++}));
+        const bytes value = publicValue(id);
+        addFakturaObject(fakturaObjectValue(
+            c.gost2001 ? gost2001Spki(value) : tokenlab::gostSpki(value, CRYPTOPRO_A), c.name));
+        setLabel(id, pkcs11::FAKTURA_LABEL);
+
+        const auto fresh = makeStore();
+        fresh->setPin(PIN);
+        const auto keys = fresh->getKeysList();
+        ASSERT_EQ(keys.count(c.name), 1u);
+        const auto key = keys.at(c.name);
+        EXPECT_EQ(key->signAlgorithm(), c.signAlgorithm);
+        EXPECT_EQ(key->digestAlgorithm(), c.digestAlgorithm);
+        EXPECT_EQ(key->algParamsOid(), CRYPTOPRO_A);
+        if (c.gost2001)
+            EXPECT_THROW(fresh->rawSign(key, {bytes{1}}, false, {}), UnsupportedAlgorithm);
+        else
+            EXPECT_EQ(fresh->rawSign(key, {bytes{1}}, false, {}).at(0).size(), 64u);
+    }
+}
+
 TEST_F(StoreTest, CertificatesOfKeysAndAuthorities)
 {
     const auto key = create("with certificate");
     gostsoft::TempDir dir;
     const bytes spki = store->getSubjectPublicKeyInfo(key).derEncoding();
-    const bytes tbs =
-        derElement(0x30, derConcat({bytes{0xA0, 0x03, 0x02, 0x01, 0x02}, derElement(0x02, {0x05}),
-                                    derElement(0x30, derOid("1.2.643.7.1.1.3.2")), nameDer("CA"),
-                                    derElement(0x30, derConcat({derElement(0x17, cp1251("250101000000Z")),
-                                                                derElement(0x17, cp1251("350101000000Z"))})),
-                                    nameDer("User"), spki}));
-    const bytes certificate = derElement(0x30, derConcat({tbs, derElement(0x30, derOid("1.2.643.7.1.1.3.2")),
-                                                          derElement(0x03, bytes(65, 0))}));
+    const bytes certificate = derElement(0x30, certificateContent({0x05}, "CA", "User", spki));
 
     EXPECT_EQ(store->importUserCertificate(key, certificate), (bytes{1, 1}));
     EXPECT_EQ(store->findCertificateByKey(key).data(), certificate);

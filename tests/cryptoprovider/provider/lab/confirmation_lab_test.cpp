@@ -1,9 +1,11 @@
 // Confirmations through the provider on the lab's confirmation token: the
 // store as the provider lists and describes it, the detached CMS message whose
 // signature openssl verifies under the device's own public key, two threads
-// confirming on one device, and a card pulled out or gone mute mid-way.
+// confirming on one device, a card pulled out or gone mute mid-way, and a
+// session selecting a mute card while other sessions go on.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -264,6 +266,37 @@ TEST_F(ConfirmationLab, MuteCardTimesOutInsteadOfHanging)
     vellab::replug(); // releases the exchange the card never answered
     SCardProvider::setResponseTimeout(defaultTimeout);
     EXPECT_FALSE(provider.confirm(digest(5), {}).empty());
+}
+
+// Selecting a store walks the readers, asking every module and card; a card
+// that does not answer holds up that selection only. Another session's
+// store and key operations, which take the process-wide lock, go on.
+TEST_F(ConfirmationLab, ASelectionWaitingForAMuteCardHoldsUpNoOtherSession)
+{
+    const auto defaultTimeout = SCardProvider::responseTimeout();
+    SCardProvider::setResponseTimeout(std::chrono::seconds(5));
+    vellab::set("mute=1");
+    std::atomic<bool> selectionEnded{false};
+    std::thread selecting([&] {
+        CryptoProviderRU provider;
+        try {
+            provider.selectKeyStore(KeyStoreType::VelToken, TOKEN_ID, false);
+        } catch (const std::exception&) {
+            // the card never answered
+        }
+        selectionEnded = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the selection waits for the card now
+
+    CryptoProviderRU other;
+    other.forgetKeyStore();
+    EXPECT_THROW(other.setPin(L"12345678"), KeyStoreNotSelected);
+    EXPECT_FALSE(selectionEnded) << "the other session waited for the mute card";
+
+    vellab::set("mute=0");
+    vellab::replug(); // releases the exchange the card never answered
+    selecting.join();
+    SCardProvider::setResponseTimeout(defaultTimeout);
 }
 
 } // namespace

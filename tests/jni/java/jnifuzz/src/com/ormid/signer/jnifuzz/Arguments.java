@@ -175,7 +175,10 @@ final class Arguments {
 
     private String sessionId(Random rnd) {
         int roll = rnd.nextInt(100);
-        String live = pick(open, rnd);
+        // Half the calls go to the oldest live session, so every thread works
+        // on it at once (Java threads sharing a session); the others spread
+        // over the live ones.
+        String live = roll < 50 ? first(open) : pick(open, rnd);
         if (roll < 75 && live != null) {
             return live;
         }
@@ -184,6 +187,14 @@ final class Arguments {
             return rnd.nextBoolean() ? id : id.toLowerCase();
         }
         return hostileString(rnd);
+    }
+
+    private static String first(List<String> list) {
+        try {
+            return list.isEmpty() ? null : list.get(0);
+        } catch (IndexOutOfBoundsException e) {
+            return null; // another thread closed it meanwhile
+        }
     }
 
     private String folder(Random rnd) {

@@ -21,7 +21,8 @@ import java.util.concurrent.atomic.AtomicLong;
 
 /**
  * Calls every native method of the Java API with generated arguments from
- * several threads for a bounded time. Every call must return or raise a
+ * several threads for a bounded time; the threads share sessions (half the
+ * calls go to the oldest live one). Every call must return or raise a
  * RuntimeException whose message is a text of the library's catalogue;
  * anything else is a finding (printed with the thread's seed and call number,
  * so a run repeats with -Dormid.fuzz.seed). The JVM runs under -Xcheck:jni:
@@ -51,10 +52,13 @@ public final class JniFuzz {
         this.arguments = arguments;
         this.methods = methods;
         // The calls that select a key store, a key and log in come up more
-        // often, so that sessions get far enough for the signing calls.
+        // often, so that sessions get far enough for the signing calls; the
+        // digest steps too, so that threads sharing a session feed, start and
+        // finish its digest at once.
         for (Method m : methods) {
             int weight = switch (m.getName()) {
                 case "setKeystore", "setKey", "setPin", "setKeyPassword" -> 4;
+                case "initDigest", "initDigestByCurrentKey", "updateDigest", "finalizeDigest" -> 3;
                 default -> 1;
             };
             for (int i = 0; i < weight; ++i) {
