@@ -3,6 +3,7 @@
 #include "base/never_destroyed.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -108,6 +109,49 @@ void closeLocked(Sink& s) noexcept
     s.ownsFd = false;
 }
 
+void refuseLogFile(const std::string& path, const char* reason)
+{
+    writeAll(STDERR_FILENO, "libORMIDSignerJni: the log file " + path + " cannot be opened (" + reason +
+                                "); logging stays off\n");
+}
+
+// The log file, appended to and created owner-only. A symbolic link, a file
+// that is not a regular one, one owned by another user or one others may
+// write to is refused: another user could otherwise have the library write
+// into a file of theirs or read and forge its lines. -1 after one line on
+// stderr.
+int openLogFile(const std::string& path)
+{
+    // O_NONBLOCK: a FIFO put in the file's place must not hold the opening thread.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        const int error = errno;
+        refuseLogFile(path, error == ELOOP ? "it is a symbolic link" : std::strerror(error));
+        return -1;
+    }
+    struct stat info {
+    };
+    const char* reason = nullptr;
+    if (::fstat(fd, &info) != 0) {
+        reason = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        reason = "it is not a regular file";
+    } else if (info.st_uid != ::geteuid()) {
+        reason = "it belongs to another user";
+    } else if ((info.st_mode & S_IWOTH) != 0) {
+        reason = "others may write to it";
+    } else if (::fcntl(fd, F_SETFL, O_APPEND) != 0) {
+        reason = std::strerror(errno);
+    }
+    if (reason != nullptr) {
+        ::close(fd);
+        refuseLogFile(path, reason);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 std::optional<LogLevel> parseLogLevel(std::string_view text) noexcept
@@ -161,11 +205,8 @@ void configure(const LogSettings& settings) noexcept
     if (settings.destination == "stderr") {
         s.fd = STDERR_FILENO;
     } else {
-        const int fd = ::open(settings.destination.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        const int fd = openLogFile(settings.destination);
         if (fd < 0) {
-            const std::string line = "libORMIDSignerJni: the log file " + settings.destination +
-                                     " cannot be opened (" + std::strerror(errno) + "); logging stays off\n";
-            writeAll(STDERR_FILENO, line);
             return;
         }
         s.fd = fd;

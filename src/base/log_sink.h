@@ -54,9 +54,11 @@ namespace log_sink
 {
 
 // Opens the log as `settings` say, replacing any earlier one. A file is
-// appended to and created with mode 0600. Never throws and never fails the
-// caller: a file that cannot be opened leaves the log off and costs one line
-// on standard error; an unknown level keeps INFO and says so in the log.
+// appended to and created with mode 0600; a symbolic link, a file that is
+// not a regular one, one owned by another user or one others may write to
+// is refused. Never throws and never fails the caller: a file that cannot be
+// opened or is refused leaves the log off and costs one line on standard
+// error; an unknown level keeps INFO and says so in the log.
 void configure(const LogSettings& settings) noexcept;
 
 // Switches the log off and closes its file.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -196,6 +197,51 @@ TEST_F(LogFile, OffWritesNothing)
     EXPECT_EQ(lines(err).size(), 1u) << err;
     EXPECT_NE(err.find(m_dir + "/missing/signer.log"), std::string::npos) << err;
     EXPECT_FALSE(bs::Logger::enabled(bs::LogLevel::Error));
+}
+
+TEST_F(LogFile, RefusesLinksAndFilesOthersControl)
+{
+    const std::string target = m_dir + "/target";
+    const auto emptyFile = [](const std::string& path, mode_t mode) {
+        std::ofstream(path) << "";
+        return ::chmod(path.c_str(), mode) == 0;
+    };
+    struct Case {
+        const char* what;
+        // False when the case cannot be set up here.
+        std::function<bool()> prepare;
+        // Where nothing may be written (never the FIFO itself: reading it would wait).
+        std::string untouched;
+    };
+    const Case cases[] = {
+        {"a symbolic link to nothing", [&] { return ::symlink(target.c_str(), m_path.c_str()) == 0; },
+         target},
+        {"a link to a file of the user's",
+         [&] { return emptyFile(target, 0600) && ::symlink(target.c_str(), m_path.c_str()) == 0; }, target},
+        {"a file others may write to", [&] { return emptyFile(m_path, 0666); }, m_path},
+        {"a FIFO", [&] { return ::mkfifo(m_path.c_str(), 0600) == 0; }, target},
+        // Only root can hand a file to another user.
+        {"a file of another user",
+         [&] { return emptyFile(m_path, 0600) && ::chown(m_path.c_str(), 65534, 65534) == 0; }, m_path},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.prepare()) {
+            ::testing::internal::CaptureStderr();
+            open("DEBUG");
+            logEveryLevel();
+            const std::string err = ::testing::internal::GetCapturedStderr();
+            EXPECT_EQ(lines(err).size(), 1u) << err;
+            EXPECT_NE(err.find(m_path), std::string::npos) << err;
+            EXPECT_FALSE(bs::Logger::enabled(bs::LogLevel::Error));
+            EXPECT_EQ(readFile(c.untouched), "");
+        } else {
+            EXPECT_NE(::geteuid(), 0u) << "cannot set up the case as root";
+        }
+        bs::log_sink::close();
+        std::remove(m_path.c_str());
+        std::remove(target.c_str());
+    }
 }
 
 TEST_F(LogFile, ThreadsWriteWholeLines)
