@@ -229,6 +229,9 @@ std::string parseString(const bytes& der)
         for (std::size_t i = 0; i + 1 < content.size(); i += 2) {
             wide.push_back(static_cast<wchar_t>((content[i] << 8) | content[i + 1]));
         }
+        // Pairs are read as one character; a half without the other is
+        // shown as U+FFFD rather than failing the whole structure.
+        encoding::replaceLoneSurrogates(wide);
         return encoding::utf16_to_utf8(wide);
     }
     // The full UTF-8 rules, not the narrow check used for key aliases: text

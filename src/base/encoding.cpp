@@ -1,5 +1,7 @@
 #include "base/encoding.h"
 
+#include "base/errors.h"
+
 #include <cstdint>
 #include <map>
 
@@ -53,27 +55,81 @@ const std::map<std::uint32_t, char>& cp1251Reverse()
     return reverse;
 }
 
+bool isHighSurrogate(std::uint32_t c) noexcept
+{
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+
+bool isLowSurrogate(std::uint32_t c) noexcept
+{
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// The code point at text[i]: a surrogate pair gives one code point and moves
+// `i` to its second half. A lone surrogate, or an element beyond U+10FFFF,
+// is not text: bs::InvalidUnicodeText.
+std::uint32_t codePointAt(std::wstring_view text, std::size_t& i)
+{
+    const auto c = static_cast<std::uint32_t>(text[i]);
+    if (isHighSurrogate(c) && i + 1 < text.size()) {
+        const auto low = static_cast<std::uint32_t>(text[i + 1]);
+        if (isLowSurrogate(low)) {
+            ++i;
+            return 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        }
+    }
+    if (isHighSurrogate(c) || isLowSurrogate(c) || c > 0x10FFFF) {
+        throw bs::InvalidUnicodeText();
+    }
+    return c;
+}
+
 } // namespace
 
 std::string utf16_to_utf8(std::wstring_view text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (const wchar_t ch : text) {
-        const auto c = static_cast<std::uint32_t>(ch);
+    // Measured first, so that the result is allocated once: a PIN or password
+    // converted here leaves no partial copy behind in a reallocated buffer.
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::uint32_t c = codePointAt(text, i);
+        length += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    }
+    std::string out(length, '\0');
+    std::size_t at = 0;
+    const auto put = [&](std::uint32_t byte) { out[at++] = static_cast<char>(byte); };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::uint32_t c = codePointAt(text, i);
         if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
+            put(c);
         } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            put(0xC0 | (c >> 6));
+            put(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            put(0xE0 | (c >> 12));
+            put(0x80 | ((c >> 6) & 0x3F));
+            put(0x80 | (c & 0x3F));
+        } else {
+            put(0xF0 | (c >> 18));
+            put(0x80 | ((c >> 12) & 0x3F));
+            put(0x80 | ((c >> 6) & 0x3F));
+            put(0x80 | (c & 0x3F));
         }
-        // Code points from U+10000 on are not supported and are dropped.
     }
     return out;
+}
+
+void replaceLoneSurrogates(std::wstring& text) noexcept
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<std::uint32_t>(text[i]);
+        if (isHighSurrogate(c) && i + 1 < text.size() &&
+            isLowSurrogate(static_cast<std::uint32_t>(text[i + 1]))) {
+            ++i;
+        } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
+            text[i] = REPLACEMENT;
+        }
+    }
 }
 
 std::wstring utf8_to_utf16(std::string_view text)
@@ -111,12 +167,17 @@ std::wstring utf8_to_utf16(std::string_view text)
             out.push_back(static_cast<wchar_t>(c));
             i += 3;
         } else if ((b & 0xF8) == 0xF0) {
-            // Beyond U+FFFF: one replacement character for the whole sequence.
-            out.push_back(REPLACEMENT);
+            // Beyond U+FFFF: one code point when the sequence is whole and
+            // names one from U+10000 to U+10FFFF, else one replacement
+            // character for the whole sequence.
+            std::uint32_t c = b & 0x07u;
             ++i;
-            for (int n = 0; n < 3 && i < size && isContinuation(static_cast<unsigned char>(text[i])); ++n) {
+            int n = 0;
+            for (; n < 3 && i < size && isContinuation(static_cast<unsigned char>(text[i])); ++n) {
+                c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3Fu);
                 ++i;
             }
+            out.push_back(n == 3 && c >= 0x10000 && c <= 0x10FFFF ? static_cast<wchar_t>(c) : REPLACEMENT);
         } else {
             // A stray continuation byte or a byte that never starts a sequence.
             out.push_back(REPLACEMENT);

@@ -1,5 +1,6 @@
 // Character-set conversion between UTF-8, wide strings (one code point per
-// element, code points up to U+FFFF), CP1251 and CP866.
+// element; a string taken from Java's UTF-16 may hold surrogate pairs, two
+// elements for one code point), CP1251 and CP866.
 #pragma once
 
 #include <array>
@@ -13,12 +14,21 @@ namespace encoding
 extern const std::array<char16_t, 128> CP1251_TABLE;
 extern const std::array<char16_t, 128> CP866_TABLE;
 
-// Code points from U+10000 on are dropped.
+// Well-formed UTF-8, allocated once (no partial copy of a secret is left
+// behind). A surrogate pair is encoded as the one code point it stands for,
+// as is an element from U+10000 to U+10FFFF; a lone surrogate or an element
+// beyond U+10FFFF throws bs::InvalidUnicodeText.
 std::string utf16_to_utf8(std::wstring_view text);
 
+// Replaces each surrogate that is not part of a pair with U+FFFD, for text
+// from outside (DER strings) that must convert whatever it holds.
+void replaceLoneSurrogates(std::wstring& text) noexcept;
+
 // Decodes one- to three-byte sequences; continuation bytes are not checked,
-// and a sequence cut off by the end yields the bits gathered so far. A byte
-// that cannot start a sequence, or a four-byte sequence, gives U+FFFD.
+// and a sequence cut off by the end yields the bits gathered so far. A whole
+// four-byte sequence gives its code point when that is U+10000..U+10FFFF.
+// A byte that cannot start a sequence, or any other four-byte sequence,
+// gives U+FFFD.
 std::wstring utf8_to_utf16(std::string_view text);
 
 std::wstring cp1251_to_utf16(std::string_view text);

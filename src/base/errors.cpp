@@ -21,6 +21,8 @@ const Localization localization({
     {"BS-0014", "Ошибка получения случайных данных", "Error getting random data"},
     {"BS-0015", "Ошибка определения каталога временных файлов", "Error detecting the temporary file directory"},
     {"BS-0016", "Ошибка получения пути до временного файла", "Error getting temporary file path"},
+    {"BS-0017", "Текст содержит половину суррогатной пары UTF-16 без второй половины или код вне Юникода",
+     "Text holds half of a UTF-16 surrogate pair without the other half, or a code beyond Unicode"},
     {"BS-0100", "Доступ запрещен", "Permission denied"},
     {"BS-0101", "Файл существует", "File exists"},
     {"BS-0102", "Файл слишком большой", "File too large"},

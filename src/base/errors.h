@@ -29,6 +29,14 @@ class GetRandomError : public LookedUpError
     GetRandomError() noexcept : LookedUpError(localization, "BS-0014") {}
 };
 
+// Wide text holding a lone UTF-16 surrogate (half of a pair without the
+// other half) or an element beyond U+10FFFF, which has no UTF-8 form.
+class InvalidUnicodeText : public LookedUpError
+{
+  public:
+    InvalidUnicodeText() noexcept : LookedUpError(localization, "BS-0017") {}
+};
+
 } // namespace bs
 
 // A shared library (name or path) could not be loaded.

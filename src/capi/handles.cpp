@@ -104,8 +104,9 @@ bytes passwordBytes(std::wstring_view password)
         bs::secureZero(&text);
         bs::logAndThrow(bs::Logger("capi::handles"), InvalidPinCharacter());
     }
-    bytes pin(text.begin(), text.end());
-    pin.push_back(0);
+    // Sized once with room for the NUL: growing it would leave a copy behind.
+    bytes pin(text.size() + 1, 0);
+    std::copy(text.begin(), text.end(), pin.begin());
     bs::secureZero(&text);
     return pin;
 }

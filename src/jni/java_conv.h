@@ -28,7 +28,8 @@ namespace conv
 // The string's UTF-16 units, each widened to one character (surrogates are
 // not combined); null gives "".
 std::wstring to_wstring(JNIEnv* env, jstring text);
-// UTF-8 of to_wstring; null gives "".
+// UTF-8 of to_wstring (a surrogate pair is one four-byte character); null
+// gives "". A lone surrogate throws bs::InvalidUnicodeText.
 std::string to_string(JNIEnv* env, jstring text);
 // A new Java string with the text of the UTF-8 input (ill-formed bytes become U+FFFD).
 jni::LocalRef<jstring> to_jstring(JNIEnv* env, const std::string& text);

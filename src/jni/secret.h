@@ -6,19 +6,21 @@
 #include <string>
 #include <string_view>
 
-#include "base/secure.h"
-#include "jni/java_conv.h"
-
 namespace jni
 {
 
 class SecretText
 {
   public:
-    SecretText(JNIEnv* env, jstring text) : m_text(conv::to_wstring(env, text)) {}
+    // The characters are copied straight from the Java string into this
+    // object's own buffer (GetStringRegion, a few at a time through a small
+    // wiped buffer), so no copy is left that the library cannot wipe. Each
+    // UTF-16 unit is one character (surrogates are not combined); null gives
+    // an empty text.
+    SecretText(JNIEnv* env, jstring text);
     SecretText(const SecretText&) = delete;
     SecretText& operator=(const SecretText&) = delete;
-    ~SecretText() { bs::secureZero(&m_text); }
+    ~SecretText();
 
     std::wstring_view view() const noexcept { return m_text; }
 

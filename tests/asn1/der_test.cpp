@@ -137,6 +137,9 @@ TEST(DerDecode, ParseStringHandlesEveryCharacterSet)
         {"0C03CFF0E8", "При"},       // Windows-1251 octets converted
         {"1403CFF0E8", "При"},       // any tag is taken as text
         {"13025255", "RU"},
+        // A surrogate pair is one character; halves without their pair are U+FFFD.
+        {"1E060041D83DDE00", "A\U0001F600"},
+        {"1E06D83D0041DE00", "\uFFFDA\uFFFD"},
         {"0C00", ""},
         {"0C0CD0A1D09ED0A820E284962035", "СОШ № 5"}, // three-octet UTF-8 kept
         {"0C08506574726F7620CF", "Petrov П"},        // Windows-1251 ending in a lead-like octet

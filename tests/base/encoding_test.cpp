@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/encoding.h"
+#include "base/errors.h"
 
 namespace
 {
@@ -120,28 +121,70 @@ TEST(Encoding, Utf8AndWideAgreeWithIconvOverTheBasicPlane)
 
 TEST(Encoding, Utf8EdgeCases)
 {
-    // Beyond U+FFFF is not supported.
-    EXPECT_EQ(encoding::utf16_to_utf8(L"\U0001F600"), "");
-    EXPECT_EQ(encoding::utf16_to_utf8(L"a\U0001F600b"), "ab");
-
     struct Case {
         std::string_view utf8;
         std::wstring wide;
     };
     const Case cases[] = {
-        {"\xD0", L"\u0400"},                 // cut off: bits gathered so far
-        {"\xE2\x82", L"\u2080"},             // cut off after one continuation byte
-        {"\xE2", L"\u2000"},                 //
-        {"\xD0\x41", L"\u0401"},             // continuation bits not checked
-        {"a\x80z", L"a\uFFFDz"},             // stray continuation byte
-        {"a\xF0\x9F\x98\x80z", L"a\uFFFDz"}, // four-byte sequence
-        {"\xF0\x9F", L"\uFFFD"},             // cut-off four-byte sequence
-        {"\xFF\xFE", L"\uFFFD\uFFFD"},       // never a lead byte
+        {"\xD0", L"\u0400"},                     // cut off: bits gathered so far
+        {"\xE2\x82", L"\u2080"},                 // cut off after one continuation byte
+        {"\xE2", L"\u2000"},                     //
+        {"\xD0\x41", L"\u0401"},                 // continuation bits not checked
+        {"a\x80z", L"a\uFFFDz"},                 // stray continuation byte
+        {"a\xF0\x9F\x98\x80z", L"a\U0001F600z"}, // four-byte sequence
+        {"\xF0\x9F", L"\uFFFD"},                 // cut-off four-byte sequence
+        {"\xF0\x9F\x98z", L"\uFFFDz"},           //
+        {"\xF4\x90\x80\x80", L"\uFFFD"},         // beyond U+10FFFF
+        {"\xF0\x8F\xBF\xBF", L"\uFFFD"},         // overlong: not above U+FFFF
+        {"\xFF\xFE", L"\uFFFD\uFFFD"},           // never a lead byte
         {std::string_view("a\0b", 3), std::wstring(L"a\0b", 3)},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(encoding::utf8_to_utf16(c.utf8), c.wide) << c.utf8;
     }
+}
+
+TEST(Encoding, BeyondTheBasicPlaneAgreesWithIconv)
+{
+    // Code points from U+10000 on, as one element each and as the surrogate
+    // pairs of a Java string: the same UTF-8 as iconv's.
+    std::wstring points;
+    std::wstring pairs;
+    for (char32_t c = 0x10000; c <= 0x10FFFF; c += 0xFFF) {
+        points.push_back(static_cast<wchar_t>(c));
+        pairs.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+        pairs.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    }
+    points += L"\U0010FFFF";
+    pairs += L"\xDBFF\xDFFF";
+    const auto utf8 = iconvConvert("UTF-32LE", "UTF-8", fromWide(points));
+    ASSERT_TRUE(utf8.has_value());
+    EXPECT_TRUE(encoding::utf16_to_utf8(points) == *utf8);
+    EXPECT_TRUE(encoding::utf16_to_utf8(pairs) == *utf8);
+    EXPECT_TRUE(encoding::utf8_to_utf16(*utf8) == points);
+    EXPECT_EQ(encoding::utf16_to_utf8(L"Привет \xD83D\xDE00!"), "Привет \xF0\x9F\x98\x80!");
+}
+
+TEST(Encoding, LoneSurrogatesAreNotText)
+{
+    const std::wstring lone[] = {
+        L"\xD800",       L"a\xDC00z",
+        L"ab\xDBFF",     L"\xD83D\xD83D\xDE00",
+        L"\xDE00\xD83D", std::wstring(1, 0x110000),
+    };
+    for (const std::wstring& text : lone) {
+        EXPECT_THROW(encoding::utf16_to_utf8(text), bs::InvalidUnicodeText) << text.size();
+        std::wstring replaced = text;
+        encoding::replaceLoneSurrogates(replaced);
+        if (text[0] != 0x110000) {
+            // What stays is a pair or no surrogate at all.
+            EXPECT_NO_THROW(encoding::utf16_to_utf8(replaced));
+            EXPECT_NE(replaced.find(L'\uFFFD'), std::wstring::npos);
+        }
+    }
+    std::wstring mixed = L"\xD83D\xD83D\xDE00\xDE00";
+    encoding::replaceLoneSurrogates(mixed);
+    EXPECT_EQ(mixed, L"\uFFFD\xD83D\xDE00\uFFFD");
 }
 
 TEST(Encoding, IsValidUtf8IsDeliberatelyNarrow)

@@ -58,7 +58,7 @@ bool hasCodeForm(const std::string& code, const CatalogueShape& shape)
 TEST_F(Errors, EveryCatalogueHasTheSameWellFormedCodesInBothLanguages)
 {
     const CatalogueShape shapes[] = {
-        {&bs::localization, {"BS-"}, 4, 28},
+        {&bs::localization, {"BS-"}, 4, 29},
         {&asn1::localization, {"ASN1-"}, 6, 2},
         {&x509::localization, {"X509-", "x509-"}, 6, 11},
         {&pkcs::localization, {"PKCS-"}, 6, 14},
@@ -216,6 +216,7 @@ std::vector<ClassCase> classesWithFixedTexts()
         {"capi::NoCertificate", maker<capi::NoCertificate>(), &capi::localization, "CAPI-000006"},
         {"capi::NoObject", maker<capi::NoObject>(), &capi::localization, "CAPI-000007"},
         {"bs::GetRandomError", maker<bs::GetRandomError>(), &bs::localization, "BS-0014"},
+        {"bs::InvalidUnicodeText", maker<bs::InvalidUnicodeText>(), &bs::localization, "BS-0017"},
     };
 }
 
