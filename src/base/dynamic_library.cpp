@@ -27,6 +27,12 @@ DynamicLibrary::DynamicLibrary(std::string_view path) : m_path(path)
         log.error("empty library name");
         throw LoadLibraryError(m_path);
     }
+    // A path with a folder in it that does not start at the root would be
+    // taken from the working directory of the process (the JVM's).
+    if (m_path.find('/') != std::string::npos && !bs::isAbsolutePath(m_path)) {
+        log.error("relative library path");
+        throw bs::RelativePath(m_path);
+    }
     m_handle = ::dlopen(m_path.c_str(), RTLD_LAZY);
     if (m_handle == nullptr) {
         const char* reason = ::dlerror();

@@ -23,6 +23,8 @@ const Localization localization({
     {"BS-0016", "Ошибка получения пути до временного файла", "Error getting temporary file path"},
     {"BS-0017", "Текст содержит половину суррогатной пары UTF-16 без второй половины или код вне Юникода",
      "Text holds half of a UTF-16 surrogate pair without the other half, or a code beyond Unicode"},
+    {"BS-0018", "Путь \"%1\" относительный: библиотеки и папки модулей задаются полным путём",
+     "Path \"%1\" is relative: libraries and module folders must be given by their full paths"},
     {"BS-0100", "Доступ запрещен", "Permission denied"},
     {"BS-0101", "Файл существует", "File exists"},
     {"BS-0102", "Файл слишком большой", "File too large"},
@@ -37,6 +39,21 @@ const Localization localization({
     {"BS-0111", "Файловая система доступна только для чтения", "Read-only file system"},
 });
 // clang-format on
+
+} // namespace bs
+
+namespace bs
+{
+
+RelativePath::RelativePath(std::string_view path)
+    : ComposedError(message(localization, "BS-0018", path), "BS-0018")
+{
+}
+
+bool isAbsolutePath(std::string_view path) noexcept
+{
+    return !path.empty() && path.front() == '/';
+}
 
 } // namespace bs
 

@@ -37,6 +37,18 @@ class InvalidUnicodeText : public LookedUpError
     InvalidUnicodeText() noexcept : LookedUpError(localization, "BS-0017") {}
 };
 
+// A library or folder named by a relative path, which would be taken from
+// the process's working directory: "BS-0018" with the path.
+class RelativePath : public ComposedError
+{
+  public:
+    explicit RelativePath(std::string_view path);
+};
+
+// Whether `path` starts at the root; "" and bare library names (no "/") are
+// not absolute.
+bool isAbsolutePath(std::string_view path) noexcept;
+
 } // namespace bs
 
 // A shared library (name or path) could not be loaded.

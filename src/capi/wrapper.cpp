@@ -4,6 +4,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "base/errors.h"
 #include "base/never_destroyed.h"
 
 namespace capi
@@ -35,6 +36,8 @@ std::string cspDirectory()
 {
     const char* value = std::getenv(CSP_DIRECTORY_VARIABLE);
     std::string directory = value != nullptr && *value != '\0' ? value : std::string(DEFAULT_CSP_DIRECTORY);
+    if (!bs::isAbsolutePath(directory))
+        throw bs::RelativePath(directory);
     if (directory.back() != '/')
         directory += '/';
     return directory;

@@ -18,7 +18,8 @@ inline constexpr std::string_view DEFAULT_CSP_DIRECTORY = "/opt/cprocsp/lib/";
 inline constexpr const char* CSP_DIRECTORY_VARIABLE = "ORMID_CSP_DIR";
 
 // The directory the CSP is loaded from: ORMID_CSP_DIR when set and not
-// empty, else DEFAULT_CSP_DIRECTORY; always ends with "/".
+// empty, else DEFAULT_CSP_DIRECTORY; always ends with "/". A relative
+// ORMID_CSP_DIR throws bs::RelativePath ("BS-0018").
 std::string cspDirectory();
 
 class Wrapper

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "base/errors.h"
 #include "cryptoprovider/pkcs11/module_paths.h"
 
 namespace jni
@@ -15,6 +16,9 @@ std::string folder;
 
 void setLibraryFolder(const std::string& value)
 {
+    if (!value.empty() && !bs::isAbsolutePath(value)) {
+        throw bs::RelativePath(value);
+    }
     {
         std::lock_guard lock(folderMutex);
         folder = value;

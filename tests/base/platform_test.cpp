@@ -6,7 +6,9 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "base/date.h"
 #include "base/dynamic_library.h"
@@ -81,6 +83,32 @@ TEST(DynamicLibrary, MissingLibraryNamesThePath)
     EXPECT_EQ(errorText<LoadLibraryError>([&] { DynamicLibrary library(embedded); }),
               bs::replace(bs::localization.get("BS-0009"), embedded).c_str());
     EXPECT_EQ(dll::makeLibraryName("rtpkcs11ecp"), "librtpkcs11ecp.so");
+}
+
+TEST(DynamicLibrary, ARelativePathIsRefusedEvenWhenTheLibraryIsThere)
+{
+    // A copy of a real library in "mods" under the working directory: a
+    // relative path would load it from there.
+    const std::string real = DynamicLibrary("libm.so.6").getPath("cos");
+    char pattern[] = "/tmp/ormid-relative-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    ASSERT_EQ(::mkdir((dir + "/mods").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink(real.c_str(), (dir + "/mods/libm.so.6").c_str()), 0);
+    char previous[4096];
+    ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(::chdir(dir.c_str()), 0);
+    const std::vector<std::string> relative = {"mods/libm.so.6", "./mods/libm.so.6",
+                                               "../" + dir.substr(5) + "/mods/libm.so.6"};
+    for (const std::string& path : relative) {
+        EXPECT_EQ(errorText<bs::RelativePath>([&] { DynamicLibrary library(path); }),
+                  bs::replace(bs::localization.get("BS-0018"), path));
+    }
+    EXPECT_NO_THROW(DynamicLibrary(dir + "/mods/libm.so.6"));
+    EXPECT_EQ(::chdir(previous), 0);
+    std::remove((dir + "/mods/libm.so.6").c_str());
+    ::rmdir((dir + "/mods").c_str());
+    ::rmdir(dir.c_str());
 }
 
 TEST(Date, Validation)

@@ -56,6 +56,12 @@ TEST(CspDirectory, TheVariableNamesTheDirectoryUnlessEmpty)
         CspDirectory slash("/srv/csp/");
         EXPECT_EQ(capi::cspDirectory(), "/srv/csp/");
     }
+    // A relative directory would be the working directory's.
+    for (const char* relative : {"csp", "./csp/", "../opt/cprocsp/lib"}) {
+        CspDirectory variable(relative);
+        EXPECT_THROW(capi::cspDirectory(), bs::RelativePath) << relative;
+        EXPECT_THROW(capi::Wrapper::instance(), bs::RelativePath) << relative;
+    }
 }
 
 TEST(CspLoader, AMissingDirectoryIsALoadErrorAtFirstUseEveryTime)

@@ -58,7 +58,7 @@ bool hasCodeForm(const std::string& code, const CatalogueShape& shape)
 TEST_F(Errors, EveryCatalogueHasTheSameWellFormedCodesInBothLanguages)
 {
     const CatalogueShape shapes[] = {
-        {&bs::localization, {"BS-"}, 4, 29},
+        {&bs::localization, {"BS-"}, 4, 30},
         {&asn1::localization, {"ASN1-"}, 6, 2},
         {&x509::localization, {"X509-", "x509-"}, 6, 11},
         {&pkcs::localization, {"PKCS-"}, 6, 14},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/errors.h"
 #include "cryptoprovider/pkcs11/module_paths.h"
 
 namespace
@@ -23,6 +24,18 @@ TEST(LibraryFolder, PointsEveryTokenMakeAtTheFolder)
     EXPECT_EQ(pkcs11::pkcs11Rutoken(), "librtpkcs11ecp.so");
     EXPECT_EQ(pkcs11::pkcs11Mskey(), "libpkcs11-angara.so");
     EXPECT_EQ(pkcs11::pkcs11jcPKCS11(), "/usr/lib/libjcPKCS11-2.so");
+}
+
+TEST(LibraryFolder, ARelativeFolderIsRefusedAndTheFolderStays)
+{
+    jni::setLibraryFolder("/opt/vendor");
+    for (const char* relative : {"mods", "./mods", "../lib", "mods/"}) {
+        EXPECT_THROW(jni::setLibraryFolder(relative), bs::RelativePath) << relative;
+        EXPECT_EQ(jni::libraryFolder(), "/opt/vendor");
+        EXPECT_EQ(pkcs11::pkcs11Rutoken(), "/opt/vendor/librtpkcs11ecp.so");
+        EXPECT_EQ(pkcs11::jckt2libPath(), "/opt/vendor/libjckt2.so");
+    }
+    jni::setLibraryFolder("");
 }
 
 } // namespace

@@ -37,8 +37,11 @@ public final class Signer {
      * make. The path is used as given and checked only when a module is loaded: a module missing there
      * fails the token operation that needs it with CP-008043.
      *
-     * @param path the folder holding the modules; "" returns to the default places (the system's
-     *        library search, and the vendor's own folder for the make that has one)
+     * @param path the folder holding the modules, a full path (starting with "/"); "" returns to the
+     *        default places (the system's library search, and the vendor's own folder for the make that
+     *        has one)
+     * @throws RuntimeException BS-0018 for a relative path, which would name a folder of whatever the
+     *         working directory is when a module is loaded; the folder in use stays as it was
      */
     public static native void setLoadLibraryFolder(String path);
 
