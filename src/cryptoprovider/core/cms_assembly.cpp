@@ -111,9 +111,15 @@ void append(bytes& out, const bytes& from, std::size_t begin, std::size_t end)
                from.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
-// The attached message with `size` content octets appended by `writeContent`.
-bytes attachContent(const bytes& detachedMessage, std::size_t contentSize,
-                    const std::function<void(bytes& out)>& writeContent)
+// An attached message in three parts: every octet before the content
+// (`prefix`), the content, and the detached message's octets from
+// `suffixBegin` to its end.
+struct AttachedLayout {
+    bytes prefix;
+    std::size_t suffixBegin;
+};
+
+AttachedLayout attachedLayout(const bytes& detachedMessage, std::size_t contentSize)
 {
     // ContentInfo { contentType, [0] SignedData { version, digestAlgorithms,
     // encapContentInfo { eContentType }, the rest } }: the encapsulated
@@ -145,26 +151,40 @@ bytes attachContent(const bytes& detachedMessage, std::size_t contentSize,
     const std::size_t contentInfoValueSize = contentType.size + explicitHeader.size() + explicitValueSize;
     const bytes contentInfoHeader = elementHeader(0x30, contentInfoValueSize);
 
+    AttachedLayout layout{{}, encap.end()};
+    append(layout.prefix, contentInfoHeader);
+    append(layout.prefix, der, contentType.offset, contentType.end());
+    append(layout.prefix, explicitHeader);
+    append(layout.prefix, signedDataHeader);
+    append(layout.prefix, der, version.offset, encap.offset);
+    append(layout.prefix, encapHeader);
+    append(layout.prefix, der, eContentType.offset, eContentType.end());
+    append(layout.prefix, explicitContentHeader);
+    append(layout.prefix, octetHeader);
+    return layout;
+}
+
+// The attached message with `size` content octets appended by `writeContent`.
+bytes attachContent(const bytes& detachedMessage, std::size_t contentSize,
+                    const std::function<void(bytes& out)>& writeContent)
+{
+    const AttachedLayout layout = attachedLayout(detachedMessage, contentSize);
     bytes out;
-    out.reserve(contentInfoHeader.size() + contentInfoValueSize);
-    append(out, contentInfoHeader);
-    append(out, der, contentType.offset, contentType.end());
-    append(out, explicitHeader);
-    append(out, signedDataHeader);
-    append(out, der, version.offset, encap.offset);
-    append(out, encapHeader);
-    append(out, der, eContentType.offset, eContentType.end());
-    append(out, explicitContentHeader);
-    append(out, octetHeader);
+    out.reserve(layout.prefix.size() + contentSize + detachedMessage.size() - layout.suffixBegin);
+    append(out, layout.prefix);
     writeContent(out);
-    append(out, der, encap.end(), signedData.end());
+    append(out, detachedMessage, layout.suffixBegin, detachedMessage.size());
     return out;
 }
 
-// The item's content, wherever it is held.
-bool contentEquals(const DataForSign& item, const bytes& other)
+// Room kept before a captured content for the octets that precede it in the
+// message: the headers and the digest algorithms (a few dozen octets).
+constexpr std::size_t CAPTURE_HEADROOM = 512;
+
+// The item's content, read through `source` when it has one.
+bool contentEquals(const DataForSign& item, const ContentSource* source, const bytes& other)
 {
-    return item.source ? item.source->equals(other) : item.data == other;
+    return source != nullptr ? source->equals(other) : item.data == other;
 }
 
 } // namespace
@@ -174,11 +194,40 @@ bytes withAttachedContent(const bytes& detachedMessage, const bytes& content)
     return attachContent(detachedMessage, content.size(), [&](bytes& out) { append(out, content); });
 }
 
-bytes withAttachedContent(const bytes& detachedMessage, const ContentSource& content)
+bytes withAttachedContent(const bytes& detachedMessage, ContentCapture& content)
 {
-    return attachContent(detachedMessage, content.size(), [&](bytes& out) {
-        content.forEachPiece([&](const bytes& piece) { append(out, piece); });
-    });
+    bytes& buffer = content.buffer();
+    const std::size_t headroom = content.headroom();
+    const std::size_t contentSize = buffer.size() - headroom;
+    const AttachedLayout layout = attachedLayout(detachedMessage, contentSize);
+    const std::size_t prefixSize = layout.prefix.size();
+    // The prefix goes just before the content and the unused room is cut off
+    // (one move of the content within the buffer, no second read).
+    if (prefixSize <= headroom) {
+        std::copy(layout.prefix.begin(), layout.prefix.end(),
+                  buffer.begin() + static_cast<std::ptrdiff_t>(headroom - prefixSize));
+        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(headroom - prefixSize));
+    } else {
+        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(headroom));
+        buffer.insert(buffer.begin(), layout.prefix.begin(), layout.prefix.end());
+    }
+    append(buffer, detachedMessage, layout.suffixBegin, detachedMessage.size());
+    return std::move(buffer);
+}
+
+const ContentSource& AttachedContents::capture(std::size_t index, const ContentSource& source)
+{
+    auto& slot = m_captures[index];
+    if (!slot) {
+        slot = std::make_unique<ContentCapture>(source, CAPTURE_HEADROOM);
+    }
+    return slot->source();
+}
+
+ContentCapture* AttachedContents::find(std::size_t index) const
+{
+    const auto found = m_captures.find(index);
+    return found != m_captures.end() ? found->second.get() : nullptr;
 }
 
 namespace conv
@@ -216,11 +265,10 @@ pkcs9::Attributes parseSignedAttributes(const std::vector<Pkcs9Attribute>& attri
     return parsed;
 }
 
-std::vector<pkcs9::Attributes> generateSignedAttributes(const std::shared_ptr<KeyStore>& store,
-                                                        const std::vector<DataForSign>& items,
-                                                        const X509& certificate,
-                                                        const AlgorithmId& digestAlgorithm,
-                                                        const bytes& signerId, bool kalvaMode)
+std::vector<pkcs9::Attributes>
+generateSignedAttributes(const std::shared_ptr<KeyStore>& store, const std::vector<DataForSign>& items,
+                         const X509& certificate, const AlgorithmId& digestAlgorithm, const bytes& signerId,
+                         bool kalvaMode, AttachedContents& attached)
 {
     bs::Logger log("generateSignedAttributes");
     if (!store) {
@@ -236,9 +284,17 @@ std::vector<pkcs9::Attributes> generateSignedAttributes(const std::shared_ptr<Ke
     const std::string paramSet = gost3411::paramSet(kalvaMode);
     std::vector<pkcs9::Attributes> result;
     result.reserve(items.size());
-    for (const DataForSign& item : items) {
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        const DataForSign& item = items[index];
+        // Content from a source that ends up in a message, or is compared
+        // with one, is read once through a capture: the digest is taken over
+        // the very bytes the message holds.
+        const ContentSource* source = item.source.get();
+        if (source != nullptr && item.attached && item.computeDigest) {
+            source = &attached.capture(index, *source);
+        }
         if (!item.existingCms.empty() && item.attached &&
-            !contentEquals(item, Pkcs7(item.existingCms, messageFormat(kalvaMode)).content())) {
+            !contentEquals(item, source, Pkcs7(item.existingCms, messageFormat(kalvaMode)).content())) {
             std::invalid_argument error(cp::localization.get("CP-011003"));
             log.error(error.what());
             throw error;
@@ -251,8 +307,8 @@ std::vector<pkcs9::Attributes> generateSignedAttributes(const std::shared_ptr<Ke
         bytes digest;
         if (!item.computeDigest) {
             digest = item.source ? item.source->materialise() : item.data;
-        } else if (item.source) {
-            digest = store->digest(*item.source, algorithm, Endian(kalvaMode), paramSet);
+        } else if (source != nullptr) {
+            digest = store->digest(*source, algorithm, Endian(kalvaMode), paramSet);
         } else {
             digest = store->digest(item.data, algorithm, Endian(kalvaMode), paramSet);
         }
@@ -273,7 +329,7 @@ std::vector<pkcs9::Attributes> generateSignedAttributes(const std::shared_ptr<Ke
 }
 
 std::vector<bytes> formCms(const std::vector<Pkcs7>& signedMessages, const std::vector<DataForSign>& items,
-                           bool kalvaMode)
+                           bool kalvaMode, const AttachedContents& attached)
 {
     std::vector<bytes> result;
     result.reserve(signedMessages.size());
@@ -293,8 +349,13 @@ std::vector<bytes> formCms(const std::vector<Pkcs7>& signedMessages, const std::
             // The content goes straight into the output, not through copies
             // in each enclosing element.
             const bytes detached = message.derEncoding(item.withCertificates);
-            result.push_back(item.source ? withAttachedContent(detached, *item.source)
-                                         : withAttachedContent(detached, item.data));
+            if (!item.source) {
+                result.push_back(withAttachedContent(detached, item.data));
+            } else if (ContentCapture* captured = attached.find(i)) {
+                result.push_back(withAttachedContent(detached, *captured));
+            } else {
+                throw std::logic_error("attached content not captured while its digest was taken");
+            }
             continue;
         }
         result.push_back(message.derEncoding(item.withCertificates));

@@ -47,3 +47,28 @@ bytes ContentSource::materialise() const
     read(0, whole);
     return whole;
 }
+
+ContentCapture::ContentCapture(const ContentSource& original, std::size_t headroom)
+    : m_original(original), m_headroom(headroom), m_buffer(headroom + original.size()),
+      m_source(original.size(), [this](std::size_t offset, std::span<std::uint8_t> into) {
+          fill(offset + into.size());
+          const auto from = m_buffer.begin() + static_cast<std::ptrdiff_t>(m_headroom + offset);
+          std::copy(from, from + static_cast<std::ptrdiff_t>(into.size()), into.begin());
+      })
+{
+}
+
+bytes& ContentCapture::buffer()
+{
+    fill(m_original.size());
+    return m_buffer;
+}
+
+void ContentCapture::fill(std::size_t end)
+{
+    if (end > m_filled) {
+        m_original.read(m_filled,
+                        std::span<std::uint8_t>(m_buffer.data() + m_headroom + m_filled, end - m_filled));
+        m_filled = end;
+    }
+}

@@ -43,3 +43,31 @@ class ContentSource
     std::size_t m_size;
     Reader m_reader;
 };
+
+// The content of `original` read at most once, byte by byte, into a buffer
+// that keeps `headroom` free bytes before it; every read through source()
+// is served from that buffer. What a digest read is then exactly what the
+// message gets, even when the original changes meanwhile (a live Java array).
+class ContentCapture
+{
+  public:
+    ContentCapture(const ContentSource& original, std::size_t headroom);
+    ContentCapture(const ContentCapture&) = delete;
+    ContentCapture& operator=(const ContentCapture&) = delete;
+
+    const ContentSource& source() const noexcept { return m_source; }
+    std::size_t headroom() const noexcept { return m_headroom; }
+    // The buffer: the headroom, then the whole content (what no read reached
+    // yet is read now). The caller may build the message in it.
+    bytes& buffer();
+
+  private:
+    // Reads the original up to `end` (an offset in the content).
+    void fill(std::size_t end);
+
+    const ContentSource& m_original;
+    std::size_t m_headroom;
+    bytes m_buffer;
+    std::size_t m_filled = 0;
+    ContentSource m_source;
+};

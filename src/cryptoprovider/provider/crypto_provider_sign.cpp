@@ -73,9 +73,10 @@ std::vector<bytes> CryptoProviderRU::cmsSign(const std::vector<DataForSign>& ite
     }
     const bytes signerId =
         certificate.empty() ? conv::int_to_binary(key->externalId()) : certificate.serial();
-    const auto attributes =
-        generateSignedAttributes(store, items, certificate, key->digestAlgorithm(), signerId, kalvaMode);
-    return formCms(store->cmsSign(key, attributes, kalvaMode), items, kalvaMode);
+    AttachedContents attached;
+    const auto attributes = generateSignedAttributes(store, items, certificate, key->digestAlgorithm(),
+                                                     signerId, kalvaMode, attached);
+    return formCms(store->cmsSign(key, attributes, kalvaMode), items, kalvaMode, attached);
 }
 
 PublicKey CryptoProviderRU::getPublicKey(bool kalvaMode)

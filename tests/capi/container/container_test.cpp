@@ -266,8 +266,9 @@ TEST_F(Containers, RsaKeysSignWithTheDigestAskedFor)
         DataForSign item;
         item.data = ORDER;
         item.shaDigestAlgorithm = c.algorithm;
+        AttachedContents none;
         const auto attributes =
-            generateSignedAttributes(store, {item}, X509(), key->digestAlgorithm(), {}, false);
+            generateSignedAttributes(store, {item}, X509(), key->digestAlgorithm(), {}, false, none);
         const SignerInfo signer = store->cmsSign(key, attributes, false).at(0).signerInfos().at(0);
         EXPECT_EQ(signer.digestAlgorithmId(), c.algorithm);
         EXPECT_TRUE(opensslAccepts(attributes.at(0).derEncoding(),

@@ -106,6 +106,7 @@ TEST(CallerAttributes, SameOidMerges)
 TEST(SignedAttributes, Gost94DigestParametersAndOrderFollowTheMode)
 {
     const auto store = std::make_shared<SoftKeyStore>();
+    AttachedContents none;
     DataForSign item;
     item.data = toBytes("abc");
     const struct {
@@ -119,7 +120,7 @@ TEST(SignedAttributes, Gost94DigestParametersAndOrderFollowTheMode)
     };
     for (const auto& c : cases) {
         const auto attributes =
-            generateSignedAttributes(store, {item}, X509(), GOST_R_3411_1994, {}, c.kalvaMode);
+            generateSignedAttributes(store, {item}, X509(), GOST_R_3411_1994, {}, c.kalvaMode, none);
         ASSERT_EQ(attributes.size(), 1u);
         EXPECT_EQ(attributes[0].getSingleValue(pkcs9::oid::MESSAGE_DIGEST), der::encode(hex(c.digest)))
             << c.kalvaMode;
@@ -128,10 +129,11 @@ TEST(SignedAttributes, Gost94DigestParametersAndOrderFollowTheMode)
     // A ready digest is taken as given.
     item.computeDigest = false;
     item.data = hex("0102");
-    EXPECT_EQ(generateSignedAttributes(store, {item}, X509(), GOST_R_3411_1994, {}, false)[0].getSingleValue(
-                  pkcs9::oid::MESSAGE_DIGEST),
-              der::encode(hex("0102")));
-    EXPECT_THROW(generateSignedAttributes(nullptr, {item}, X509(), GOST_R_3411_1994, {}, false),
+    EXPECT_EQ(
+        generateSignedAttributes(store, {item}, X509(), GOST_R_3411_1994, {}, false, none)[0].getSingleValue(
+            pkcs9::oid::MESSAGE_DIGEST),
+        der::encode(hex("0102")));
+    EXPECT_THROW(generateSignedAttributes(nullptr, {item}, X509(), GOST_R_3411_1994, {}, false, none),
                  KeyStoreNotSelected);
 }
 
@@ -155,9 +157,10 @@ class CmsPath
         const X509 certificate = record->x509();
         const bytes signerId =
             certificate.empty() ? der::getBinaryInt(der::encode(record->externalId())) : certificate.serial();
+        AttachedContents attached;
         const auto attributes = generateSignedAttributes(store, items, certificate, record->digestAlgorithm(),
-                                                         signerId, kalvaMode);
-        return formCms(store->cmsSign(record, attributes, kalvaMode), items, kalvaMode);
+                                                         signerId, kalvaMode, attached);
+        return formCms(store->cmsSign(record, attributes, kalvaMode), items, kalvaMode, attached);
     }
 
     std::shared_ptr<SoftKeyStore> store;
@@ -367,13 +370,13 @@ TEST(CmsSigningAdd, SecondSignerJoinsAnExistingMessage)
 
 TEST(CmsForm, CountsAndMissingItems)
 {
-    EXPECT_TRUE(formCms({}, {DataForSign()}, false).empty());
+    EXPECT_TRUE(formCms({}, {DataForSign()}, false, AttachedContents()).empty());
     const GostSigner signer(Curve::CryptoProA256);
     const Pkcs7 message(signer.cert, toBytes("sig"), pkcs9::Attributes(), pkcs7::Format::SerialWithIssuer);
-    EXPECT_THROW(formCms({message, message}, {DataForSign()}, false), std::out_of_range);
-    EXPECT_THROW(
-        formCms({Pkcs7(std::vector<SignerInfo>{}, pkcs7::Format::SerialWithIssuer)}, {DataForSign()}, false),
-        std::invalid_argument);
+    EXPECT_THROW(formCms({message, message}, {DataForSign()}, false, AttachedContents()), std::out_of_range);
+    EXPECT_THROW(formCms({Pkcs7(std::vector<SignerInfo>{}, pkcs7::Format::SerialWithIssuer)}, {DataForSign()},
+                         false, AttachedContents()),
+                 std::invalid_argument);
 }
 
 TEST(CmsForm, AttachedContentWrittenAsTheWholeMessageEncodes)
@@ -440,17 +443,67 @@ TEST(SourcedContent, SignsToTheSameMessageAsTheBytes)
         sourced.source = sourceOver(content, largestRead);
 
         const X509 certificate = path.record->x509();
+        AttachedContents captured;
         const auto attributes =
-            generateSignedAttributes(path.store, {asBytes, sourced}, certificate,
-                                     path.record->digestAlgorithm(), certificate.serial(), false);
+            generateSignedAttributes(path.store, {sourced, asBytes}, certificate,
+                                     path.record->digestAlgorithm(), certificate.serial(), false, captured);
         ASSERT_EQ(attributes.size(), 2u);
-        EXPECT_EQ(attributes[1].derEncoding(), attributes[0].derEncoding());
-        const auto signedMessages = path.store->cmsSign(path.record, {attributes[1]}, false);
-        const bytes fromSource = formCms(signedMessages, {sourced}, false).at(0);
-        EXPECT_EQ(fromSource, formCms(signedMessages, {asBytes}, false).at(0));
+        EXPECT_EQ(attributes[0].derEncoding(), attributes[1].derEncoding());
+        const auto signedMessages = path.store->cmsSign(path.record, {attributes[0]}, false);
+        const bytes fromSource = formCms(signedMessages, {sourced}, false, captured).at(0);
+        EXPECT_EQ(fromSource, formCms(signedMessages, {asBytes}, false, AttachedContents()).at(0));
         EXPECT_EQ(opensslVerify(signer, fromSource, attached ? nullptr : &content), 0);
         // Neither the digest nor the message asked for the whole content at once.
         EXPECT_EQ(largestRead, ContentSource::PIECE_SIZE);
+    }
+}
+
+// A source over `content` that changes what it handed out once read, as a
+// Java array another thread writes to; `reads` counts the octets read.
+std::shared_ptr<const ContentSource> changingSource(bytes& content, std::size_t& reads)
+{
+    return std::make_shared<const ContentSource>(
+        content.size(), [&content, &reads](std::size_t offset, std::span<std::uint8_t> into) {
+            const auto from = content.begin() + static_cast<std::ptrdiff_t>(offset);
+            std::copy_n(from, into.size(), into.begin());
+            std::for_each(from, from + static_cast<std::ptrdiff_t>(into.size()),
+                          [](std::uint8_t& b) { b ^= 0x5A; });
+            reads += into.size();
+        });
+}
+
+TEST(SourcedContent, AttachedMessageHoldsWhatWasDigestedWhenTheSourceChanges)
+{
+    const GostSigner signer(Curve::Tc26A256);
+    CmsPath path(signer);
+    const bytes original = [] {
+        bytes content(ContentSource::PIECE_SIZE + 777);
+        for (std::size_t i = 0; i < content.size(); ++i) {
+            content[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+        }
+        return content;
+    }();
+    for (const bool existing : {false, true}) {
+        SCOPED_TRACE(existing ? "signer added to a message" : "new message");
+        bytes live = original;
+        std::size_t reads = 0;
+        DataForSign item = standardItem("", true);
+        item.source = changingSource(live, reads);
+        if (existing) {
+            DataForSign first = standardItem("", true);
+            first.data = original;
+            item.existingCms = CmsPath(GostSigner(Curve::CryptoProA256)).sign({first}, false).at(0);
+        }
+        const bytes message = path.sign({item}, false).at(0);
+        // Each octet was read once (the comparison with an existing message
+        // included), and a new message verifies over what it holds.
+        EXPECT_EQ(reads, original.size());
+        const Pkcs7 cms(message, pkcs7::Format::SerialWithIssuer);
+        EXPECT_EQ(cms.content(), original);
+        EXPECT_EQ(cms.signerInfos().size(), existing ? 2u : 1u);
+        if (!existing) {
+            EXPECT_EQ(opensslVerify(signer, message, nullptr), 0);
+        }
     }
 }
 

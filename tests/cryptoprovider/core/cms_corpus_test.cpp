@@ -175,9 +175,11 @@ TEST_P(CmsCorpusVerify, CoSigningKeepsWhatWasThere)
         item.addSigningTime = true;
         item.addSigningCertificate = true;
         item.withCertificates = !kalvaMode;
-        const auto attributes =
-            generateSignedAttributes(store, {item}, record->x509(), record->digestAlgorithm(), {}, kalvaMode);
-        const bytes grown = formCms(store->cmsSign(record, attributes, kalvaMode), {item}, kalvaMode).at(0);
+        AttachedContents attached;
+        const auto attributes = generateSignedAttributes(store, {item}, record->x509(),
+                                                         record->digestAlgorithm(), {}, kalvaMode, attached);
+        const bytes grown =
+            formCms(store->cmsSign(record, attributes, kalvaMode), {item}, kalvaMode, attached).at(0);
 
         // Every earlier signer, certificate and CRL is there octet for octet.
         const Pkcs7 earlier(original, pkcs7::Format::SerialWithIssuer);

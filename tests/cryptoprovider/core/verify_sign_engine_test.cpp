@@ -54,15 +54,16 @@ struct Fixture {
         item.addSigningTime = true;
         item.addSigningCertificate = !certHashFault;
         item.withCertificates = true;
-        auto attributes =
-            generateSignedAttributes(store, {item}, record->x509(), record->digestAlgorithm(), {}, false);
+        AttachedContents none;
+        auto attributes = generateSignedAttributes(store, {item}, record->x509(), record->digestAlgorithm(),
+                                                   {}, false, none);
         if (certHashFault) {
             bytes hash = signer.key.digest(signer.cert.data());
             hash[3] ^= 0x40;
             attributes[0].insert(pkcs9::oid::SIGNING_CERTIFICATE_V2,
                                  pkcs9::signingCertificateV2(signer.cert, hash).derEncoding());
         }
-        const bytes der = formCms(store->cmsSign(record, attributes, false), {item}, false).at(0);
+        const bytes der = formCms(store->cmsSign(record, attributes, false), {item}, false, none).at(0);
         return Pkcs7(der, pkcs7::Format::SerialWithIssuer);
     }
 
@@ -142,9 +143,10 @@ TEST_P(VerifyCms, LegacyMessageRoundTrip)
     DataForSign item;
     item.data = CONTENT;
     item.attached = true;
+    AttachedContents none;
     const auto attributes =
-        generateSignedAttributes(f.store, {item}, X509(), f.record->digestAlgorithm(), {}, true);
-    const bytes der = formCms(f.store->cmsSign(f.record, attributes, true), {item}, true).at(0);
+        generateSignedAttributes(f.store, {item}, X509(), f.record->digestAlgorithm(), {}, true, none);
+    const bytes der = formCms(f.store->cmsSign(f.record, attributes, true), {item}, true, none).at(0);
     const Pkcs7 cms(der, pkcs7::Format::SerialOnly);
     const PublicKey produced = f.store->publicKey(f.record, Endian::Little);
     const std::string params = f.record->algParamsOid();
@@ -208,8 +210,9 @@ TEST(VerifyErrors, MalformedRequests)
     // ...and the signingCertificateV2 attribute.
     DataForSign item;
     item.data = CONTENT;
+    AttachedContents none;
     const auto bare =
-        generateSignedAttributes(f.store, {item}, X509(), f.record->digestAlgorithm(), {}, false);
+        generateSignedAttributes(f.store, {item}, X509(), f.record->digestAlgorithm(), {}, false, none);
     const Pkcs7 withoutEss = f.store->cmsSign(f.record, bare, false).at(0);
     EXPECT_THROW(engine.verifyCades(CONTENT, withoutEss.signerInfos()), pkcs9::NoAttribute);
 }
