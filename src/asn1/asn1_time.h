@@ -51,5 +51,16 @@ struct ValidityPeriod {
     Asn1Time notAfter;
 };
 
+// The text of a time value read from DER (`tag` UTCTime or GeneralizedTime)
+// in the form Asn1Time holds, from the forms certificates carry in practice:
+// UTCTime YYMMDDhhmm[ss] and GeneralizedTime YYYYMMDDhhmm[ss[.fff]], each
+// ending in 'Z' or an offset +hhmm / -hhmm. Missing minutes and seconds are
+// 00, a fraction of a second is dropped and an offset is taken off, so the
+// result is UTC: YYMMDDhhmmssZ for a UTCTime that stays within 1950-2049,
+// else YYYYMMDDhhmmssZ. The two canonical forms pass unchanged (their digits
+// unchecked, as before); anything else, a time without 'Z' or offset (local
+// time) included, raises std::invalid_argument.
+std::string derTimeText(std::uint8_t tag, std::string_view text);
+
 // GeneralizedTime form of a UTCTime or GeneralizedTime text.
 std::string utc_to_generalized(std::string_view time);

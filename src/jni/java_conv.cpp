@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/encoding.h"
+#include "base/logger.h"
 #include "jni/entity_class.h"
 #include "jni/errors.h"
 #include "jni/host_info.h"
@@ -349,7 +350,39 @@ LocalRef<jobject> certificate_to_jobject(JNIEnv* env, const X509& certificate)
 
 LocalRef<jobjectArray> certificates_to_jobjectArray(JNIEnv* env, const std::vector<X509>& certificates)
 {
-    return objectArray(env, entities::CERT_INFO.cls(env), certificates, certificate_to_jobject);
+    const jclass elementClass = entities::CERT_INFO.cls(env);
+    LocalRef<jobjectArray> array(
+        env, env->NewObjectArray(checkedSize(certificates.size()), elementClass, nullptr));
+    checkPending(env);
+    jsize count = 0;
+    for (const X509& certificate : certificates) {
+        try {
+            LocalRef<jobject> element = certificate_to_jobject(env, certificate);
+            env->SetObjectArrayElement(array.get(), count, element.get());
+            checkPending(env);
+            ++count;
+        } catch (const jni::PendingJavaException&) {
+            throw;
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception& e) {
+            // One certificate the library cannot read leaves the others listed.
+            const bs::Logger log("conv::certificates_to_jobjectArray");
+            log.error("certificate left out of the list: " + std::string(e.what()));
+        }
+    }
+    if (static_cast<std::size_t>(count) == certificates.size()) {
+        return array;
+    }
+    LocalRef<jobjectArray> listed(env, env->NewObjectArray(count, elementClass, nullptr));
+    checkPending(env);
+    for (jsize i = 0; i < count; ++i) {
+        LocalRef<jobject> element(env, env->GetObjectArrayElement(array.get(), i));
+        checkPending(env);
+        env->SetObjectArrayElement(listed.get(), i, element.get());
+        checkPending(env);
+    }
+    return listed;
 }
 
 Pkcs9Attribute jobject_to_pkcs9(JNIEnv* env, jobject attribute)

@@ -57,6 +57,8 @@ jni::LocalRef<jobject> osInfo_to_jobject(JNIEnv* env, const detector::OsCommonIn
 jni::LocalRef<jobject> period_to_jobject(JNIEnv* env, const ValidityPeriod& period);
 jni::LocalRef<jobject> certificateProperties_to_jobject(JNIEnv* env, const X509& certificate);
 jni::LocalRef<jobject> certificate_to_jobject(JNIEnv* env, const X509& certificate);
+// A certificate that cannot be converted (its fields cannot be read) is left
+// out, with a line in the log; the others are listed in order.
 jni::LocalRef<jobjectArray> certificates_to_jobjectArray(JNIEnv* env, const std::vector<X509>& certificates);
 
 Pkcs9Attribute jobject_to_pkcs9(JNIEnv* env, jobject attribute);

@@ -47,20 +47,21 @@ std::string commonName(const bytes& name)
     throw X509ParseError();
 }
 
-// Text of a certificate time: UTCTime YYMMDDHHMMSSZ or GeneralizedTime
-// YYYYMMDDHHMMSSZ. Any other form would read as another date (a 15-character
-// UTCTime as a GeneralizedTime) and is a parse failure.
+// Text of a certificate time in UTC, YYMMDDHHMMSSZ or YYYYMMDDHHMMSSZ, from
+// any form derTimeText reads (no seconds, fractions, offsets). Any other
+// form would read as another date (a 15-character UTCTime as a
+// GeneralizedTime) and is a parse failure.
 std::string timeText(const bytes& element)
 {
     const Tlv tlv(element);
     const std::string text(tlv.valueRef().begin(), tlv.valueRef().end());
-    const std::size_t length = tlv.tag() == asn1tag::UTC_TIME ? 13 : tlv.tag() == asn1tag::GENERALIZED_TIME ? 15 : 0;
-    const bool digits = text.size() == length && length != 0 &&
-                        std::all_of(text.begin(), text.end() - 1, [](char c) { return c >= '0' && c <= '9'; });
-    if (!digits || text.back() != 'Z') {
-        parseFailure(bs::Logger("X509::validityPeriod"));
+    try {
+        return derTimeText(tlv.tag(), text);
+    } catch (const std::invalid_argument& e) {
+        bs::Logger log("X509::validityPeriod");
+        log.error(e.what());
+        parseFailure(log);
     }
-    return text;
 }
 
 // Catalogue entry of the OBJECT IDENTIFIER element of an AlgorithmIdentifier;

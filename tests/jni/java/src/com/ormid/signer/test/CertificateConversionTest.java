@@ -60,4 +60,28 @@ class CertificateConversionTest {
         assertEquals(2, infos[1].properties.version);
         assertEquals(0, ConvProbe.certificates(null).length);
     }
+
+    /** The first UTCTime of the certificate (its notBefore) with its 'Z' made a digit: local time. */
+    private static byte[] withUnreadableValidity(byte[] der)
+    {
+        byte[] broken = der.clone();
+        for (int i = 0; i + 14 < broken.length; i++) {
+            if (broken[i] == 0x17 && broken[i + 1] == 13 && broken[i + 14] == 'Z') {
+                broken[i + 14] = '0';
+                return broken;
+            }
+        }
+        throw new AssertionError("no UTCTime in the certificate");
+    }
+
+    @Test void aCertificateThatCannotBeReadIsLeftOutOfTheList() throws Exception
+    {
+        byte[] v1 = fixture("gost-v1.der");
+        byte[] v3 = fixture("gost-v3.der");
+        CertInfo[] infos = ConvProbe.certificates(new byte[][] {v1, withUnreadableValidity(v1), v3});
+        assertEquals(2, infos.length);
+        checkAgainstJava(infos[0], v1, 0);
+        checkAgainstJava(infos[1], v3, 2);
+        assertEquals(0, ConvProbe.certificates(new byte[][] {withUnreadableValidity(v3)}).length);
+    }
 }
