@@ -187,6 +187,24 @@ std::wstring utf8_to_utf16(std::string_view text)
     return out;
 }
 
+std::u16string utf8_to_utf16_units(std::string_view text)
+{
+    const std::wstring wide = utf8_to_utf16(text);
+    std::u16string units;
+    units.reserve(wide.size());
+    for (const wchar_t ch : wide) {
+        const auto c = static_cast<std::uint32_t>(ch);
+        if (c >= 0x10000) {
+            // utf8_to_utf16 gives nothing beyond U+10FFFF.
+            units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            units.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return units;
+}
+
 std::wstring cp1251_to_utf16(std::string_view text)
 {
     std::wstring out;

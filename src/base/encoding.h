@@ -30,6 +30,9 @@ void replaceLoneSurrogates(std::wstring& text) noexcept;
 // A byte that cannot start a sequence, or any other four-byte sequence,
 // gives U+FFFD.
 std::wstring utf8_to_utf16(std::string_view text);
+// The UTF-16 units of utf8_to_utf16 (as a Java string holds them): a code
+// point beyond U+FFFF becomes its surrogate pair.
+std::u16string utf8_to_utf16_units(std::string_view text);
 
 std::wstring cp1251_to_utf16(std::string_view text);
 // Characters without a CP1251 byte become "?" (those below 0x80 pass as is).

@@ -135,19 +135,7 @@ LocalRef<jstring> to_jstring(JNIEnv* env, const std::string& text)
 {
     // Java's own UTF-8 reader accepts only its modified form; going through
     // UTF-16 keeps any input (even ill-formed bytes) from reaching it.
-    const std::wstring wide = encoding::utf8_to_utf16(text);
-    std::u16string units;
-    units.reserve(wide.size());
-    for (const wchar_t ch : wide) {
-        const auto c = static_cast<std::uint32_t>(ch);
-        if (c >= 0x10000) {
-            // A surrogate pair (utf8_to_utf16 gives nothing beyond U+10FFFF).
-            units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-            units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            units.push_back(static_cast<char16_t>(c));
-        }
-    }
+    const std::u16string units = encoding::utf8_to_utf16_units(text);
     LocalRef<jstring> result(
         env, env->NewString(reinterpret_cast<const jchar*>(units.data()), checkedSize(units.size())));
     checkPending(env);

@@ -19,8 +19,7 @@ namespace
 // failed (its own exception is then pending).
 bool throwWithUtf16Message(JNIEnv* env, jclass cls, const char* message)
 {
-    const std::wstring wide = encoding::utf8_to_utf16(message);
-    const std::u16string units(wide.begin(), wide.end());
+    const std::u16string units = encoding::utf8_to_utf16_units(message);
     if (units.size() > static_cast<std::size_t>(std::numeric_limits<jsize>::max())) {
         return false;
     }

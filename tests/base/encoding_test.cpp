@@ -162,6 +162,8 @@ TEST(Encoding, BeyondTheBasicPlaneAgreesWithIconv)
     EXPECT_TRUE(encoding::utf16_to_utf8(points) == *utf8);
     EXPECT_TRUE(encoding::utf16_to_utf8(pairs) == *utf8);
     EXPECT_TRUE(encoding::utf8_to_utf16(*utf8) == points);
+    EXPECT_TRUE(encoding::utf8_to_utf16_units(*utf8) == std::u16string(pairs.begin(), pairs.end()));
+    EXPECT_EQ(encoding::utf8_to_utf16_units("Я\xF0\x9F\x98\x80\xFF"), u"Я\xD83D\xDE00\xFFFD");
     EXPECT_EQ(encoding::utf16_to_utf8(L"Привет \xD83D\xDE00!"), "Привет \xF0\x9F\x98\x80!");
 }
 

@@ -1,5 +1,6 @@
 package com.ormid.signer.test;
 
+import static com.ormid.signer.test.Texts.LONE_SURROGATE_RU;
 import static com.ormid.signer.test.Texts.errorOf;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
@@ -18,23 +19,28 @@ class ConversionTest {
     private static final String DEFAULT_ITEM = "data=;attached=0;computeDigest=1;withCertificates=0;signingTime=0;"
         + "signingCertificate=0;contentReference=0;existingCms=;attributes=[]";
 
-    @Test
-    void stringsBecomeUtf8OneUnitAtATime() {
+    @Test void stringsBecomeWellFormedUtf8()
+    {
         assertEquals("", ConvProbe.utf8Hex(null));
         assertEquals("", ConvProbe.utf8Hex(""));
         assertEquals("41D0AF", ConvProbe.utf8Hex("AЯ"));
-        // U+1F600 is the pair D83D DE00: each unit is encoded on its own.
-        assertEquals("EDA0BDEDB880", ConvProbe.utf8Hex("\uD83D\uDE00"));
+        // U+1F600 is the pair D83D DE00: one four-byte character, and back.
+        assertEquals("F09F9880", ConvProbe.utf8Hex("\uD83D\uDE00"));
+        assertEquals("41F09F98805AF48FBFBF", ConvProbe.utf8Hex("A\uD83D\uDE00Z\uDBFF\uDFFF"));
+        assertEquals("Подпись \uD83D\uDE00 №1", ConvProbe.echo("Подпись \uD83D\uDE00 №1"));
         assertEquals("Подпись документа №1", ConvProbe.echo("Подпись документа №1"));
         assertEquals("", ConvProbe.echo(null));
+        // Half a pair has no UTF-8 form.
+        for (String lone : new String[] {"\uD83D", "a\uDE00", "\uDE00\uD83D", "x\uD83D\uD83D\uDE00"}) {
+            assertEquals(LONE_SURROGATE_RU, errorOf(() -> ConvProbe.utf8Hex(lone)), lone);
+        }
     }
 
     @Test
     void illFormedUtf8NeverReachesJavaRaw() {
         byte[] bad = {0x41, (byte) 0xFF, (byte) 0xF0, (byte) 0x9F, (byte) 0x98, (byte) 0x80, 0x42};
         String text = ConvProbe.fromUtf8(bad);
-        assertTrue(text.startsWith("A\uFFFD"), text);
-        assertTrue(text.endsWith("B"), text);
+        assertEquals("A\uFFFD\uD83D\uDE00B", text);
         assertEquals("Я", ConvProbe.fromUtf8("Я".getBytes(StandardCharsets.UTF_8)));
     }
 

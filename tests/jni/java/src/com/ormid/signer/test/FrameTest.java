@@ -20,10 +20,13 @@ class FrameTest {
     @Test
     void messageBytesThatAreNotJavaUtf8StillBecomeText() {
         // Standard UTF-8 of U+1F600 (four bytes), a lone 0xFF and a cut sequence: none of them is the
-        // modified UTF-8 a JVM reads, yet the message must reach Java as text, not as raw bytes.
-        byte[][] messages = {{0x41, (byte) 0xF0, (byte) 0x9F, (byte) 0x98, (byte) 0x80, 0x42},
-                             {0x41, (byte) 0xFF, 0x42},
-                             {0x41, (byte) 0xC0, (byte) 0x80, 0x42}};
+        // modified UTF-8 a JVM reads, yet the message must reach Java as text, not as raw bytes (the
+        // character beyond U+FFFF as its surrogate pair).
+        assertEquals("A\uD83D\uDE00B",
+                     errorOf(()
+                                 -> ConvProbe.throwStdBytes(new byte[] {0x41, (byte)0xF0, (byte)0x9F,
+                                                                        (byte)0x98, (byte)0x80, 0x42})));
+        byte[][] messages = {{0x41, (byte)0xFF, 0x42}, {0x41, (byte)0xC0, (byte)0x80, 0x42}};
         for (byte[] message : messages) {
             String text = errorOf(() -> ConvProbe.throwStdBytes(message));
             assertTrue(text.startsWith("A\uFFFD") || text.startsWith("A\u0000"), text);

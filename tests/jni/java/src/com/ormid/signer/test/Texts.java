@@ -15,6 +15,8 @@ final class Texts {
     static final String DIGEST_NOT_INITIALIZED_RU = "Контекст хэш-функции не инициализирован";
     static final String NOT_IMPLEMENTED_RU = "Функция не реализована";
     static final String EMPTY_DATA_RU = "Пустые данные";
+    static final String LONE_SURROGATE_RU =
+        "Текст содержит половину суррогатной пары UTF-16 без второй половины или код вне Юникода";
 
     private Texts() {}
 

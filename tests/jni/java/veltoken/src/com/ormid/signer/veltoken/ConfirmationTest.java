@@ -13,6 +13,7 @@ import com.ormid.signer.tokens.Texts;
 import com.ormid.signer.tokens.Tools;
 import java.io.IOException;
 import java.io.UncheckedIOException;
+import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.Callable;
@@ -30,6 +31,20 @@ class ConfirmationTest {
         VelLab.reset();
     }
 
+    private static boolean contains(byte[] data, byte[] part)
+    {
+        for (int i = 0; i + part.length <= data.length; i++) {
+            int n = 0;
+            while (n < part.length && data[i + n] == part[n]) {
+                n++;
+            }
+            if (n == part.length) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     private static byte[] bytes(int length, int seed) {
         byte[] data = new byte[length];
         for (int i = 0; i < length; ++i) {
@@ -42,8 +57,11 @@ class ConfirmationTest {
         return Stream.of(
             Arguments.of("a digest and a short text: every length fits one byte", bytes(32, 1),
                          "Подтверждаю платёж № 42 на сумму 125 000-00 руб.", false),
-            Arguments.of("a long text: the attributes pass 255 bytes, so the command has an extended Lc and Le 00 80",
-                         bytes(64, 7), "Платёжное поручение № 43; получатель АО \"Василёк\"; ".repeat(8), true));
+            Arguments.of(
+                "a long text: the attributes pass 255 bytes, so the command has an extended Lc and Le 00 80",
+                bytes(64, 7), "Платёжное поручение № 43; получатель АО \"Василёк\"; ".repeat(8), true),
+            Arguments.of("a text with characters beyond U+FFFF: each one four-byte UTF-8 character",
+                         bytes(32, 3), "Подтверждаю \uD83D\uDC4D платёж \uD83D\uDCB3 № 44", false));
     }
 
     @ParameterizedTest(name = "{0}")
@@ -54,6 +72,8 @@ class ConfirmationTest {
             VelLab.clearApdus();
             byte[] cms = Session.confirmByOrmidVeltoken(s, data, text);
             byte[] signedAttributes = Confirmations.check(cms, data, text);
+            assertTrue(contains(signedAttributes, text.getBytes(StandardCharsets.UTF_8)),
+                       "the signed attributes hold the text as well-formed UTF-8");
 
             List<Apdu> signs = Confirmations.signCommands(VelLab.apdus(), VelLab.DEFAULT_PIN);
             assertEquals(1, signs.size(), "one session, with the built-in PIN of a device in its default-PIN state");
