@@ -17,7 +17,8 @@ import com.ormid.signer.entities.SignData;
  * <p>Every failure is raised as a {@link RuntimeException} whose message is the text of a catalogue
  * code in the language set by {@link Signer#setLanguage(int)}; the code itself is not part of the
  * message. The codes each method raises are listed with it; every method raises BS-001001 for an
- * identifier that names no open session.
+ * identifier that names no open session, and BS-0017 for a text argument holding half of a UTF-16
+ * surrogate pair without the other half (a character beyond U+FFFF is read as one character).
  *
  * <p>Legacy-bank mode (the {@code kalvaMode} of {@link Signer#openSession(boolean)} and
  * {@link #setKalvaMode(String, boolean)}) keeps the byte order the crypto means produce for public
