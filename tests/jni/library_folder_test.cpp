@@ -33,7 +33,7 @@ TEST(LibraryFolder, ARelativeFolderIsRefusedAndTheFolderStays)
         EXPECT_THROW(jni::setLibraryFolder(relative), bs::RelativePath) << relative;
         EXPECT_EQ(jni::libraryFolder(), "/opt/vendor");
         EXPECT_EQ(pkcs11::pkcs11Rutoken(), "/opt/vendor/librtpkcs11ecp.so");
-        EXPECT_EQ(pkcs11::jckt2libPath(), "/opt/vendor/libjckt2.so");
+        EXPECT_EQ(pkcs11::pkcs11Mskey(), "/opt/vendor/libpkcs11-angara.so");
     }
     jni::setLibraryFolder("");
 }
