@@ -6,6 +6,7 @@
 #include "base/logger.h"
 #include "base/never_destroyed.h"
 #include "cryptoprovider/core/errors.h"
+#include "cryptoprovider/pcsc/scard_api.h"
 
 namespace pcsc
 {
@@ -86,7 +87,7 @@ Context Context::establish()
 {
     bs::Logger log("SCardProvider::establishContext");
     SCARDCONTEXT handle = 0;
-    const LONG rv = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &handle);
+    const LONG rv = pcsc::api().SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &handle);
     log.debug("SCardEstablishContext=" + std::to_string(rv));
     checkResult(asResult(rv));
     return Context(handle);
@@ -106,7 +107,7 @@ Context& Context::operator=(Context&& other) noexcept
 void Context::reset() noexcept
 {
     if (m_handle != 0) {
-        SCardReleaseContext(m_handle);
+        pcsc::api().SCardReleaseContext(m_handle);
         m_handle = 0;
     }
 }
@@ -118,8 +119,8 @@ Card Card::connect(const Context& context, std::string_view reader)
     log.debug("SCardConnect: " + name);
     SCARDHANDLE handle = 0;
     DWORD protocol = 0;
-    const LONG rv = SCardConnect(context.handle(), name.c_str(), SCARD_SHARE_SHARED,
-                                 SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handle, &protocol);
+    const LONG rv = pcsc::api().SCardConnect(context.handle(), name.c_str(), SCARD_SHARE_SHARED,
+                                             SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handle, &protocol);
     checkResult(asResult(rv));
     if (protocol == SCARD_PROTOCOL_T0) {
         return Card(handle, SCARD_PCI_T0);
@@ -128,7 +129,7 @@ Card Card::connect(const Context& context, std::string_view reader)
         return Card(handle, SCARD_PCI_T1);
     }
     log.error("unknown protocol " + std::to_string(protocol));
-    SCardDisconnect(handle, SCARD_LEAVE_CARD);
+    pcsc::api().SCardDisconnect(handle, SCARD_LEAVE_CARD);
     throw ScardException(0, cp::localization.get("CP-020001"));
 }
 
@@ -150,7 +151,7 @@ Card& Card::operator=(Card&& other) noexcept
 void Card::reset() noexcept
 {
     if (m_handle != 0) {
-        SCardDisconnect(m_handle, SCARD_LEAVE_CARD);
+        pcsc::api().SCardDisconnect(m_handle, SCARD_LEAVE_CARD);
         m_handle = 0;
         m_pci = nullptr;
     }

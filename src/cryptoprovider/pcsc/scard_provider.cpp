@@ -11,12 +11,17 @@
 #include "base/secure.h"
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pcsc/bounded_call.h"
+#include "cryptoprovider/pcsc/scard_api.h"
 #include "cryptoprovider/pcsc/wipe.h"
 
 namespace
 {
 
 constexpr DWORD RECEIVE_BUFFER = 255;
+// The longest reader list taken from PC/SC (names and their NULs), and how
+// often a list that grew between the size query and the read is asked again.
+constexpr DWORD MAX_READER_LIST = 65536;
+constexpr int READER_LIST_ATTEMPTS = 4;
 
 std::atomic<std::chrono::milliseconds::rep> responseTimeoutMs{60'000};
 
@@ -132,14 +137,15 @@ LONG SCardProvider::callBounded(std::function<LONG(pcsc::Connection&)> call)
 void SCardProvider::beginTransaction()
 {
     bs::Logger log("SCardProvider::beginTransaction");
-    checkResult(pcsc::asResult(callBounded(
-        [](pcsc::Connection& connection) { return SCardBeginTransaction(connection.card.handle()); })));
+    checkResult(pcsc::asResult(callBounded([](pcsc::Connection& connection) {
+        return pcsc::api().SCardBeginTransaction(connection.card.handle());
+    })));
 }
 
 void SCardProvider::endTransaction() noexcept
 {
     if (isConnected()) {
-        SCardEndTransaction(m_connection->card.handle(), SCARD_LEAVE_CARD);
+        pcsc::api().SCardEndTransaction(m_connection->card.handle(), SCARD_LEAVE_CARD);
     }
 }
 
@@ -149,11 +155,22 @@ std::vector<std::string> SCardProvider::listReaders()
     establishContext();
     const SCARDCONTEXT context = m_connection->context.handle();
     DWORD size = 0;
-    LONG rv = SCardListReaders(context, nullptr, nullptr, &size);
+    LONG rv = SCARD_E_INSUFFICIENT_BUFFER;
     std::vector<char> buffer;
-    if (rv == SCARD_S_SUCCESS) {
-        buffer.assign(size + 1, '\0'); // one spare NUL ends the list whatever PC/SC wrote
-        rv = SCardListReaders(context, nullptr, buffer.data(), &size);
+    // Asked again when a reader came between the size query and the read,
+    // a few times; a list beyond MAX_READER_LIST is not taken.
+    for (int attempt = 0; attempt < READER_LIST_ATTEMPTS && rv == SCARD_E_INSUFFICIENT_BUFFER; ++attempt) {
+        size = 0;
+        rv = pcsc::api().SCardListReaders(context, nullptr, nullptr, &size);
+        if (rv == SCARD_S_SUCCESS && size > MAX_READER_LIST) {
+            log.error("a reader list of " + std::to_string(size) + " bytes");
+            rv = SCARD_E_INSUFFICIENT_BUFFER;
+            break;
+        }
+        if (rv == SCARD_S_SUCCESS) {
+            buffer.assign(size + 1, '\0'); // one spare NUL ends the list whatever PC/SC wrote
+            rv = pcsc::api().SCardListReaders(context, nullptr, buffer.data(), &size);
+        }
     }
     if (rv == SCARD_E_NO_READERS_AVAILABLE) {
         log.debug("SCARD_E_NO_READERS_AVAILABLE");
@@ -180,7 +197,8 @@ SCardProvider::ReaderState SCardProvider::getStatus(std::string_view reader)
     SCARD_READERSTATE state{};
     state.szReader = name.c_str();
     state.dwCurrentState = SCARD_STATE_UNAWARE;
-    checkResult(pcsc::asResult(SCardGetStatusChange(m_connection->context.handle(), 0, &state, 1)));
+    checkResult(
+        pcsc::asResult(pcsc::api().SCardGetStatusChange(m_connection->context.handle(), 0, &state, 1)));
     ReaderState result;
     result.eventState = static_cast<std::uint32_t>(state.dwEventState);
     const std::size_t atrLength = std::min<std::size_t>(state.cbAtr, sizeof state.rgbAtr);
@@ -209,9 +227,10 @@ apdu::Response SCardProvider::transmit(const std::vector<unsigned char>& request
     exchange->request = request;
     const LONG rv = callBounded([exchange](pcsc::Connection& connection) {
         const pcsc::Card& card = connection.card;
-        return SCardTransmit(card.handle(), card.pci() ? card.pci() : SCARD_PCI_T1, exchange->request.data(),
-                             static_cast<DWORD>(exchange->request.size()), nullptr, exchange->received.data(),
-                             &exchange->length);
+        return pcsc::api().SCardTransmit(card.handle(), card.pci() ? card.pci() : SCARD_PCI_T1,
+                                         exchange->request.data(),
+                                         static_cast<DWORD>(exchange->request.size()), nullptr,
+                                         exchange->received.data(), &exchange->length);
     });
     log.debug("SCardTransmit=" + std::to_string(rv));
     if (!silent) {
@@ -254,7 +273,7 @@ apdu::Response SCardProvider::executeCommand(const apdu::Command& command, bool 
 void SCardProvider::freeMemory(void* memory) noexcept
 {
     if (memory != nullptr && m_connection) {
-        SCardFreeMemory(m_connection->context.handle(), memory);
+        pcsc::api().SCardFreeMemory(m_connection->context.handle(), memory);
     }
 }
 

@@ -58,7 +58,9 @@ class SCardProvider
     void beginTransaction();
     void endTransaction() noexcept;
 
-    // Reader names; empty when no reader is attached.
+    // Reader names; empty when no reader is attached. A list beyond 64 KiB,
+    // or one still growing between the size query and the read after four
+    // attempts, is ScardException SCARD_E_INSUFFICIENT_BUFFER.
     std::vector<std::string> listReaders();
     ReaderState getStatus(std::string_view reader);
 

@@ -7,8 +7,12 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <stdexcept>
+#include <string>
+#include <utility>
 
 #include "base/conv.h"
+#include "base/errors.h"
 #include "base/log_and_throw.h"
 #include "base/logger.h"
 #include "base/never_destroyed.h"
@@ -50,6 +54,20 @@ void ENSURE_SUCCESS(CK_RV rv)
     default:
         throw Exception(static_cast<std::uint32_t>(rv));
     }
+}
+
+void refuseAnswer(std::string_view what)
+{
+    const bs::Logger log("pkcs11::refuseAnswer");
+    log.error(std::string(what));
+    bs::logAndThrow(log, InvalidDevice());
+}
+
+void checkOutputLength(CK_ULONG length, std::size_t limit, std::string_view call)
+{
+    if (length > limit)
+        refuseAnswer(std::string(call) + ": " + std::to_string(length) + " bytes, at most " +
+                     std::to_string(limit) + " taken");
 }
 
 std::string tokenSerial(const CK_TOKEN_INFO& info)
@@ -127,22 +145,48 @@ std::shared_ptr<Pkcs11> Pkcs11::instance(const std::string& path, bool useCached
     return module;
 }
 
+void Pkcs11::supply(const std::string& path, std::shared_ptr<Pkcs11> module)
+{
+    ModuleRegistry& state = registry();
+    std::shared_ptr<Pkcs11> previous;
+    std::lock_guard lock(state.cacheMutex);
+    auto& entry = state.instances[path];
+    previous = std::exchange(entry, std::move(module)); // released after the lock
+}
+
 Pkcs11::Pkcs11(std::string_view path)
-try : DynamicLibrary(path) {
+try : m_name(path), m_library(std::make_unique<DynamicLibrary>(path)) {
     bs::Logger log("Pkcs11::Pkcs11");
     log.info(std::string(path));
     log.info("C_GetFunctionList");
-    const auto getFunctionList = function<CK_C_GetFunctionList>("C_GetFunctionList");
+    const auto getFunctionList = m_library->function<CK_C_GetFunctionList>("C_GetFunctionList");
     ENSURE_SUCCESS(getFunctionList(&m_functions));
+    initialise();
+} catch (const std::exception& error) {
+    bs::Logger("Pkcs11::Pkcs11").error(error.what());
+    throw Pkcs11LoadError(path);
+}
+
+Pkcs11::Pkcs11(std::string_view name, Supplied supplied)
+try : m_name(name), m_vendorFunction(std::move(supplied.vendorFunction)), m_functions(supplied.functions) {
+    bs::Logger("Pkcs11::Pkcs11").info(std::string(name) + " (supplied)");
+    initialise();
+} catch (const std::exception& error) {
+    bs::Logger("Pkcs11::Pkcs11").error(error.what());
+    throw Pkcs11LoadError(name);
+}
+
+void Pkcs11::initialise()
+{
     if (m_functions == nullptr || m_functions->C_Initialize == nullptr)
         ENSURE_SUCCESS(CKR_GENERAL_ERROR);
 
-    log.info("C_Initialize");
+    bs::Logger("Pkcs11::Pkcs11").info("C_Initialize");
     ModuleRegistry& modules = registry();
     std::lock_guard lock(modules.initMutex);
     Initialisation& state = modules.initialisations[m_functions];
     if (state.users == 0) {
-        const CK_RV rv = initialise(m_functions);
+        const CK_RV rv = ::initialise(m_functions);
         if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
             modules.initialisations.erase(m_functions);
             ENSURE_SUCCESS(rv);
@@ -151,9 +195,19 @@ try : DynamicLibrary(path) {
     }
     ++state.users;
     m_initialised = true;
-} catch (const std::exception& error) {
-    bs::Logger("Pkcs11::Pkcs11").error(error.what());
-    throw Pkcs11LoadError(path);
+}
+
+void* Pkcs11::getFunction(std::string_view name) const
+{
+    if (m_library)
+        return m_library->getFunction(name);
+    void* address = m_vendorFunction ? m_vendorFunction(name) : nullptr;
+    if (address == nullptr) {
+        const std::string message = bs::message(bs::localization, "BS-0003", std::string(name));
+        bs::Logger("Pkcs11::getFunction").error(message);
+        throw std::runtime_error(message);
+    }
+    return address;
 }
 
 Pkcs11::~Pkcs11()
@@ -174,9 +228,11 @@ std::vector<CK_SLOT_ID> Pkcs11::slotList(bool tokenPresent) const
 {
     bs::Logger log("Pkcs11::slotList");
     const CK_BBOOL present = tokenPresent ? CK_TRUE : CK_FALSE;
-    for (;;) {
+    for (int attempt = 0; attempt < pkcs11::SLOT_LIST_ATTEMPTS; ++attempt) {
         CK_ULONG count = 0;
         ENSURE_SUCCESS(m_functions->C_GetSlotList(present, nullptr, &count));
+        if (count > pkcs11::MAX_SLOTS)
+            pkcs11::refuseAnswer("C_GetSlotList: " + std::to_string(count) + " slots");
         std::vector<CK_SLOT_ID> slots(count);
         const CK_RV rv = m_functions->C_GetSlotList(present, slots.data(), &count);
         if (rv == CKR_BUFFER_TOO_SMALL)
@@ -185,6 +241,7 @@ std::vector<CK_SLOT_ID> Pkcs11::slotList(bool tokenPresent) const
         slots.resize(std::min<std::size_t>(count, slots.size()));
         return slots;
     }
+    pkcs11::refuseAnswer("C_GetSlotList: the list kept growing");
 }
 
 std::vector<CK_MECHANISM_TYPE> Pkcs11::getMechanismList(CK_SLOT_ID slot) const
@@ -192,6 +249,8 @@ std::vector<CK_MECHANISM_TYPE> Pkcs11::getMechanismList(CK_SLOT_ID slot) const
     bs::Logger log("Pkcs11::getMechanismList");
     CK_ULONG count = 0;
     ENSURE_SUCCESS(m_functions->C_GetMechanismList(slot, nullptr, &count));
+    if (count > pkcs11::MAX_MECHANISMS)
+        pkcs11::refuseAnswer("C_GetMechanismList: " + std::to_string(count) + " mechanisms");
     std::vector<CK_MECHANISM_TYPE> mechanisms(count);
     ENSURE_SUCCESS(m_functions->C_GetMechanismList(slot, mechanisms.data(), &count));
     mechanisms.resize(std::min<std::size_t>(count, mechanisms.size()));
@@ -276,10 +335,14 @@ bytes Pkcs11::getAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, C
     bs::Logger log("Pkcs11::getAttributeValue");
     CK_ATTRIBUTE attribute{type, nullptr, 0};
     ENSURE_SUCCESS(m_functions->C_GetAttributeValue(session, object, &attribute, 1));
+    if (attribute.ulValueLen > pkcs11::MAX_ATTRIBUTE_LENGTH)
+        pkcs11::refuseAnswer("C_GetAttributeValue: " + std::to_string(attribute.ulValueLen) + " bytes");
     bytes value(attribute.ulValueLen);
     attribute.pValue = value.data();
     ENSURE_SUCCESS(m_functions->C_GetAttributeValue(session, object, &attribute, 1));
-    value.resize(std::min<std::size_t>(attribute.ulValueLen, value.size()));
+    if (attribute.ulValueLen > value.size())
+        pkcs11::refuseAnswer("C_GetAttributeValue: more bytes than the buffer holds");
+    value.resize(attribute.ulValueLen);
     return value;
 }
 
@@ -329,11 +392,13 @@ bytes Pkcs11::sign(CK_SESSION_HANDLE session, CK_MECHANISM_TYPE mechanism, CK_OB
     CK_ULONG length = signature.size();
     CK_RV rv = m_functions->C_Sign(session, input, data.size(), signature.data(), &length);
     if (rv == CKR_BUFFER_TOO_SMALL) {
+        pkcs11::checkOutputLength(length, pkcs11::MAX_OUTPUT_LENGTH, "C_Sign");
         signature.assign(length, 0);
         rv = m_functions->C_Sign(session, input, data.size(), signature.data(), &length);
     }
     ENSURE_SUCCESS(rv);
-    signature.resize(std::min<std::size_t>(length, signature.size()));
+    pkcs11::checkOutputLength(length, signature.size(), "C_Sign");
+    signature.resize(length);
     return signature;
 }
 

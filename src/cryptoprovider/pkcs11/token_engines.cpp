@@ -80,12 +80,14 @@ bytes TokenDigest::doFinal(Endian endian)
     CK_ULONG length = digest.size();
     CK_RV rv = m_module->get()->C_DigestFinal(session, digest.data(), &length);
     if (rv == CKR_BUFFER_TOO_SMALL) {
+        pkcs11::checkOutputLength(length, pkcs11::MAX_OUTPUT_LENGTH, "C_DigestFinal");
         digest.assign(length, 0);
         rv = m_module->get()->C_DigestFinal(session, digest.data(), &length);
     }
     ENSURE_SUCCESS(rv);
     log.debug("digestLen=" + std::to_string(length));
     m_busy = false;
+    pkcs11::checkOutputLength(length, digest.size(), "C_DigestFinal");
     digest.resize(length);
     if (m_gost && endian == Endian::Little) {
         std::reverse(digest.begin(), digest.end());
