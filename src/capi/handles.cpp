@@ -37,7 +37,8 @@ namespace
 // The two-call pattern of the CSP's variable-length outputs: `call(buffer,
 // &length)` first without buffer for the size, then with a buffer of that
 // size. A CSP that asks for more the second time (ERROR_MORE_DATA) is given
-// it a few times; a length beyond the buffer is never believed. Nothing
+// it a few times; a length beyond the buffer is never believed, one beyond
+// MAX_READ_SIZE never allocated. Nothing
 // when either call fails with `end` (the end of an enumeration).
 template <class Call>
 std::optional<bytes> readSizedUntil(const Wrapper& wrapper, Call call, std::optional<DWORD> end)
@@ -50,6 +51,8 @@ std::optional<bytes> readSizedUntil(const Wrapper& wrapper, Call call, std::opti
         handleError(error);
     }
     for (int attempt = 0; attempt < 4; ++attempt) {
+        if (size > MAX_READ_SIZE)
+            refuseAnswer(NTE_FAIL, "CAPI-000017");
         bytes out(size);
         DWORD length = size;
         if (call(out.empty() ? nullptr : out.data(), &length)) {

@@ -30,6 +30,10 @@ using PROV_TYPE = std::uint8_t;
 // The most items this library takes from one enumeration of the CSP
 // (readers, containers, certificates of a store).
 inline constexpr std::size_t MAX_ENUMERATED_ITEMS = 65536;
+// The longest variable-length output this library takes from the CSP (a
+// parameter, key blob, hash value or signature); a CSP asking for a longer
+// buffer is refused with capi::Error "CAPI-000017".
+inline constexpr DWORD MAX_READ_SIZE = 1 << 20;
 
 // The length of a buffer handed to the CSP; std::invalid_argument for one
 // longer than a DWORD can tell.
@@ -76,8 +80,8 @@ class Provider
     void close() noexcept;
 
     // CryptGetProvParam, sized by a first call without buffer; a length the
-    // CSP reports beyond what it was given is refused (capi::Error
-    // "CAPI-000017"), never read.
+    // CSP reports beyond what it was given or beyond MAX_READ_SIZE is refused
+    // (capi::Error "CAPI-000017"), never read or allocated.
     bytes param(unsigned int id, unsigned int flags) const;
     // param() as text up to the first NUL, bytes as the CSP gives them (the
     // CSP's texts are CP1251: callers convert).

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 #include "base/errors.h"
 #include "base/never_destroyed.h"
@@ -50,6 +51,13 @@ std::shared_ptr<Wrapper> Wrapper::instance()
     if (!state.wrapper)
         state.wrapper = std::make_shared<Wrapper>(cspDirectory());
     return state.wrapper;
+}
+
+void Wrapper::supply(std::shared_ptr<Wrapper> wrapper)
+{
+    Instance& state = singleton();
+    std::lock_guard lock(state.mutex);
+    std::swap(state.wrapper, wrapper); // the previous one is let go after the lock
 }
 
 Wrapper::Wrapper(std::string_view directory) : m_directory(directory)

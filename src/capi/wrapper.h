@@ -35,6 +35,15 @@ class Wrapper
     // with "/") and resolves every entry point; the errors of instance().
     // Used by instance() and by tests that load a CSP of their own.
     explicit Wrapper(std::string_view directory);
+    // A wrapper over no libraries: the caller (a CSP double of a test or a
+    // fuzz target) sets every entry point below itself.
+    struct Unloaded {
+    };
+    explicit Wrapper(Unloaded) {}
+    // Makes `wrapper` the process-wide instance (nullptr: the next
+    // instance() loads the CSP again). For CSP doubles; handles made with the
+    // previous instance keep it alive.
+    static void supply(std::shared_ptr<Wrapper> wrapper);
     Wrapper(const Wrapper&) = delete;
     Wrapper& operator=(const Wrapper&) = delete;
 
