@@ -65,6 +65,8 @@ class Answers
     // Fills `size` bytes from the input, zeros once it is used up.
     void fill(void* out, std::size_t size) noexcept
     {
+        if (size == 0)
+            return;
         auto* target = static_cast<std::uint8_t*>(out);
         const std::size_t available = exhausted() ? 0 : std::min(size, m_size - m_pos);
         if (available != 0)
