@@ -3,8 +3,8 @@
 # target of a fuzz build one after the other, each on a working copy of its
 # seed corpus, until the deadline or 10 million executions per target, at the
 # lowest priority and one process at a time. Crashes land as <target>-crash-*
-# in the output folder; table.md there gives executions and coverage (cov:
-# and ft: of the last status line) per target.
+# in the output folder; table.md there gives executions, executions per
+# second and coverage (cov: and ft: of the last status line) per target.
 #
 #   fuzz/campaign.sh BUILD_DIR DEADLINE OUT_DIR     (DEADLINE as `date -d` reads it)
 #   FUZZ_SKIP=REGEX leaves out the targets whose names match, FUZZ_RUNS sets
@@ -16,17 +16,20 @@ deadline=$(date -d "$2" +%s)
 out=$(mkdir -p "$3" && cd "$3" && pwd)
 runs=${FUZZ_RUNS:-10000000}
 
-mapfile -t targets < <(find "$build/fuzz" -maxdepth 2 -type f -name 'fuzz_*' -executable | sort)
+# The targets to run; the time left is shared among them alone.
+targets=()
+while IFS= read -r bin; do
+  if [ -n "${FUZZ_SKIP:-}" ] && [[ $(basename "$bin") =~ $FUZZ_SKIP ]]; then
+    continue
+  fi
+  targets+=("$bin")
+done < <(find "$build/fuzz" -maxdepth 2 -type f -name 'fuzz_*' -executable | sort)
 table="$out/table.md"
-printf '| target | seconds | executions | cov | ft | corpus | crashes | slow units |\n|---|---|---|---|---|---|---|---|\n' >"$table"
+printf '| target | seconds | executions | exec/s | cov | ft | corpus | crashes | slow units |\n|---|---|---|---|---|---|---|---|---|\n' >"$table"
 left=${#targets[@]}
 for bin in "${targets[@]}"; do
   name=$(basename "$bin")
   folder=$(basename "$(dirname "$bin")")
-  if [ -n "${FUZZ_SKIP:-}" ] && [[ $name =~ $FUZZ_SKIP ]]; then
-    left=$((left - 1))
-    continue
-  fi
   now=$(date +%s)
   slice=$(( (deadline - now) / left ))
   left=$((left - 1))
@@ -54,5 +57,6 @@ for bin in "${targets[@]}"; do
   # unit (over 10 s on a loaded machine) is listed apart.
   finds=$(find "$out" -maxdepth 1 -type f \( -name "$name-crash-*" -o -name "$name-leak-*" -o -name "$name-timeout-*" -o -name "$name-oom-*" \) | wc -l)
   slow=$(find "$out" -maxdepth 1 -type f -name "$name-slow-unit-*" | wc -l)
-  printf '| %s | %s | %s | %s | %s | %s | %s | %s |\n' "$name" "$secs" "${execs:-?}" "${cov:-?}" "${ft:-?}" "$corp" "$finds" "$slow" | tee -a "$table"
+  rate=$(( ${execs:-0} / (secs > 0 ? secs : 1) ))
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$name" "$secs" "${execs:-?}" "$rate" "${cov:-?}" "${ft:-?}" "$corp" "$finds" "$slow" | tee -a "$table"
 done
