@@ -54,6 +54,7 @@ void recognise(const std::string& reader, const bytes& atr)
         confirmationSession(reader, atr);
         return;
     }
+    fuzzdouble::plausibleReader = reader; // the slot a working module shows for it
     expectOutcome([&] {
         const std::shared_ptr<HardwareDevice> device = getHardwareDevice(reader, atr);
         if (auto* token = dynamic_cast<Pkcs11Token*>(device.get()))
@@ -76,18 +77,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzdouble::current = &answers;
     for (const std::string& path : {pkcs11::pkcs11Rutoken(), pkcs11::pkcs11Mskey(), pkcs11::pkcs11jcPKCS11()})
         expectOutcome([&] { fuzzdouble::supplyPkcs11(path); });
+    const std::uint8_t choice = answers.byte();
     expectOutcome([&] {
+        // Up to four cards, as many as the input says.
+        const int most = 1 + (choice & 3);
         int seen = 0;
-        for (const provider::CardInReader& card : provider::cardsInReaders(answers.byte() & 1, "fuzz")) {
-            if (++seen > 4)
+        for (const provider::CardInReader& card : provider::cardsInReaders(choice & 4, "fuzz")) {
+            if (++seen > most)
                 break;
             recognise(card.reader, card.atr);
         }
     });
-    // A confirmation token whatever the reader list said, so every input
-    // reaches the device's own answers.
-    confirmationSession("Fuzz Reader 00 00", bytes{0x3B, 0x9B, 0x96, 0x01, 0x80, 0x31, 0x01, 0x61, 0x00, 0x73,
-                                                   0x00, 0x21, 0x50, 0x81, answers.byte(), 0x00});
+    // A confirmation token whatever the reader list said, when the input
+    // asks for it, so that inputs reach the device's own answers directly.
+    if (choice & 8)
+        confirmationSession("VEL-token 00 03", bytes{0x3B, 0x9B, 0x96, 0x01, 0x80, 0x31, 0x01, 0x61, 0x00,
+                                                     0x73, 0x00, 0x21, 0x50, 0x81, answers.byte(), 0x00});
     fuzzdouble::current = nullptr;
     return 0;
 }

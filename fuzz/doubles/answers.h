@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace fuzzdouble
@@ -24,6 +25,21 @@ class Answers
 
     // The next byte, 0 once the input is used up.
     std::uint8_t byte() noexcept { return exhausted() ? 0 : m_data[m_pos++]; }
+
+    // How a call answers: as a working device would (bytes 00-7F), with
+    // success but counts, lengths and bytes from the input (80-BF), or with a
+    // failure picked by failure() (C0-FF, and always once the input is used
+    // up).
+    enum class Mode { Plausible, Hostile, Failure };
+    Mode mode() noexcept
+    {
+        if (exhausted()) {
+            m_failure = 0;
+            return Mode::Failure;
+        }
+        m_failure = byte();
+        return m_failure < 0x80 ? Mode::Plausible : m_failure < 0xC0 ? Mode::Hostile : Mode::Failure;
+    }
 
     // Whether the call succeeds: most byte values say yes, the top quarter
     // picks a failure; no input left is always a failure.
@@ -91,6 +107,9 @@ class Answers
 
 // The answers of the input being run (set by the fuzz target).
 inline Answers* current = nullptr;
+
+// The reader a plausible PKCS#11 slot serves (its description).
+inline std::string plausibleReader = "Fuzz Reader 00 00";
 
 // What an operation of the library may end in besides a result: any of its
 // exceptions, but never one that shows a count or length taken on trust.

@@ -1,7 +1,9 @@
 #include "pkcs11_double.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "answers.h"
 #include "cryptoprovider/pkcs11/module.h"
@@ -13,41 +15,52 @@ namespace fuzzdouble
 namespace
 {
 
+using Mode = Answers::Mode;
+
+// The token a working module would show: one slot serving the fuzz reader,
+// serial 12345678, one key (CKA_ID 01 01) on parameter set A.
+constexpr CK_SLOT_ID SLOT = 1;
+constexpr CK_OBJECT_HANDLE OBJECT = 0x101;
+constexpr std::string_view SERIAL = "12345678";
+
+CK_RV failure()
+{
+    if (current->exhausted())
+        return CKR_DEVICE_REMOVED;
+    return current->failure<CK_RV>({CKR_GENERAL_ERROR,
+                                    CKR_FUNCTION_FAILED,
+                                    CKR_DEVICE_ERROR,
+                                    CKR_DEVICE_REMOVED,
+                                    CKR_TOKEN_NOT_PRESENT,
+                                    CKR_SESSION_HANDLE_INVALID,
+                                    CKR_OBJECT_HANDLE_INVALID,
+                                    CKR_ATTRIBUTE_TYPE_INVALID,
+                                    CKR_ATTRIBUTE_SENSITIVE,
+                                    CKR_ATTRIBUTE_READ_ONLY,
+                                    CKR_BUFFER_TOO_SMALL,
+                                    CKR_PIN_INCORRECT,
+                                    CKR_PIN_LOCKED,
+                                    CKR_PIN_LEN_RANGE,
+                                    CKR_USER_ALREADY_LOGGED_IN,
+                                    CKR_USER_ANOTHER_ALREADY_LOGGED_IN,
+                                    CKR_USER_NOT_LOGGED_IN,
+                                    CKR_CANCEL,
+                                    CKR_FUNCTION_NOT_SUPPORTED,
+                                    CKR_SIGNATURE_INVALID,
+                                    CKR_DEVICE_MEMORY,
+                                    CKR_HOST_MEMORY,
+                                    CKR_CRYPTOKI_ALREADY_INITIALIZED,
+                                    CKR_KEY_HANDLE_INVALID,
+                                    CKR_TEMPLATE_INCONSISTENT,
+                                    0x1B6,
+                                    0x80009108,
+                                    0x80001234});
+}
+
+// An operation without output: success unless the input picks a failure.
 CK_RV result()
 {
-    Answers& in = *current;
-    if (in.succeeds())
-        return CKR_OK;
-    if (in.exhausted())
-        return CKR_DEVICE_REMOVED;
-    return in.failure<CK_RV>({CKR_GENERAL_ERROR,
-                              CKR_FUNCTION_FAILED,
-                              CKR_DEVICE_ERROR,
-                              CKR_DEVICE_REMOVED,
-                              CKR_TOKEN_NOT_PRESENT,
-                              CKR_SESSION_HANDLE_INVALID,
-                              CKR_OBJECT_HANDLE_INVALID,
-                              CKR_ATTRIBUTE_TYPE_INVALID,
-                              CKR_ATTRIBUTE_SENSITIVE,
-                              CKR_ATTRIBUTE_READ_ONLY,
-                              CKR_BUFFER_TOO_SMALL,
-                              CKR_PIN_INCORRECT,
-                              CKR_PIN_LOCKED,
-                              CKR_PIN_LEN_RANGE,
-                              CKR_USER_ALREADY_LOGGED_IN,
-                              CKR_USER_ANOTHER_ALREADY_LOGGED_IN,
-                              CKR_USER_NOT_LOGGED_IN,
-                              CKR_CANCEL,
-                              CKR_FUNCTION_NOT_SUPPORTED,
-                              CKR_SIGNATURE_INVALID,
-                              CKR_DEVICE_MEMORY,
-                              CKR_HOST_MEMORY,
-                              CKR_CRYPTOKI_ALREADY_INITIALIZED,
-                              CKR_KEY_HANDLE_INVALID,
-                              CKR_TEMPLATE_INCONSISTENT,
-                              0x1B6,
-                              0x80009108,
-                              0x80001234});
+    return current->mode() == Mode::Failure ? failure() : CKR_OK;
 }
 
 // A length reported after a write of `written` bytes: mostly the truth.
@@ -56,26 +69,68 @@ CK_ULONG reported(std::size_t written)
     return current->byte() < 0xF0 ? written : static_cast<CK_ULONG>(current->length());
 }
 
-// The two-call pattern: a size query answers a length, a read writes what
-// fits and reports a length.
-CK_RV sizedOutput(CK_BYTE_PTR out, CK_ULONG_PTR length)
+void padded(CK_UTF8CHAR* field, std::size_t size, std::string_view text)
 {
-    const CK_RV rv = result();
-    if (rv != CKR_OK && rv != CKR_BUFFER_TOO_SMALL)
-        return rv;
-    if (out == nullptr || rv == CKR_BUFFER_TOO_SMALL) {
+    std::memset(field, ' ', size);
+    std::memcpy(field, text.data(), std::min(size, text.size()));
+}
+
+// The plausible value of an attribute.
+std::vector<CK_BYTE> plausible(CK_ATTRIBUTE_TYPE type)
+{
+    switch (type) {
+    case CKA_ID:
+        return {0x01, 0x01};
+    case CKA_LABEL:
+        return {'f', 'u', 'z', 'z', ' ', 'k', 'e', 'y'};
+    case CKA_GOSTR3410_PARAMS:
+        return {0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x23, 0x01};
+    case CKA_GOSTR3411_PARAMS:
+        return {0x06, 0x08, 0x2A, 0x85, 0x03, 0x07, 0x01, 0x01, 0x02, 0x02};
+    case CKA_VALUE:
+        return std::vector<CK_BYTE>(64, 0x42);
+    case CKA_CLASS:
+        return {CKO_PRIVATE_KEY, 0, 0, 0, 0, 0, 0, 0};
+    default:
+        return {};
+    }
+}
+
+// The two-call pattern: a size query answers a length, a read writes what
+// fits and reports a length; plausible outputs are `size` bytes of 0x5A.
+CK_RV sizedOutput(CK_BYTE_PTR out, CK_ULONG_PTR length, std::size_t size)
+{
+    switch (current->mode()) {
+    case Mode::Failure:
+        return failure();
+    case Mode::Plausible:
+        if (out == nullptr) {
+            *length = size;
+            return CKR_OK;
+        }
+        if (*length < size) {
+            *length = size;
+            return CKR_BUFFER_TOO_SMALL;
+        }
+        std::memset(out, 0x5A, size);
+        *length = size;
+        return CKR_OK;
+    case Mode::Hostile:
+        break;
+    }
+    if (out == nullptr || current->byte() >= 0xF0) {
         *length = static_cast<CK_ULONG>(current->length());
-        return rv;
+        return out == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
     }
     const std::size_t written = std::min<std::uint64_t>(current->length(), *length);
     current->fill(out, written);
     *length = reported(written);
-    return rv;
+    return CKR_OK;
 }
 
 CK_RV initialize(CK_VOID_PTR)
 {
-    return current->pick<CK_RV>({CKR_OK, CKR_OK, CKR_OK, CKR_OK, CKR_OK, CKR_OK, CKR_CANT_LOCK,
+    return current->pick<CK_RV>({CKR_OK, CKR_OK, CKR_OK, CKR_OK, CKR_OK, CKR_OK, CKR_OK, CKR_CANT_LOCK,
                                  CKR_CRYPTOKI_ALREADY_INITIALIZED, CKR_GENERAL_ERROR});
 }
 
@@ -86,61 +141,117 @@ CK_RV finalize(CK_VOID_PTR)
 
 CK_RV getSlotList(CK_BBOOL, CK_SLOT_ID_PTR slots, CK_ULONG_PTR count)
 {
-    const CK_RV rv = result();
-    if (rv != CKR_OK && rv != CKR_BUFFER_TOO_SMALL)
-        return rv;
-    if (slots == nullptr || rv == CKR_BUFFER_TOO_SMALL) {
+    switch (current->mode()) {
+    case Mode::Failure:
+        return failure();
+    case Mode::Plausible:
+        if (slots != nullptr && *count >= 1)
+            slots[0] = SLOT;
+        *count = 1;
+        return CKR_OK;
+    case Mode::Hostile:
+        break;
+    }
+    if (slots == nullptr || current->byte() >= 0xF0) {
         *count = static_cast<CK_ULONG>(current->length());
-        return rv;
+        return slots == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
     }
     const CK_ULONG written = std::min<CK_ULONG>(current->byte() % 5, *count);
     for (CK_ULONG i = 0; i < written; ++i)
         slots[i] = current->byte();
     *count = reported(written);
-    return rv;
+    return CKR_OK;
 }
 
 CK_RV getSlotInfo(CK_SLOT_ID, CK_SLOT_INFO_PTR info)
 {
-    const CK_RV rv = result();
-    if (rv == CKR_OK)
+    switch (current->mode()) {
+    case Mode::Failure:
+        return failure();
+    case Mode::Plausible:
+        *info = CK_SLOT_INFO{};
+        padded(info->slotDescription, sizeof info->slotDescription, plausibleReader);
+        padded(info->manufacturerID, sizeof info->manufacturerID, "Fuzz");
+        info->flags = CKF_TOKEN_PRESENT | CKF_REMOVABLE_DEVICE | CKF_HW_SLOT;
+        return CKR_OK;
+    case Mode::Hostile:
         current->fill(info, sizeof *info);
-    return rv;
+        return CKR_OK;
+    }
+    return CKR_OK;
 }
 
 CK_RV getTokenInfo(CK_SLOT_ID, CK_TOKEN_INFO_PTR info)
 {
-    const CK_RV rv = result();
-    if (rv == CKR_OK)
+    switch (current->mode()) {
+    case Mode::Failure:
+        return failure();
+    case Mode::Plausible:
+        *info = CK_TOKEN_INFO{};
+        padded(info->label, sizeof info->label, "fuzz token");
+        padded(info->manufacturerID, sizeof info->manufacturerID, "Fuzz");
+        padded(info->model, sizeof info->model, "JaCarta GOST 2.0");
+        padded(info->serialNumber, sizeof info->serialNumber, SERIAL);
+        info->flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED |
+                      (static_cast<CK_FLAGS>(current->byte() & 0x0F) << 12);
+        info->ulMaxPinLen = 32;
+        info->ulMinPinLen = 4;
+        return CKR_OK;
+    case Mode::Hostile:
         current->fill(info, sizeof *info);
-    return rv;
+        return CKR_OK;
+    }
+    return CKR_OK;
 }
 
 CK_RV getTokenInfoExtended(CK_SLOT_ID, pkcs11::TokenInfoExtended* info)
 {
-    const CK_RV rv = result();
-    if (rv == CKR_OK) {
-        // The caller says how much it gave; a module fills up to that.
-        const std::size_t size = std::min<std::size_t>(info->ulSizeofThisStructure, sizeof *info);
-        current->fill(info, size);
+    // The caller says how much it gave; a module fills up to that.
+    const std::size_t size = std::min<std::size_t>(info->ulSizeofThisStructure, sizeof *info);
+    switch (current->mode()) {
+    case Mode::Failure:
+        return failure();
+    case Mode::Plausible: {
+        pkcs11::TokenInfoExtended plausibleInfo{};
+        plausibleInfo.ulSizeofThisStructure = sizeof plausibleInfo;
+        plausibleInfo.ulTokenClass = current->byte() & 3;
+        plausibleInfo.flags = current->byte();
+        const CK_BYTE serial[] = {0x12, 0x34, 0x56, 0x78};
+        std::memcpy(plausibleInfo.serialNumber, serial, sizeof serial);
+        std::memcpy(info, &plausibleInfo, size);
+        return CKR_OK;
     }
-    return rv;
+    case Mode::Hostile:
+        current->fill(info, size);
+        return CKR_OK;
+    }
+    return CKR_OK;
 }
 
 CK_RV getMechanismList(CK_SLOT_ID, CK_MECHANISM_TYPE_PTR mechanisms, CK_ULONG_PTR count)
 {
-    const CK_RV rv = result();
-    if (rv != CKR_OK)
-        return rv;
+    switch (current->mode()) {
+    case Mode::Failure:
+        return failure();
+    case Mode::Plausible:
+        if (mechanisms != nullptr && *count >= 2) {
+            mechanisms[0] = CKM_GOSTR3410;
+            mechanisms[1] = CKM_GOSTR3411;
+        }
+        *count = 2;
+        return CKR_OK;
+    case Mode::Hostile:
+        break;
+    }
     if (mechanisms == nullptr) {
         *count = static_cast<CK_ULONG>(current->length());
-        return rv;
+        return CKR_OK;
     }
     const CK_ULONG written = std::min<CK_ULONG>(current->byte(), *count);
     for (CK_ULONG i = 0; i < written; ++i)
         mechanisms[i] = current->pick<CK_MECHANISM_TYPE>({CKM_GOSTR3410, CKM_GOSTR3411, CKM_RSA_PKCS});
     *count = reported(written);
-    return rv;
+    return CKR_OK;
 }
 
 CK_RV openSession(CK_SLOT_ID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR session)
@@ -186,11 +297,24 @@ CK_RV destroyObject(CK_SESSION_HANDLE, CK_OBJECT_HANDLE)
 
 CK_RV getAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR attributes, CK_ULONG count)
 {
-    const CK_RV rv = result();
-    if (rv != CKR_OK && rv != CKR_BUFFER_TOO_SMALL)
-        return rv;
+    const Mode mode = current->mode();
+    if (mode == Mode::Failure)
+        return failure();
+    CK_RV rv = CKR_OK;
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_ATTRIBUTE& attribute = attributes[i];
+        if (mode == Mode::Plausible) {
+            const std::vector<CK_BYTE> value = plausible(attribute.type);
+            if (attribute.pValue != nullptr) {
+                if (attribute.ulValueLen < value.size()) {
+                    rv = CKR_BUFFER_TOO_SMALL;
+                } else if (!value.empty()) {
+                    std::memcpy(attribute.pValue, value.data(), value.size());
+                }
+            }
+            attribute.ulValueLen = value.size();
+            continue;
+        }
         if (attribute.pValue == nullptr) {
             attribute.ulValueLen = static_cast<CK_ULONG>(current->length());
             continue;
@@ -215,14 +339,22 @@ CK_RV findObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR, CK_ULONG)
 
 CK_RV findObjects(CK_SESSION_HANDLE, CK_OBJECT_HANDLE_PTR objects, CK_ULONG most, CK_ULONG_PTR count)
 {
-    const CK_RV rv = result();
-    if (rv != CKR_OK)
-        return rv;
+    switch (current->mode()) {
+    case Mode::Failure:
+        return failure();
+    case Mode::Plausible:
+        if (most >= 1)
+            objects[0] = OBJECT;
+        *count = most >= 1 ? 1 : 0;
+        return CKR_OK;
+    case Mode::Hostile:
+        break;
+    }
     const CK_ULONG written = std::min<CK_ULONG>(current->byte() % 8, most);
     for (CK_ULONG i = 0; i < written; ++i)
         objects[i] = 0x100 + current->byte();
     *count = reported(written);
-    return rv;
+    return CKR_OK;
 }
 
 CK_RV findObjectsFinal(CK_SESSION_HANDLE)
@@ -248,7 +380,7 @@ CK_RV operationInit(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE)
 
 CK_RV signature(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR out, CK_ULONG_PTR length)
 {
-    return sizedOutput(out, length);
+    return sizedOutput(out, length, 64);
 }
 
 CK_RV verify(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG)
@@ -268,7 +400,7 @@ CK_RV digestUpdate(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG)
 
 CK_RV digestFinal(CK_SESSION_HANDLE, CK_BYTE_PTR out, CK_ULONG_PTR length)
 {
-    return sizedOutput(out, length);
+    return sizedOutput(out, length, 32);
 }
 
 CK_FUNCTION_LIST makeFunctions()
