@@ -18,7 +18,6 @@
 #include "cryptoprovider/provider/reader_walk.h"
 #include "cryptoprovider/scard/vel_device.h"
 #include "cryptoprovider/scard/vel_token.h"
-#include "pcsc_double.h"
 #include "pkcs11_double.h"
 #include "pkcs7/attributes.h"
 
@@ -66,8 +65,7 @@ void recognise(const std::string& reader, const bytes& atr)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    fuzzdouble::installPcsc();
-    pkcs11::setJaCartaPkcs11Path(FUZZ_COMPANION_DIR);
+    fuzzdouble::installTokenDoubles();
     return 0;
 }
 

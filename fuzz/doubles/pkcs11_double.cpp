@@ -7,7 +7,9 @@
 
 #include "answers.h"
 #include "cryptoprovider/pkcs11/module.h"
+#include "cryptoprovider/pkcs11/module_paths.h"
 #include "cryptoprovider/pkcs11/pkcs11_types.h"
+#include "pcsc_double.h"
 
 namespace fuzzdouble
 {
@@ -451,6 +453,12 @@ std::shared_ptr<Pkcs11> supplyPkcs11(const std::string& path)
     auto module = std::make_shared<Pkcs11>(path, Pkcs11::Supplied{&functions, vendorFunction});
     Pkcs11::supply(path, module);
     return module;
+}
+
+void installTokenDoubles()
+{
+    installPcsc();
+    pkcs11::setJaCartaPkcs11Path(FUZZ_COMPANION_DIR);
 }
 
 } // namespace fuzzdouble

@@ -17,4 +17,9 @@ namespace fuzzdouble
 // refuses the initialisation.
 std::shared_ptr<Pkcs11> supplyPkcs11(const std::string& path);
 
+// The PC/SC double in place (installPcsc) and the JaCarta folder pointed at
+// an empty companion library, so that every token make can be built on the
+// doubles. Once, before the first input.
+void installTokenDoubles();
+
 } // namespace fuzzdouble

@@ -14,7 +14,6 @@
 #include "cryptoprovider/core/entities.h"
 #include "cryptoprovider/pkcs11/module_paths.h"
 #include "cryptoprovider/pkcs11/token_models.h"
-#include "pcsc_double.h"
 #include "pkcs11_double.h"
 #include "x509/algorithms.h"
 
@@ -72,8 +71,7 @@ void session(Pkcs11Token& token)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    fuzzdouble::installPcsc();
-    pkcs11::setJaCartaPkcs11Path(FUZZ_COMPANION_DIR);
+    fuzzdouble::installTokenDoubles();
     return 0;
 }
 
