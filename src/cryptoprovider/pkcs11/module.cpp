@@ -148,10 +148,15 @@ std::shared_ptr<Pkcs11> Pkcs11::instance(const std::string& path, bool useCached
 void Pkcs11::supply(const std::string& path, std::shared_ptr<Pkcs11> module)
 {
     ModuleRegistry& state = registry();
-    std::shared_ptr<Pkcs11> previous;
+    std::shared_ptr<Pkcs11> previous; // released after the lock
     std::lock_guard lock(state.cacheMutex);
-    auto& entry = state.instances[path];
-    previous = std::exchange(entry, std::move(module)); // released after the lock
+    const auto found = state.instances.find(path);
+    if (found != state.instances.end()) {
+        previous = std::move(found->second);
+        state.instances.erase(found);
+    }
+    if (module)
+        state.instances.emplace(path, std::move(module));
 }
 
 Pkcs11::Pkcs11(std::string_view path)

@@ -82,8 +82,8 @@ class Pkcs11
     static std::shared_ptr<Pkcs11> instance(const std::string& path, bool useCached);
     // Puts `module` into the cache under `path` (replacing what is there),
     // so instance(path, true) returns it as if it had been loaded from that
-    // path. For test doubles and fuzz targets; a later instance(path, false)
-    // loads the file again.
+    // path (nullptr: no cache entry). For test doubles and fuzz targets; a
+    // later instance(path, false) loads the file again.
     static void supply(const std::string& path, std::shared_ptr<Pkcs11> module);
 
     // Loads the library, takes its function list and initialises it

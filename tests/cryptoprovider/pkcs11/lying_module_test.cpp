@@ -190,6 +190,9 @@ TEST_F(LyingModule, SuppliedModuleServesTheCacheAndItsVendorFunctions)
     Pkcs11::supply("/no/such/libsupplied.so", module);
     EXPECT_EQ(Pkcs11::instance("/no/such/libsupplied.so", true), module);
     EXPECT_THROW(Pkcs11::instance("/no/such/libsupplied.so", false), Pkcs11LoadError);
+    Pkcs11::supply("/no/such/libsupplied.so", module);
+    Pkcs11::supply("/no/such/libsupplied.so", nullptr); // no entry: loaded from the path again
+    EXPECT_THROW(Pkcs11::instance("/no/such/libsupplied.so", true), Pkcs11LoadError);
 }
 
 } // namespace
