@@ -38,10 +38,11 @@ namespace
 // &length)` first without buffer for the size, then with a buffer of that
 // size. A CSP that asks for more the second time (ERROR_MORE_DATA) is given
 // it a few times; a length beyond the buffer is never believed, one beyond
-// MAX_READ_SIZE never allocated. Nothing
+// `maxSize` never allocated. Nothing
 // when either call fails with `end` (the end of an enumeration).
 template <class Call>
-std::optional<bytes> readSizedUntil(const Wrapper& wrapper, Call call, std::optional<DWORD> end)
+std::optional<bytes> readSizedUntil(const Wrapper& wrapper, Call call, std::optional<DWORD> end,
+                                    DWORD maxSize = MAX_READ_SIZE)
 {
     DWORD size = 0;
     if (!call(nullptr, &size)) {
@@ -51,7 +52,7 @@ std::optional<bytes> readSizedUntil(const Wrapper& wrapper, Call call, std::opti
         handleError(error);
     }
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (size > MAX_READ_SIZE)
+        if (size > maxSize)
             refuseAnswer(NTE_FAIL, "CAPI-000017");
         bytes out(size);
         DWORD length = size;
@@ -231,7 +232,7 @@ void Provider::enumerate(unsigned int id, unsigned int flags, const std::functio
             [&](BYTE* data, DWORD* length) {
                 return m_wrapper->CryptGetProvParam(m_handle, id, data, length, step | flags);
             },
-            ERROR_NO_MORE_ITEMS);
+            ERROR_NO_MORE_ITEMS, MAX_ENUMERATED_NAME);
         if (!value)
             return;
         if (count == limit)

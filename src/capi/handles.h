@@ -34,6 +34,9 @@ inline constexpr std::size_t MAX_ENUMERATED_ITEMS = 65536;
 // parameter, key blob, hash value or signature); a CSP asking for a longer
 // buffer is refused with capi::Error "CAPI-000017".
 inline constexpr DWORD MAX_READ_SIZE = 1 << 20;
+// The longest item of an enumeration (a reader or container name); with
+// MAX_ENUMERATED_ITEMS it bounds what one enumeration keeps.
+inline constexpr DWORD MAX_ENUMERATED_NAME = 4096;
 
 // The length of a buffer handed to the CSP; std::invalid_argument for one
 // longer than a DWORD can tell.
@@ -90,8 +93,9 @@ class Provider
     // PP_ENUMCONTAINERS: CRYPT_FIRST, then CRYPT_NEXT, `flags` added) to
     // `take`, as stringParam gives it, until the CSP reports
     // ERROR_NO_MORE_ITEMS; other failures through handleError. A CSP that
-    // would give more than `limit` items (one whose enumeration never ends)
-    // is refused with capi::Error "CAPI-000017" once `limit` are handed on.
+    // would give more than `limit` items (one whose enumeration never ends),
+    // or an item longer than MAX_ENUMERATED_NAME, is refused with capi::Error
+    // "CAPI-000017" once `limit` are handed on.
     void enumerate(unsigned int id, unsigned int flags, const std::function<void(std::string)>& take,
                    std::size_t limit = MAX_ENUMERATED_ITEMS) const;
     // CryptSetProvParam with `data` as given.

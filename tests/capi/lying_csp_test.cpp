@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "capi/capi_types.h"
 #include "capi/errors.h"
@@ -93,6 +95,20 @@ TEST_F(LyingCsp, SizesBeyondTheBoundAreRefused)
         }
         EXPECT_LE(cspLies.reads, 2);
     }
+}
+
+TEST_F(LyingCsp, EnumeratedNamesBeyondTheirBoundAreRefused)
+{
+    std::vector<std::string> names;
+    cspLies = CspLies{capi::MAX_ENUMERATED_NAME + 1, 0, 0};
+    try {
+        capi::Provider::verifyContext(75).enumerate(PP_ENUMCONTAINERS, 0,
+                                                    [&](std::string name) { names.push_back(std::move(name)); });
+        ADD_FAILURE() << "a name beyond the bound was taken";
+    } catch (const capi::Error& error) {
+        EXPECT_STREQ(error.errorCode(), "CAPI-000017");
+    }
+    EXPECT_TRUE(names.empty());
 }
 
 } // namespace
