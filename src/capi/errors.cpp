@@ -1,5 +1,6 @@
 #include "capi/errors.h"
 
+#include <string_view>
 #include <utility>
 
 #include "asn1/errors.h"
@@ -56,6 +57,9 @@ namespace capi
 Error::Error(std::uint32_t value, std::string message, const char* catalogueCode)
     : bs::ComposedError(std::move(message), catalogueCode), m_value(value)
 {
+    setVendorCode(value);
+    if (std::string_view(catalogueCode) == "CAPI-000029") // the PIN is blocked
+        setTriesLeft(0);
 }
 
 Error Error::fromCatalogue(std::uint32_t value, const char* catalogueCode)

@@ -51,7 +51,7 @@ KeyStoreType keyStoreTypeToList(jint type)
 template <class Results> jbyteArray singleResult(JNIEnv* env, const Results& results)
 {
     if (results.empty()) {
-        throw std::logic_error(ormid_signer::localization.get("BS-006002"));
+        throw bs::standardError<std::logic_error>(ormid_signer::localization, "BS-006002");
     }
     return conv::binaryData_to_jbyteArray(env, results.front()).release();
 }
