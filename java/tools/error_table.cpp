@@ -23,13 +23,26 @@ std::string html(std::string_view text)
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '@': out += "&#64;"; break;
-        case '*': out += "&#42;"; break;
-        case '\\': out += "&#92;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '@':
+            out += "&#64;";
+            break;
+        case '*':
+            out += "&#42;";
+            break;
+        case '\\':
+            out += "&#92;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -67,8 +80,8 @@ int main(int argc, char** argv)
     for (const Localization* catalogue : ormid_signer::allCatalogues()) {
         for (const auto& [code, russian] : catalogue->catalogue().at(RUSSIAN)) {
             const char* kind = kindOf(code);
-            rows << " * <tr><td>" << html(code) << "</td><td>{@link Kind#" << kind << "}</td><td>" << html(russian)
-                 << "</td><td>" << html(catalogue->get(ENGLISH, code)) << "</td></tr>\n";
+            rows << " * <tr><td>" << html(code) << "</td><td>{@link Kind#" << kind << "}</td><td>"
+                 << html(russian) << "</td><td>" << html(catalogue->get(ENGLISH, code)) << "</td></tr>\n";
             kinds << "        kind(\"" << code << "\", Kind." << kind << ");\n";
         }
     }

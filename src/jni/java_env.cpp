@@ -99,7 +99,8 @@ bool throwSignerException(JNIEnv* env, const Facts& facts)
     LocalRef<jstring> code(env, env->NewStringUTF(facts.code));
     LocalRef<jstring> alias;
     LocalRef<jstring> serial;
-    if (!message || !code || !optionalText(env, facts.alias, alias) || !optionalText(env, facts.serial, serial)) {
+    if (!message || !code || !optionalText(env, facts.alias, alias) ||
+        !optionalText(env, facts.serial, serial)) {
         return false;
     }
     return throwNew(env, cls, constructor, message.get(), code.get(), static_cast<jint>(facts.triesLeft),
