@@ -252,12 +252,12 @@ void handleError(std::uint32_t value)
     case SCARD_E_NO_SUCH_CERTIFICATE:
         bs::logAndThrow(log, NoCertificate());
     case CRYPT_E_UNKNOWN_ALGO:
-        bs::logAndThrow(log, UnknownAlgorithm());
+        bs::logAndThrow(log, bs::withVendorCode(UnknownAlgorithm(), value));
     default:
         break;
     }
     if (isAsn1Error(value))
-        bs::logAndThrow(log, Asn1DecodingError());
+        bs::logAndThrow(log, bs::withVendorCode(Asn1DecodingError(), value));
     bs::logAndThrow(log, Error::fromCatalogue(value, catalogueCodeOf(value)));
 }
 

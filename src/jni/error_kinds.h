@@ -11,28 +11,34 @@
 namespace ormid_signer
 {
 
-enum class ErrorKind {
-    WRONG_PIN,
-    PIN_BLOCKED,
-    KEY_BLOCKED,
-    PIN_REQUIRED,
-    PASSWORD_REQUIRED,
-    DEVICE_NOT_FOUND,
-    DEVICE_ERROR,
-    KEY_NOT_FOUND,
-    CERTIFICATE_NOT_FOUND,
-    ALREADY_EXISTS,
-    NOT_SELECTED,
-    SESSION_CLOSED,
-    CANCELLED,
-    CRYPTO_UNAVAILABLE,
-    UNSUPPORTED_ALGORITHM,
-    NOT_IMPLEMENTED,
-    INVALID_SIGNATURE,
-    MALFORMED_INPUT,
-    INVALID_ARGUMENT,
-    INTERNAL,
-};
+// Every kind, in the order of the Java enum.
+// clang-format off
+#define ORMID_ERROR_KINDS(X) \
+    X(WRONG_PIN) \
+    X(PIN_BLOCKED) \
+    X(KEY_BLOCKED) \
+    X(PIN_REQUIRED) \
+    X(PASSWORD_REQUIRED) \
+    X(DEVICE_NOT_FOUND) \
+    X(DEVICE_ERROR) \
+    X(KEY_NOT_FOUND) \
+    X(CERTIFICATE_NOT_FOUND) \
+    X(ALREADY_EXISTS) \
+    X(NOT_SELECTED) \
+    X(SESSION_CLOSED) \
+    X(CANCELLED) \
+    X(CRYPTO_UNAVAILABLE) \
+    X(UNSUPPORTED_ALGORITHM) \
+    X(NOT_IMPLEMENTED) \
+    X(INVALID_SIGNATURE) \
+    X(MALFORMED_INPUT) \
+    X(INVALID_ARGUMENT) \
+    X(INTERNAL)
+// clang-format on
+
+#define ORMID_ERROR_KIND_ENUMERATOR(name) name,
+enum class ErrorKind { ORMID_ERROR_KINDS(ORMID_ERROR_KIND_ENUMERATOR) };
+#undef ORMID_ERROR_KIND_ENUMERATOR
 
 // Every kind in declaration order.
 std::span<const ErrorKind> allErrorKinds() noexcept;

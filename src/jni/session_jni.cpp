@@ -151,7 +151,13 @@ JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_listKeys(JNIEnv* en
 JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_setKey(JNIEnv* env, jclass, jstring s, jstring alias)
 {
     return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        return conv::keyInfo_to_jobject(env, provider.setKey(conv::to_string(env, alias))).release();
+        const std::string name = conv::to_string(env, alias);
+        try {
+            return conv::keyInfo_to_jobject(env, provider.setKey(name)).release();
+        } catch (KeyNotFound& missing) {
+            missing.setFailedAlias(name); // the caller learns which alias is unknown
+            throw;
+        }
     });
 }
 

@@ -45,7 +45,6 @@ class SignerExceptionTest {
     private static final Device TOKEN = Device.RUTOKEN;
     private static final String WRONG_PIN = "00000000";
     private static final String PASSWORD = "Пароль-1";
-    private static final String VEL_DEVICE = "vel1";
     private static final String VEL_READER = "ORMID VEL-token 00 00";
     private static final String VEL_SERIAL = "01-23-45-67";
     private static final long CKR_PIN_INCORRECT = 0xA0;
@@ -118,24 +117,16 @@ class SignerExceptionTest {
         return s;
     }
 
-    private static void script(String... args) {
-        List<String> command = new ArrayList<>(List.of(Tools.labEnv("ORMID_LAB_SCRIPT")));
-        command.addAll(List.of(args));
-        Tools.Result result = Tools.run(command, Map.of());
-        assertTrue(result.ok(), () -> "lab " + String.join(" ", args) + ": " + result.text());
-    }
-
+    /** Changes the state of the lab's VEL-token. */
     private static void vel(String... facts) {
-        List<String> args = new ArrayList<>(List.of("set", Tools.labDir().toString(), VEL_DEVICE));
-        args.addAll(List.of(facts));
-        script(args.toArray(String[]::new));
+        ConfirmationFaultTest.set(facts);
     }
 
     /** The VEL-token back in its reader, working, with its factory PIN and all tries. */
     private static void velReset() {
         // Back in its reader after a row that pulled it out (refused when it is there).
         Tools.run(List.of(Tools.labEnv("ORMID_LAB_SCRIPT"), "insert", Tools.labDir().toString(), VEL_READER, "vel",
-                          VEL_DEVICE), Map.of());
+                          "vel1"), Map.of());
         vel("lifecycle=working", "pin=123456", "default_pin=1", "tries=10", "max_tries=10", "info_without_tries=",
             "mute=", "pull_at=", "sw_at=");
     }
@@ -312,7 +303,7 @@ class SignerExceptionTest {
         rows.add(new Row("an unknown alias", () -> {
             tokenReset();
             s = token(true);
-        }, () -> Session.setKey(s, "no such key"), Expected.of("CP-008017", Kind.KEY_NOT_FOUND)));
+        }, () -> Session.setKey(s, "no such key"), Expected.of("CP-008017", Kind.KEY_NOT_FOUND).alias("no such key")));
         rows.add(new Row("no store selected", () -> s = session(), () -> Session.listKeys(s),
                          Expected.of("CP-008005", Kind.NOT_SELECTED)));
         rows.add(new Row("an unknown session", none, () -> Session.listKeys("00000000000000000000000000000000"),
