@@ -178,7 +178,8 @@ EntityClass CERT_INFO("com/ormid/signer/entities/CertInfo", "()V",
                       {&CERTIFICATE_PROPERTIES});
 
 EntityClass SIGNER_EXCEPTION("com/ormid/signer/SignerException",
-                             "(Ljava/lang/String;Ljava/lang/String;IJLjava/lang/String;Ljava/lang/String;)V", {});
+                             "(Ljava/lang/String;Ljava/lang/String;IJLjava/lang/String;Ljava/lang/String;)V",
+                             {});
 
 } // namespace entities
 
