@@ -101,7 +101,7 @@ Asn1Time::Asn1Time(std::string_view text)
     } else if (text.size() == 13 && text.back() == 'Z') {
         m_tag = UTC_TIME;
     } else {
-        throw std::invalid_argument(asn1::localization.get("ASN1-001002"));
+        throw bs::standardError<std::invalid_argument>(asn1::localization, "ASN1-001002");
     }
     m_time = text;
 }

@@ -71,12 +71,12 @@ std::string encodeBase64(const unsigned char* data, std::size_t size, const char
 
 [[noreturn]] void throwNotBase64()
 {
-    throw std::invalid_argument(bs::message(bs::localization, "BS-0001"));
+    throw bs::standardError<std::invalid_argument>(bs::localization, "BS-0001");
 }
 
 [[noreturn]] void throwNotHex()
 {
-    throw std::invalid_argument(bs::message(bs::localization, "BS-0005"));
+    throw bs::standardError<std::invalid_argument>(bs::localization, "BS-0005");
 }
 
 template <class Out> void decodeBase64(std::string_view text, const DecodeTable& table, Out& out)

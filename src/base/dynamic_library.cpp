@@ -56,9 +56,9 @@ void* DynamicLibrary::getFunction(std::string_view name) const
     void* address = symbol.find('\0') == std::string::npos ? ::dlsym(m_handle, symbol.c_str()) : nullptr;
     if (address == nullptr) {
         bs::Logger log("DynamicLibrary::getFunction");
-        const std::string message = bs::message(bs::localization, "BS-0003", symbol);
-        log.error(message);
-        throw std::runtime_error(message);
+        const auto error = bs::standardError<std::runtime_error>(bs::localization, "BS-0003", symbol);
+        log.error(error.what());
+        throw error;
     }
     return address;
 }
@@ -72,9 +72,9 @@ std::string DynamicLibrary::getPath(std::string_view functionName) const
     Dl_info info{};
     if (::dladdr(address, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') {
         bs::Logger log("DynamicLibrary::getPath");
-        const std::string message = bs::message(bs::localization, "BS-0002", m_path);
-        log.error(message);
-        throw std::runtime_error(message);
+        const auto error = bs::standardError<std::runtime_error>(bs::localization, "BS-0002", m_path);
+        log.error(error.what());
+        throw error;
     }
     return info.dli_fname;
 }

@@ -214,7 +214,7 @@ std::shared_ptr<KeyRecord> Container::createKey(std::string_view alias, const Al
     const bs::Logger log("capi::Container::createKey");
     std::lock_guard change(m_changeMutex);
     if (!isNew()) {
-        bs::logAndThrow(log, std::runtime_error(cp::localization.get("CP-012002")));
+        bs::logAndThrow(log, bs::standardError<std::runtime_error>(cp::localization, "CP-012002"));
     }
     if (!isAlgParamsValid(algorithm, paramsOid)) {
         bs::logAndThrow(log, Gost3410ECParamsUnsupported(paramsOid));

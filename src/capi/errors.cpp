@@ -1,5 +1,6 @@
 #include "capi/errors.h"
 
+#include <string_view>
 #include <utility>
 
 #include "asn1/errors.h"
@@ -56,6 +57,9 @@ namespace capi
 Error::Error(std::uint32_t value, std::string message, const char* catalogueCode)
     : bs::ComposedError(std::move(message), catalogueCode), m_value(value)
 {
+    setVendorCode(value);
+    if (std::string_view(catalogueCode) == "CAPI-000029") // the PIN is blocked
+        setTriesLeft(0);
 }
 
 Error Error::fromCatalogue(std::uint32_t value, const char* catalogueCode)
@@ -248,12 +252,12 @@ void handleError(std::uint32_t value)
     case SCARD_E_NO_SUCH_CERTIFICATE:
         bs::logAndThrow(log, NoCertificate());
     case CRYPT_E_UNKNOWN_ALGO:
-        bs::logAndThrow(log, UnknownAlgorithm());
+        bs::logAndThrow(log, bs::withVendorCode(UnknownAlgorithm(), value));
     default:
         break;
     }
     if (isAsn1Error(value))
-        bs::logAndThrow(log, Asn1DecodingError());
+        bs::logAndThrow(log, bs::withVendorCode(Asn1DecodingError(), value));
     bs::logAndThrow(log, Error::fromCatalogue(value, catalogueCodeOf(value)));
 }
 

@@ -13,11 +13,12 @@ namespace capi
 // Codes "CAPI-" and six digits.
 extern const Localization localization;
 
-// A CSP failure: the CSP error value and the message chosen for it.
+// A CSP failure: the CSP error value (handed on as the vendor's) and the
+// message chosen for it, with its catalogue code.
 class Error : public bs::ComposedError
 {
   public:
-    Error(std::uint32_t value, std::string message, const char* catalogueCode = "");
+    Error(std::uint32_t value, std::string message, const char* catalogueCode);
     // Message is the text of `catalogueCode` in the current language.
     static Error fromCatalogue(std::uint32_t value, const char* catalogueCode);
 

@@ -25,7 +25,8 @@ void appendDword(bytes& out, DWORD value)
 
 [[noreturn]] void unknownProvType(const char* function)
 {
-    bs::logAndThrow(bs::Logger(function), std::invalid_argument(localization.get("CAPI-000022")));
+    bs::logAndThrow(bs::Logger(function),
+                    bs::standardError<std::invalid_argument>(localization, "CAPI-000022"));
 }
 
 CRYPT_VERIFY_MESSAGE_PARA verifyParameters()

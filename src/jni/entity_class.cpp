@@ -177,6 +177,10 @@ EntityClass CERT_INFO("com/ormid/signer/entities/CertInfo", "()V",
                        {"properties", "Lcom/ormid/signer/entities/CertificateProperties;"}},
                       {&CERTIFICATE_PROPERTIES});
 
+EntityClass SIGNER_EXCEPTION("com/ormid/signer/SignerException",
+                             "(Ljava/lang/String;Ljava/lang/String;IJLjava/lang/String;Ljava/lang/String;)V",
+                             {});
+
 } // namespace entities
 
 } // namespace jni

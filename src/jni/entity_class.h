@@ -72,6 +72,8 @@ extern EntityClass OS_INFO;
 extern EntityClass VALIDITY_PERIOD;
 extern EntityClass CERTIFICATE_PROPERTIES;
 extern EntityClass CERT_INFO;
+// The exception every failure reaches Java as (no fields are read).
+extern EntityClass SIGNER_EXCEPTION;
 } // namespace entities
 
 } // namespace jni

@@ -31,7 +31,7 @@ CertType to_certType(std::int32_t value)
     case CERT_CRL:
         return static_cast<CertType>(value);
     default:
-        throw std::invalid_argument(ormid_signer::localization.get("BS-006003"));
+        throw bs::standardError<std::invalid_argument>(ormid_signer::localization, "BS-006003");
     }
 }
 

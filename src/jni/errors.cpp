@@ -40,7 +40,7 @@ std::array<const Localization*, 8> allCatalogues()
 void setLanguageEverywhere(Language language)
 {
     if (language != RUSSIAN && language != ENGLISH)
-        throw std::invalid_argument(localization.get("BS-006003"));
+        throw bs::standardError<std::invalid_argument>(localization, "BS-006003");
     for (const Localization* catalogue : allCatalogues())
         catalogue->setLanguage(language);
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "base/error.h"
 #include "base/localization.h"
 
 namespace ormid_signer

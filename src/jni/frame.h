@@ -12,12 +12,10 @@
 namespace jni
 {
 
-// Text given to Java for an exception that does not derive from std::exception.
-inline constexpr const char* UNKNOWN_ERROR_TEXT = "Unknown error";
-
 // Runs `body` and returns its result. On a C++ exception the pending Java
-// state is cleared, java.lang.RuntimeException is raised with what() and a
-// null/zero/false value of the result type is returned.
+// state is cleared, com.ormid.signer.SignerException is raised with what(),
+// the code and the data of the failure (throwFailure), and a null/zero/false
+// value of the result type is returned.
 template <class Body> auto guarded(JNIEnv* env, Body&& body) noexcept -> decltype(body())
 {
     using Result = decltype(body());
@@ -26,9 +24,9 @@ template <class Body> auto guarded(JNIEnv* env, Body&& body) noexcept -> decltyp
     } catch (const PendingJavaException&) {
         // The Java exception raised by a JNI call stays pending as it is.
     } catch (const std::exception& e) {
-        throwRuntimeException(env, e.what());
+        throwFailure(env, &e);
     } catch (...) {
-        throwRuntimeException(env, UNKNOWN_ERROR_TEXT);
+        throwFailure(env, nullptr);
     }
     if constexpr (!std::is_void_v<Result>) {
         return Result{};

@@ -164,7 +164,7 @@ std::shared_ptr<const ContentSource> jbyteArray_to_ContentSource(JNIEnv* env, jb
     auto reader = [env, held, owner](std::size_t offset, std::span<std::uint8_t> into) {
         // The JNIEnv belongs to the calling thread.
         if (std::this_thread::get_id() != owner) {
-            throw std::logic_error(ormid_signer::localization.get("BS-006002"));
+            throw bs::standardError<std::logic_error>(ormid_signer::localization, "BS-006002");
         }
         env->GetByteArrayRegion(held->get(), static_cast<jsize>(offset), static_cast<jsize>(into.size()),
                                 reinterpret_cast<jbyte*>(into.data()));
@@ -172,7 +172,7 @@ std::shared_ptr<const ContentSource> jbyteArray_to_ContentSource(JNIEnv* env, jb
             // Not for a range within the array; the call goes on in native
             // code, so the Java exception becomes a catalogue error.
             env->ExceptionClear();
-            throw std::logic_error(ormid_signer::localization.get("BS-006002"));
+            throw bs::standardError<std::logic_error>(ormid_signer::localization, "BS-006002");
         }
     };
     return std::make_shared<const ContentSource>(static_cast<std::size_t>(length), std::move(reader));

@@ -25,7 +25,11 @@ inline void checkPending(JNIEnv* env)
     }
 }
 
-// Clears whatever is pending and raises java.lang.RuntimeException(message).
-void throwRuntimeException(JNIEnv* env, const char* message) noexcept;
+// Clears whatever is pending and raises com.ormid.signer.SignerException
+// with error's what(), its catalogue code and data (bs::Failure; a failure
+// without a catalogue entry carries the internal-error code); null `error`
+// stands for a foreign exception ("Unknown error"). Without that class (an
+// older jar) java.lang.RuntimeException with the same text is raised.
+void throwFailure(JNIEnv* env, const std::exception* error) noexcept;
 
 } // namespace jni

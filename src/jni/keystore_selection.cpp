@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "base/error.h"
 #include "base/localization.h"
 #include "cryptoprovider/core/errors.h"
 #include "jni/enum_conv.h"
@@ -19,8 +20,11 @@ void selectKeyStore(ICryptoProvider& provider, std::int32_t type, const std::str
     }
     try {
         provider.selectKeyStore(*kind, id, createNew);
-    } catch (const DeviceNotFound&) {
-        throw std::runtime_error(bs::replace(ormid_signer::localization.get("BS-008005"), id));
+    } catch (const DeviceNotFound& missing) {
+        auto error = bs::standardError<std::runtime_error>(ormid_signer::localization, "BS-008005", id);
+        error.setFailedSerial(id);
+        error.setVendorCode(missing.vendorCode());
+        throw error;
     }
 }
 

@@ -132,7 +132,7 @@ void startSeeding(const std::shared_ptr<ICryptoProvider>& provider)
         bs::Logger("sendKeyPressEvent").error(e.what());
     }
     RandomGenerator::instance().stop();
-    throw SystemError(code, cp::localization.get("CP-017001"));
+    throw SystemError(code, cp::localization.get("CP-017001"), "CP-017001");
 }
 
 } // namespace

@@ -51,7 +51,7 @@ KeyStoreType keyStoreTypeToList(jint type)
 template <class Results> jbyteArray singleResult(JNIEnv* env, const Results& results)
 {
     if (results.empty()) {
-        throw std::logic_error(ormid_signer::localization.get("BS-006002"));
+        throw bs::standardError<std::logic_error>(ormid_signer::localization, "BS-006002");
     }
     return conv::binaryData_to_jbyteArray(env, results.front()).release();
 }
@@ -151,7 +151,13 @@ JNIEXPORT jobjectArray JNICALL Java_com_ormid_signer_Session_listKeys(JNIEnv* en
 JNIEXPORT jobject JNICALL Java_com_ormid_signer_Session_setKey(JNIEnv* env, jclass, jstring s, jstring alias)
 {
     return withSession(env, s, [&](Session&, ICryptoProvider& provider) {
-        return conv::keyInfo_to_jobject(env, provider.setKey(conv::to_string(env, alias))).release();
+        const std::string name = conv::to_string(env, alias);
+        try {
+            return conv::keyInfo_to_jobject(env, provider.setKey(name)).release();
+        } catch (KeyNotFound& missing) {
+            missing.setFailedAlias(name); // the caller learns which alias is unknown
+            throw;
+        }
     });
 }
 

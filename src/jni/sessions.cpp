@@ -29,7 +29,7 @@ std::shared_ptr<Session> Sessions::find(std::string_view id) const
             }
         }
     }
-    throw std::runtime_error(ormid_signer::localization.get("BS-001001"));
+    throw bs::standardError<std::runtime_error>(ormid_signer::localization, "BS-001001");
 }
 
 void Sessions::close(std::string_view id)

@@ -14,7 +14,7 @@ JNIEXPORT jbyteArray JNICALL Java_com_ormid_signer_Utils_getRandomBytes(JNIEnv* 
 {
     return jni::guarded(env, [&] {
         if (count < 0) {
-            throw std::invalid_argument(ormid_signer::localization.get("BS-006003"));
+            throw bs::standardError<std::invalid_argument>(ormid_signer::localization, "BS-006003");
         }
         const auto random = bs::getRandomBytes(static_cast<unsigned>(count));
         return conv::binaryData_to_jbyteArray(env, bytes(random.begin(), random.end())).release();

@@ -47,7 +47,7 @@ bool verifySign(ICryptoProvider& provider, bool kalvaMode, const std::string& cr
                 const std::string& signAlgorithmOid, const std::string& algParamsOid)
 {
     if (signature.empty() || cryptoType.empty()) {
-        throw std::invalid_argument(ormid_signer::localization.get("BS-006004"));
+        throw bs::standardError<std::invalid_argument>(ormid_signer::localization, "BS-006004");
     }
     const PublicKey key(publicKey);
     switch (verifyRoute(signature, data)) {

@@ -187,9 +187,9 @@ bytes SignerInfo::derEncoding(pkcs7::Format format) const
 {
     bs::Logger log("SignerInfo::derEncoding");
     if (!isKnownFormat(format)) {
-        const char* text = pkcs::localization.get("PKCS-002004");
-        log.error(text);
-        throw std::invalid_argument(text);
+        const auto error = bs::standardError<std::invalid_argument>(pkcs::localization, "PKCS-002004");
+        log.error(error.what());
+        throw error;
     }
     if (!m_encoding.empty())
         return m_encoding;

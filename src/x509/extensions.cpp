@@ -52,7 +52,7 @@ bytes encodeKeyUsage(int flags)
     bs::Logger log("der::encodeKeyUsage");
     if (flags <= 0 || flags > 511) {
         log.error("No key usage");
-        throw std::invalid_argument(x509::localization.get("X509-001001"));
+        throw bs::standardError<std::invalid_argument>(x509::localization, "X509-001001");
     }
     if (flags == key_usage::DECIPHER_ONLY)
         return der::encode(bytes{0x00, 0x80}, 7);

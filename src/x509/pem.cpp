@@ -21,7 +21,7 @@ std::string_view asText(const bytes& data)
 
 [[noreturn]] void notPem()
 {
-    throw std::invalid_argument(x509::localization.get("X509-002002"));
+    throw bs::standardError<std::invalid_argument>(x509::localization, "X509-002002");
 }
 
 // Base64 body between the markers. Line ends are dropped anywhere; blanks

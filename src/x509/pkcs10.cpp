@@ -148,10 +148,10 @@ bool isPemFormat(const bytes& data)
 bytes pem_to_der(const bytes& pem)
 {
     bs::Logger log("pkcs10::pem_to_x509");
-    const char* notPem = x509::localization.get("X509-001002");
+    const auto notPem = bs::standardError<std::invalid_argument>(x509::localization, "X509-001002");
     if (!isPemFormat(pem)) {
-        log.error(notPem);
-        throw std::invalid_argument(notPem);
+        log.error(notPem.what());
+        throw notPem;
     }
     std::string text;
     for (std::uint8_t c : pem)
@@ -169,8 +169,8 @@ bytes pem_to_der(const bytes& pem)
     // The body ends at the matching END marker; text after it is ignored.
     const std::size_t stop = text.find(end, start);
     if (stop == std::string::npos) {
-        log.error(notPem);
-        throw std::invalid_argument(notPem);
+        log.error(notPem.what());
+        throw notPem;
     }
     return conv::base64_to_binary(std::string_view(text).substr(start, stop - start));
 }

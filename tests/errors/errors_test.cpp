@@ -4,6 +4,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -480,7 +481,8 @@ TEST_F(Errors, CspErrorsCarryTheirValueNameAndText)
     EXPECT_STREQ(other.what(), "Internal error");
     EXPECT_EQ(other.code(), 0x80090009u);
 
-    const capi::Error medium(0x8009001F, bs::replace(capi::localization.get("CAPI-000023"), "FLASH"));
+    const capi::Error medium(0x8009001F, bs::replace(capi::localization.get("CAPI-000023"), "FLASH"),
+                             "CAPI-000023");
     EXPECT_STREQ(medium.what(), "Keystore \"FLASH\" is not connected");
     EXPECT_STREQ(medium.name(), "NTE_BAD_KEYSET_PARAM");
 
@@ -515,6 +517,79 @@ TEST_F(Errors, CspErrorsCarryTheirValueNameAndText)
     };
     for (const auto& s : subclasses)
         EXPECT_EQ(s.make().code(), s.value);
+}
+
+// What a failure hands to Java beside its text, for each kind of raiser.
+TEST_F(Errors, FailuresCarryTheirCodeAndData)
+{
+    struct Case {
+        const char* what;
+        std::function<void()> raise;
+        const char* code;
+        std::int32_t tries;
+        std::int64_t vendor;
+        const char* alias;  // nullptr: none
+        const char* serial; // nullptr: none
+    };
+    const Case cases[] = {
+        {"wrong password", [] { throw InvalidPassword(3); }, "CP-008008", 3, -1, nullptr, nullptr},
+        {"one try", [] { throw InvalidPassword(1); }, "CP-008009", 1, -1, nullptr, nullptr},
+        {"no tries", [] { throw InvalidPassword(0); }, "CP-008006", 0, -1, nullptr, nullptr},
+        {"PIN blocked", [] { throw PinBlocked(); }, "CP-008030", 0, -1, nullptr, nullptr},
+        {"password required", [] { throw PasswordRequired("ключ 1"); }, "CP-008014", -1, -1, "ключ 1",
+         nullptr},
+        {"alias taken", [] { throw KeyAliasAlreadyExist("abc"); }, "CP-008022", -1, -1, "abc", nullptr},
+        {"a name taken", [] { throw KeyAliasAlreadyExist(); }, "CP-008021", -1, -1, nullptr, nullptr},
+        {"device missing", [] { throw DeviceNotFound("0169552957"); }, "CP-008028", -1, -1, nullptr,
+         "0169552957"},
+        {"no serial", [] { throw DeviceNotFound(); }, "CP-008028", -1, -1, nullptr, nullptr},
+        {"CKR_PIN_INCORRECT", [] { throw pkcs11::Exception(0xA0); }, "CP-017026", -1, 0xA0, nullptr, nullptr},
+        {"CKR_PIN_LOCKED", [] { throw pkcs11::Exception(0xA4); }, "CP-008030", 0, 0xA4, nullptr, nullptr},
+        {"CKR_GENERAL_ERROR", [] { throw pkcs11::Exception(0x5); }, "CP-017055", -1, 0x5, nullptr, nullptr},
+        {"device text", [] { throw DeviceError(0x6A80, "Неверные данные команды"); }, "CP-008027", -1, 0x6A80,
+         nullptr, nullptr},
+        {"device error", [] { throw DeviceError(0, ""); }, "CP-008027", -1, -1, nullptr, nullptr},
+        {"PC/SC", [] { throw ScardException(0x8010000C, "No smart card inserted."); }, "CP-008027", -1,
+         0x8010000C, nullptr, nullptr},
+        {"cancelled", [] { throw FunctionCanceled("Отказ"); }, "CP-008011", -1, -1, nullptr, nullptr},
+        {"CSP", [] { capi::handleError(0x80090020); }, "CAPI-000017", -1, 0x80090020, nullptr, nullptr},
+        {"CSP PIN blocked", [] { capi::handleError(0x8010006C); }, "CAPI-000029", 0, 0x8010006C, nullptr,
+         nullptr},
+        {"CSP no key", [] { capi::handleError(0x8009000D); }, "CAPI-000003", -1, 0x8009000D, nullptr,
+         nullptr},
+        {"library", [] { throw LoadLibraryError("libx.so"); }, "BS-0009", -1, -1, nullptr, nullptr},
+        {"CMS", [] { throw ParseCmsContainerError("x"); }, "PKCS-000002", -1, -1, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            c.raise();
+            ADD_FAILURE() << "nothing thrown";
+        } catch (const std::exception& e) {
+            const auto* failure = dynamic_cast<const bs::Failure*>(&e);
+            ASSERT_NE(failure, nullptr);
+            EXPECT_STREQ(failure->errorCode(), c.code);
+            EXPECT_EQ(failure->triesLeft(), c.tries);
+            EXPECT_EQ(failure->vendorCode(), c.vendor);
+            EXPECT_EQ(failure->failedAlias(), c.alias ? std::optional<std::string>(c.alias) : std::nullopt);
+            EXPECT_EQ(failure->failedSerial(),
+                      c.serial ? std::optional<std::string>(c.serial) : std::nullopt);
+        }
+    }
+}
+
+// A standard exception built from a catalogue text is still caught as the
+// standard class, with the text's code and its placeholders filled.
+TEST_F(Errors, StandardErrorsKeepTheirClassAndCode)
+{
+    try {
+        throw bs::standardError<std::invalid_argument>(x509::localization, "X509-003003", "A");
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(dynamic_cast<const bs::Failure&>(e).errorCode(), "X509-003003");
+        EXPECT_EQ(std::string(e.what()), bs::replace(x509::localization.get(RUSSIAN, "X509-003003"), "A"));
+    }
+    EXPECT_THROW(throw bs::standardError<std::runtime_error>(ormid_signer::localization, "BS-001001"),
+                 std::runtime_error);
 }
 
 TEST_F(Errors, OnlyTheTwoLanguagesWithTextsCanBeSelected)

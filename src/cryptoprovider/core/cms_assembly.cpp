@@ -295,7 +295,7 @@ generateSignedAttributes(const std::shared_ptr<KeyStore>& store, const std::vect
         }
         if (!item.existingCms.empty() && item.attached &&
             !contentEquals(item, source, Pkcs7(item.existingCms, messageFormat(kalvaMode)).content())) {
-            std::invalid_argument error(cp::localization.get("CP-011003"));
+            const auto error = bs::standardError<std::invalid_argument>(cp::localization, "CP-011003");
             log.error(error.what());
             throw error;
         }
@@ -337,7 +337,7 @@ std::vector<bytes> formCms(const std::vector<Pkcs7>& signedMessages, const std::
         const DataForSign& item = items.at(i);
         const Pkcs7& message = signedMessages[i];
         if (message.signerInfos().empty()) {
-            throw std::invalid_argument(cp::localization.get("CP-011001"));
+            throw bs::standardError<std::invalid_argument>(cp::localization, "CP-011001");
         }
         if (!item.existingCms.empty()) {
             Pkcs7 old(item.existingCms, messageFormat(kalvaMode));

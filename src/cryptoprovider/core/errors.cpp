@@ -140,11 +140,13 @@ const Localization localization({
 namespace
 {
 
-bs::ComposedError givenOr(std::string&& message, const char* fallbackCode)
+// The message handed in, else the text of `code`; either way the error
+// carries `code`, the entry of its class.
+bs::ComposedError givenOr(std::string&& message, const char* code)
 {
     if (message.empty())
-        return bs::composeError(cp::localization, fallbackCode);
-    return bs::ComposedError(std::move(message));
+        return bs::composeError(cp::localization, code);
+    return bs::ComposedError(std::move(message), code);
 }
 
 bs::ComposedError invalidPasswordText(std::int32_t tries)
@@ -173,6 +175,7 @@ UnsupportedCryptoType::UnsupportedCryptoType(std::string_view cryptoType)
 InvalidPassword::InvalidPassword(std::int32_t tries)
     : bs::ComposedError(invalidPasswordText(tries)), m_tries(tries)
 {
+    setTriesLeft(tries);
 }
 
 FunctionCanceled::FunctionCanceled(std::string message)
@@ -191,6 +194,8 @@ KeyAliasAlreadyExist::KeyAliasAlreadyExist(std::string_view alias)
                                       : bs::composeError(cp::localization, "CP-008022", alias)),
       m_alias(alias)
 {
+    if (!m_alias.empty())
+        setFailedAlias(m_alias);
 }
 
 KeyIdAlreadyExist::KeyIdAlreadyExist(std::uint64_t id)
@@ -198,9 +203,11 @@ KeyIdAlreadyExist::KeyIdAlreadyExist(std::uint64_t id)
 {
 }
 
-DeviceError::DeviceError(std::uint16_t code, std::string message)
-    : bs::ComposedError(givenOr(std::move(message), "CP-008027")), m_code(code)
+DeviceError::DeviceError(std::uint16_t code, std::string message, const char* catalogueCode)
+    : bs::ComposedError(givenOr(std::move(message), catalogueCode)), m_code(code)
 {
+    if (code != 0)
+        setVendorCode(code);
 }
 
 Pkcs11LoadError::Pkcs11LoadError(std::string_view detail)

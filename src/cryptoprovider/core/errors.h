@@ -32,7 +32,6 @@ ORMID_CP_LOOKED_UP_ERROR(AccessDenied, "CP-008001")
 ORMID_CP_LOOKED_UP_ERROR(UnknownCryptoType, "CP-008002")
 ORMID_CP_LOOKED_UP_ERROR(ScardNoService, "CP-008004")
 ORMID_CP_LOOKED_UP_ERROR(KeyStoreNotSelected, "CP-008005")
-ORMID_CP_LOOKED_UP_ERROR(KeyBlocked, "CP-008006")
 ORMID_CP_LOOKED_UP_ERROR(PinLengthRange, "CP-008012")
 ORMID_CP_LOOKED_UP_ERROR(PinRequired, "CP-008013")
 ORMID_CP_LOOKED_UP_ERROR(KeyNotSelected, "CP-008016")
@@ -47,7 +46,6 @@ ORMID_CP_LOOKED_UP_ERROR(InvalidKeyForCertificate, "CP-008059")
 ORMID_CP_LOOKED_UP_ERROR(InvalidKeyForPkcs10, "CP-008062")
 ORMID_CP_LOOKED_UP_ERROR(InvalidPkcs10Sign, "CP-008063")
 ORMID_CP_LOOKED_UP_ERROR(InvalidDevice, "CP-008029")
-ORMID_CP_LOOKED_UP_ERROR(PinBlocked, "CP-008030")
 ORMID_CP_LOOKED_UP_ERROR(CardIsFull, "CP-008031")
 ORMID_CP_LOOKED_UP_ERROR(NotFileKeyStoreError, "CP-008032")
 ORMID_CP_LOOKED_UP_ERROR(OldVersionFileKeyStoreError, "CP-008033")
@@ -73,6 +71,20 @@ ORMID_CP_LOOKED_UP_ERROR(LoadError, "CP-008051")
 
 #undef ORMID_CP_LOOKED_UP_ERROR
 
+// No tries are left: the key (its password) is blocked.
+class KeyBlocked : public bs::LookedUpError
+{
+  public:
+    KeyBlocked() noexcept : LookedUpError(cp::localization, "CP-008006", 0) {}
+};
+
+// No tries are left: the device's PIN is blocked.
+class PinBlocked : public bs::LookedUpError
+{
+  public:
+    PinBlocked() noexcept : LookedUpError(cp::localization, "CP-008030", 0) {}
+};
+
 // A crypto type the operation does not support; names it when the crypto
 // type catalogue knows a display name for it.
 class UnsupportedCryptoType : public bs::ComposedError
@@ -85,11 +97,18 @@ class UnsupportedCryptoType : public bs::ComposedError
     std::string m_cryptoType;
 };
 
-// An operating-system or platform failure with its numeric code.
+// An operating-system or platform failure with its numeric code (handed on
+// as the vendor's value when not 0); `catalogueCode` names the message's
+// entry, else the hardware-device error's.
 class SystemError : public bs::ComposedError
 {
   public:
-    SystemError(std::uint32_t code, std::string message) : ComposedError(std::move(message)), m_code(code) {}
+    SystemError(std::uint32_t code, std::string message, const char* catalogueCode = "CP-008027")
+        : ComposedError(std::move(message), catalogueCode), m_code(code)
+    {
+        if (code != 0)
+            setVendorCode(code);
+    }
     std::uint32_t code() const noexcept { return m_code; }
 
   private:
@@ -100,7 +119,10 @@ class SystemError : public bs::ComposedError
 class ScardException : public SystemError
 {
   public:
-    ScardException(std::uint32_t code, std::string message) : SystemError(code, std::move(message)) {}
+    ScardException(std::uint32_t code, std::string message, const char* catalogueCode = "CP-008027")
+        : SystemError(code, std::move(message), catalogueCode)
+    {
+    }
 };
 
 // Wrong password or PIN with `tries` attempts left; no attempts left is
@@ -129,6 +151,7 @@ class PasswordRequired : public bs::LookedUpError
     explicit PasswordRequired(std::string alias)
         : LookedUpError(cp::localization, "CP-008014"), m_alias(std::move(alias))
     {
+        setFailedAlias(m_alias);
     }
     const std::string& alias() const noexcept { return m_alias; }
 
@@ -163,12 +186,14 @@ class KeyIdAlreadyExist : public bs::ComposedError
     std::uint64_t m_id;
 };
 
-// A hardware device failure with its 16-bit status; base of the APDU status
-// word exceptions.
+// A hardware device failure with its 16-bit status (handed on as the
+// vendor's value when not 0); base of the APDU status word exceptions.
+// `catalogueCode` names the entry of a catalogue text passed in; any other
+// text counts as the hardware-device error's.
 class DeviceError : public bs::ComposedError
 {
   public:
-    DeviceError(std::uint16_t code, std::string message);
+    DeviceError(std::uint16_t code, std::string message, const char* catalogueCode = "CP-008027");
     std::uint16_t code() const noexcept { return m_code; }
 
   private:
@@ -182,6 +207,8 @@ class DeviceNotFound : public bs::LookedUpError
     explicit DeviceNotFound(std::string serial = {})
         : LookedUpError(cp::localization, "CP-008028"), m_serial(std::move(serial))
     {
+        if (!m_serial.empty())
+            setFailedSerial(m_serial);
     }
     const std::string& serial() const noexcept { return m_serial; }
 
@@ -192,8 +219,10 @@ class DeviceNotFound : public bs::LookedUpError
 class CryptoComError : public bs::ComposedError
 {
   public:
-    CryptoComError(std::uint16_t code, std::string message) : ComposedError(std::move(message)), m_code(code)
+    CryptoComError(std::uint16_t code, std::string message)
+        : ComposedError(std::move(message), "CP-008027"), m_code(code)
     {
+        setVendorCode(code);
     }
     std::uint16_t code() const noexcept { return m_code; }
 
@@ -219,12 +248,17 @@ const char* messageCode(std::uint32_t rv) noexcept;
 // for values the standard does not name.
 const char* returnValueName(std::uint32_t rv) noexcept;
 
-// A PKCS#11 call returned `rv`; the text is looked up when read.
+// A PKCS#11 call returned `rv`; the text is looked up when read. The value
+// goes with it as the vendor's; CKR_PIN_LOCKED leaves no tries.
 class Exception : public bs::LookedUpError
 {
+    static constexpr std::uint32_t PIN_LOCKED = 0xA4;
+
   public:
-    explicit Exception(std::uint32_t rv) noexcept : LookedUpError(cp::localization, messageCode(rv)), m_rv(rv)
+    explicit Exception(std::uint32_t rv) noexcept
+        : LookedUpError(cp::localization, messageCode(rv), rv == PIN_LOCKED ? 0 : -1), m_rv(rv)
     {
+        setVendorCode(rv);
     }
     std::uint32_t code() const noexcept { return m_rv; }
     virtual const char* name() const noexcept { return returnValueName(m_rv); }

@@ -17,7 +17,7 @@ namespace
 
 [[noreturn]] void throwEmptyData()
 {
-    throw std::runtime_error(cp::localization.get("CP-008060"));
+    throw bs::standardError<std::runtime_error>(cp::localization, "CP-008060");
 }
 
 // A signer of an algorithm outside the catalogue is never valid.
@@ -113,10 +113,10 @@ bool VerifySignEngine::verifyCmsSign(const bytes& data, const std::vector<Signer
                                      bool kalvaMode, const PublicKey& key, std::string_view paramsOid)
 {
     if (signerInfos.empty()) {
-        throw std::invalid_argument(cp::localization.get("CP-011001"));
+        throw bs::standardError<std::invalid_argument>(cp::localization, "CP-011001");
     }
     if (signerInfos.size() > 1) {
-        throw std::invalid_argument(cp::localization.get("CP-011002"));
+        throw bs::standardError<std::invalid_argument>(cp::localization, "CP-011002");
     }
     if (key.empty()) {
         throw PublicKeyEmpty();
@@ -184,7 +184,7 @@ std::vector<VerifySignEngine::Verdict>
 VerifySignEngine::verdicts(const bytes& data, const std::vector<SignerInfo>& signerInfos, Rule rule)
 {
     if (signerInfos.empty()) {
-        throw std::invalid_argument(cp::localization.get("CP-011001"));
+        throw bs::standardError<std::invalid_argument>(cp::localization, "CP-011001");
     }
     std::vector<Verdict> verdicts;
     verdicts.reserve(signerInfos.size());
@@ -196,7 +196,7 @@ VerifySignEngine::verdicts(const bytes& data, const std::vector<SignerInfo>& sig
 bool VerifySignEngine::allValid(const bytes& data, const std::vector<SignerInfo>& signerInfos, Rule rule)
 {
     if (signerInfos.empty()) {
-        throw std::invalid_argument(cp::localization.get("CP-011001"));
+        throw bs::standardError<std::invalid_argument>(cp::localization, "CP-011001");
     }
     // Stops at the first signer that is not valid.
     return std::all_of(signerInfos.begin(), signerInfos.end(), [&](const SignerInfo& signer) {
@@ -288,7 +288,7 @@ VerifySignHwDevice::VerifySignHwDevice(std::shared_ptr<DigestEngine> digestEngin
     : VerifySignEngine(std::move(digestEngine)), m_device(std::move(device))
 {
     if (!m_device) {
-        throw std::invalid_argument(cp::localization.get("CP-008060"));
+        throw bs::standardError<std::invalid_argument>(cp::localization, "CP-008060");
     }
 }
 

@@ -268,30 +268,30 @@ void Response::handleError(std::uint16_t sw) const
     bs::Logger log("apdu::Response::handleError");
     log.debug("apdu::Response::handleError=" + std::to_string(sw));
     if (sw == 0x6300) {
-        throw InvalidPassword(16);
+        throw bs::withVendorCode(InvalidPassword(16), sw);
     }
     if ((sw & 0xFFF0) == 0x63C0) {
         const int tries = sw & 0x0F;
         if (tries == 0) {
-            throw KeyBlocked();
+            throw bs::withVendorCode(KeyBlocked(), sw);
         }
-        throw InvalidPassword(tries);
+        throw bs::withVendorCode(InvalidPassword(tries), sw);
     }
     switch (sw) {
     case 0x00A0:
         throw jacarta::IncorrectPin();
     case 0x00A2:
-        throw PinLengthRange();
+        throw bs::withVendorCode(PinLengthRange(), sw);
     case 0x00A4:
-        throw PinBlocked();
+        throw bs::withVendorCode(PinBlocked(), sw);
     case 0x00C0:
         throw jacarta::WrongSign();
     case 0x6400:
-        throw DeviceError(sw, cp::localization.get("CP-000001"));
+        throw DeviceError(sw, cp::localization.get("CP-000001"), "CP-000001");
     case 0x6982:
-        throw AccessDenied();
+        throw bs::withVendorCode(AccessDenied(), sw);
     case 0x6983:
-        throw KeyBlocked();
+        throw bs::withVendorCode(KeyBlocked(), sw);
     case 0x6996:
         throw rutoken::WrongSign();
     case 0x69A6:
@@ -307,9 +307,9 @@ void Response::handleError(std::uint16_t sw) const
     case 0x6F87:
         throw rutoken::CheckSumFailed();
     case 0x9108:
-        throw CardIsFull();
+        throw bs::withVendorCode(CardIsFull(), sw);
     case 0x9500:
-        throw FunctionNotImplemented();
+        throw bs::withVendorCode(FunctionNotImplemented(), sw);
     default:
         break;
     }

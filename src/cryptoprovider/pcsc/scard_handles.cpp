@@ -72,10 +72,10 @@ void checkResult(std::int32_t result)
     log.debug("SCardProvider::checkResult=" + std::to_string(result));
     if (sameResult(result, SCARD_E_INVALID_HANDLE) || sameResult(result, SCARD_E_UNKNOWN_READER) ||
         sameResult(result, SCARD_E_READER_UNAVAILABLE) || sameResult(result, SCARD_W_REMOVED_CARD)) {
-        throw DeviceNotFound();
+        throw bs::withVendorCode(DeviceNotFound(), static_cast<std::uint32_t>(result));
     }
     if (sameResult(result, SCARD_E_NO_SERVICE)) {
-        throw ScardNoService();
+        throw bs::withVendorCode(ScardNoService(), static_cast<std::uint32_t>(result));
     }
     const auto code = static_cast<std::uint32_t>(result);
     const std::string text = pcsc_stringify_error(static_cast<LONG>(code));
@@ -130,7 +130,7 @@ Card Card::connect(const Context& context, std::string_view reader)
     }
     log.error("unknown protocol " + std::to_string(protocol));
     pcsc::api().SCardDisconnect(handle, SCARD_LEAVE_CARD);
-    throw ScardException(0, cp::localization.get("CP-020001"));
+    throw ScardException(0, cp::localization.get("CP-020001"), "CP-020001");
 }
 
 Card::Card(Card&& other) noexcept

@@ -40,17 +40,17 @@ void ENSURE_SUCCESS(CK_RV rv)
     switch (rv) {
     case CKR_CANCEL:
     case CKR_FUNCTION_CANCELED:
-        throw FunctionCanceled();
+        throw bs::withVendorCode(FunctionCanceled(), rv);
     case CKR_FUNCTION_NOT_SUPPORTED:
-        throw FunctionNotImplemented();
+        throw bs::withVendorCode(FunctionNotImplemented(), rv);
     case CKR_PIN_LEN_RANGE:
-        throw PinLengthRange();
+        throw bs::withVendorCode(PinLengthRange(), rv);
     case CKR_PIN_LOCKED:
-        throw PinBlocked();
+        throw bs::withVendorCode(PinBlocked(), rv);
     case CKR_TOKEN_NOT_PRESENT:
-        throw DeviceNotFound();
+        throw bs::withVendorCode(DeviceNotFound(), rv);
     case INVALID_DEVICE:
-        throw InvalidDevice();
+        throw bs::withVendorCode(InvalidDevice(), rv);
     default:
         throw Exception(static_cast<std::uint32_t>(rv));
     }

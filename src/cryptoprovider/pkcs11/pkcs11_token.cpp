@@ -270,7 +270,7 @@ void Pkcs11Token::login(std::wstring_view pin)
             setIsUserPinDefault(false);
             throw PinRequired();
         }
-        handlePinError();
+        handlePinError(error.code());
     }
 }
 
@@ -286,14 +286,14 @@ void Pkcs11Token::logout()
     m_helper.reset();
 }
 
-void Pkcs11Token::handlePinError()
+void Pkcs11Token::handlePinError(CK_RV rv)
 {
     bs::Logger log("Pkcs11Token::handlePinError");
     const int tries = pinTries();
     if (tries > 0) {
-        bs::logAndThrow(log, InvalidPassword(tries));
+        bs::logAndThrow(log, bs::withVendorCode(InvalidPassword(tries), rv));
     }
-    bs::logAndThrow(log, PinBlocked());
+    bs::logAndThrow(log, bs::withVendorCode(PinBlocked(), rv));
 }
 
 void Pkcs11Token::setPin(std::wstring_view pin)

@@ -142,7 +142,7 @@ class Pkcs11Token : public HardwareDevice
     // Logs the process out of the token through a session without login.
     void endStaleLogin(const std::shared_ptr<Pkcs11>& module);
     // InvalidPassword with pinTries() when tries are left, else PinBlocked.
-    [[noreturn]] void handlePinError();
+    [[noreturn]] void handlePinError(CK_RV rv);
 
     // 01 nn with nn the lowest number from 1 that no private or public key
     // object of the token uses.

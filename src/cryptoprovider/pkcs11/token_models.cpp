@@ -201,10 +201,10 @@ int RuToken2::pinTries()
         return UNKNOWN_PIN_TRIES;
     } catch (const InvalidPassword& error) {
         return error.tries();
-    } catch (const KeyBlocked&) {
+    } catch (const KeyBlocked& blocked) {
         // 63C0 and 6983: no tries left.
+        bs::logAndThrow(log, bs::withVendorCode(PinBlocked(), blocked.vendorCode()));
     }
-    bs::logAndThrow(log, PinBlocked());
 }
 
 bytes RuToken2::makePasswordHash(std::wstring_view text)

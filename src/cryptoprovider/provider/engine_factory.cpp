@@ -61,7 +61,7 @@ std::shared_ptr<VerifySignEngine> getVerifySignEngineHardware(const std::shared_
 {
     bs::Logger log("getVerifySignEngineHardware");
     if (!device) {
-        bs::logAndThrow(log, std::invalid_argument(cp::localization.get("CP-008060")));
+        bs::logAndThrow(log, bs::standardError<std::invalid_argument>(cp::localization, "CP-008060"));
     }
     const std::string cryptoType = device->cryptoType();
     std::shared_ptr<DigestEngine> digestEngine;

@@ -20,12 +20,14 @@ VelTokenSession::VelTokenSession(std::string_view reader, std::wstring_view pin)
         apdu::Response response = veltoken::executeSecret(*m_provider, check);
         const pcsc::WipeOnExit wipeResponse(response.getBytes());
         m_token = response.getData();
-    } catch (const KeyBlocked&) {
+    } catch (const KeyBlocked& blocked) {
         // The device may block for good or only for this attempt: its own
         // count of tries decides (none left is KeyBlocked again).
         const int tries = veltoken::pinTries(m_provider);
         log.error("tries left: " + std::to_string(tries));
-        throw InvalidPassword(tries);
+        if (tries <= 0)
+            throw;
+        throw bs::withVendorCode(InvalidPassword(tries), blocked.vendorCode());
     }
 }
 

@@ -249,6 +249,69 @@ TEST(StatusWords, BecomeTheLibrarysExceptions)
     }
 }
 
+struct Facts {
+    std::string code;
+    int tries;
+    long long vendor;
+};
+
+// What a failure tells Java beyond its text.
+template <class Call> Facts factsOf(Call call)
+{
+    try {
+        call();
+    } catch (const std::exception& e) {
+        const auto* failure = dynamic_cast<const bs::Failure*>(&e);
+        if (failure == nullptr)
+            return {"no code", -2, -2};
+        return {failure->errorCode(), failure->triesLeft(), failure->vendorCode()};
+    }
+    return {"nothing thrown", -2, -2};
+}
+
+TEST(StatusWords, CarryTheirCodeTheTriesLeftAndTheStatusWord)
+{
+    const struct {
+        std::uint16_t sw;
+        Facts facts;
+    } cases[] = {
+        {0x63C2, {"CP-008008", 2, 0x63C2}},  {0x63C1, {"CP-008009", 1, 0x63C1}},
+        {0x6300, {"CP-008010", 16, 0x6300}}, {0x63C0, {"CP-008006", 0, 0x63C0}},
+        {0x6983, {"CP-008006", 0, 0x6983}},  {0x00A4, {"CP-008030", 0, 0x00A4}},
+        {0x00A2, {"CP-008012", -1, 0x00A2}}, {0x6982, {"CP-008001", -1, 0x6982}},
+        {0x9108, {"CP-008031", -1, 0x9108}}, {0x9500, {"CP-008053", -1, 0x9500}},
+        {0x6400, {"CP-000001", -1, 0x6400}}, {0x6A82, {"CP-008027", -1, 0x6A82}},
+        {0x6F00, {"CP-008027", -1, 0x6F00}}, {0x6581, {"CP-008027", -1, 0x6581}},
+    };
+    for (const auto& c : cases) {
+        const apdu::Response response(
+            Bytes{static_cast<unsigned char>(c.sw >> 8), static_cast<unsigned char>(c.sw)}, true);
+        const Facts facts = factsOf([&] { response.handleError(c.sw); });
+        EXPECT_EQ(facts.code, c.facts.code) << std::hex << c.sw;
+        EXPECT_EQ(facts.tries, c.facts.tries) << std::hex << c.sw;
+        EXPECT_EQ(facts.vendor, c.facts.vendor) << std::hex << c.sw;
+    }
+}
+
+TEST(ScardResult, FailuresCarryThePcscResult)
+{
+    const struct {
+        std::uint32_t result;
+        Facts facts;
+    } cases[] = {
+        {0x80100069u, {"CP-008028", -1, 0x80100069}}, // card removed
+        {0x80100009u, {"CP-008028", -1, 0x80100009}}, // unknown reader
+        {0x8010001Du, {"CP-008004", -1, 0x8010001D}}, // no service
+        {0x8010000Cu, {"CP-008027", -1, 0x8010000C}}, // no smart card: the platform's text
+    };
+    for (const auto& c : cases) {
+        const Facts facts = factsOf([&] { SCardProvider::checkResult(static_cast<std::int32_t>(c.result)); });
+        EXPECT_EQ(facts.code, c.facts.code) << std::hex << c.result;
+        EXPECT_EQ(facts.tries, c.facts.tries) << std::hex << c.result;
+        EXPECT_EQ(facts.vendor, c.facts.vendor) << std::hex << c.result;
+    }
+}
+
 TEST(StatusWords, DeviceTextsStayRussianInEnglish)
 {
     cp::localization.setLanguage(ENGLISH);

@@ -17,7 +17,7 @@ public final class EnvInfo {
      * Gives the computer's network node name.
      *
      * @return the node name
-     * @throws RuntimeException "Внутренняя ошибка" when the system does not tell it
+     * @throws SignerException "Внутренняя ошибка" when the system does not tell it
      */
     public static native String getComputerName();
 
@@ -25,7 +25,7 @@ public final class EnvInfo {
      * Gives the login name of the user the process runs as.
      *
      * @return the login name
-     * @throws RuntimeException "get user name error" when the user has no entry in the user database
+     * @throws SignerException "get user name error" when the user has no entry in the user database
      */
     public static native String getUserName();
 
@@ -33,7 +33,7 @@ public final class EnvInfo {
      * Gives a local IPv4 address: that of the first interface that is up and not loopback.
      *
      * @return the address in dotted form, or "" when there is no such interface
-     * @throws RuntimeException "Внутренняя ошибка" when the interfaces cannot be read
+     * @throws SignerException "Внутренняя ошибка" when the interfaces cannot be read
      */
     public static native String getLocalIp();
 
@@ -42,7 +42,7 @@ public final class EnvInfo {
      * order.
      *
      * @return the addresses as upper-case hexadecimal without separators, never null
-     * @throws RuntimeException "Внутренняя ошибка" when the interfaces cannot be read
+     * @throws SignerException "Внутренняя ошибка" when the interfaces cannot be read
      */
     public static native String[] getMacAdresses();
 
@@ -51,7 +51,7 @@ public final class EnvInfo {
      * administrator.
      *
      * @return the description
-     * @throws RuntimeException "Внутренняя ошибка" when the system does not tell it
+     * @throws SignerException "Внутренняя ошибка" when the system does not tell it
      */
     public static native OsInfo getOsInfo();
 }

@@ -14,11 +14,13 @@ import com.ormid.signer.entities.SignData;
  * has its own selected key store, selected key and digest in progress, and may be used from any
  * thread.
  *
- * <p>Every failure is raised as a {@link RuntimeException} whose message is the text of a catalogue
- * code in the language set by {@link Signer#setLanguage(int)}; the code itself is not part of the
- * message. The codes each method raises are listed with it; every method raises BS-001001 for an
- * identifier that names no open session, and BS-0017 for a text argument holding half of a UTF-16
- * surrogate pair without the other half (a character beyond U+FFFF is read as one character).
+ * <p>Every failure is raised as a {@link SignerException} (a {@link RuntimeException}) whose message
+ * is the text of a catalogue code in the language set by {@link Signer#setLanguage(int)}; the code
+ * itself is not part of the message but {@link SignerException#getCode()} gives it, with its
+ * {@link SignerException#getKind() kind} and the data behind it. The codes each method raises are
+ * listed with it; every method raises BS-001001 for an identifier that names no open session, and
+ * BS-0017 for a text argument holding half of a UTF-16 surrogate pair without the other half (a
+ * character beyond U+FFFF is read as one character).
  *
  * <p>Legacy-bank mode (the {@code kalvaMode} of {@link Signer#openSession(boolean)} and
  * {@link #setKalvaMode(String, boolean)}) keeps the byte order the crypto means produce for public
@@ -49,7 +51,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param on true to turn the mode on
-     * @throws RuntimeException BS-001001 when {@code s} names no open session
+     * @throws SignerException BS-001001 when {@code s} names no open session
      */
     public static native void setKalvaMode(String s, boolean on);
 
@@ -62,7 +64,7 @@ public final class Session {
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param filter crypto type ids to look for; null or empty looks for all
      * @return the ids found, never null
-     * @throws RuntimeException BS-001001 when {@code s} names no open session
+     * @throws SignerException BS-001001 when {@code s} names no open session
      */
     public static native String[] getAvailableCrypto(String s, String[] filter);
 
@@ -71,7 +73,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @return the reader names, never null
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008048 when the CSP is not installed; the CSP's
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008048 when the CSP is not installed; the CSP's
      *         own errors (CAPI-xxxxxx) when it refuses to answer
      */
     public static native String[] getAvailableCspReaders(String s);
@@ -84,7 +86,7 @@ public final class Session {
      * @return the version text (a device's package number, the CSP's version), "" for crypto types that
      *         have none, or {@code "null"} when the crypto means cannot tell (for example when no such token
      *         is attached)
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008002 for an unknown crypto type id
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008002 for an unknown crypto type id
      */
     public static native String getCryptoTypeVersion(String s, String cryptoType);
 
@@ -94,7 +96,7 @@ public final class Session {
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param cryptoType a crypto type id, such as {@code "rutoken_2"}
      * @return its full name, short name and chip type (the chip type is empty for software crypto means)
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008002 for an unknown crypto type id
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008002 for an unknown crypto type id
      */
     public static native CryptoTypeInfo getCryptoTypeInfo(String s, String cryptoType);
 
@@ -107,7 +109,7 @@ public final class Session {
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param keyStoreType one of the {@code KEYSTORE_*} constants
      * @return the key store ids, never null
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008053 for another kind; CP-008004 when the PC/SC service is
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008053 for another kind; CP-008004 when the PC/SC service is
      *         not running; CP-008048 when containers are asked for and the CSP is not installed
      */
     public static native String[] getKeyStoreList(String s, int keyStoreType);
@@ -124,7 +126,7 @@ public final class Session {
      * @param createNew for a CSP container: true makes a new container named {@code keyStoreId}; ignored
      *        for devices
      * @return the selected store's description
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; BS-008005 when no device with this serial number is present;
+     * @throws SignerException BS-001001 when {@code s} names no open session; BS-008005 when no device with this serial number is present;
      *         CP-008005 for an unknown kind; CP-008004 when the PC/SC service is not running; the CSP's
      *         errors (CAPI-xxxxxx) for a container that cannot be opened
      */
@@ -135,7 +137,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @return the selected store's description
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected
      */
     public static native KeystoreInfo getKeystoreInfo(String s);
 
@@ -144,7 +146,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @return the id, or "" when no key store is selected
-     * @throws RuntimeException BS-001001 when {@code s} names no open session
+     * @throws SignerException BS-001001 when {@code s} names no open session
      */
     public static native String getKeystoreId(String s);
 
@@ -153,7 +155,7 @@ public final class Session {
      * included) for a later selection.
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
-     * @throws RuntimeException BS-001001 when {@code s} names no open session
+     * @throws SignerException BS-001001 when {@code s} names no open session
      */
     public static native void forgetKeystore(String s);
 
@@ -162,7 +164,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @return the keys, never null
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected; CP-008013 when the store
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected; CP-008013 when the store
      *         needs its PIN first; device and token errors (CP-0170xx, CP-0200xx) as the store
      *         reports them
      */
@@ -174,7 +176,7 @@ public final class Session {
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param alias the key's alias; blanks around it are ignored
      * @return the selected key
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008019 for an empty alias; CP-008005 when no key store is
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008019 for an empty alias; CP-008005 when no key store is
      *         selected; CP-008017 when the store has no such key
      */
     public static native KeyInfo setKey(String s, String alias);
@@ -184,7 +186,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @return the selected key
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected; CP-008016 when no key
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected; CP-008016 when no key
      *         is selected; CP-008017 when the key is no longer on the store
      */
     public static native KeyInfo getKeyInfo(String s);
@@ -193,7 +195,7 @@ public final class Session {
      * Unselects the key; the key store stays selected.
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
-     * @throws RuntimeException BS-001001 when {@code s} names no open session
+     * @throws SignerException BS-001001 when {@code s} names no open session
      */
     public static native void forgetKey(String s);
 
@@ -203,7 +205,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param pin the user PIN
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008012 for an empty PIN or one of a length the store refuses;
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008012 for an empty PIN or one of a length the store refuses;
      *         CP-008005 when no key store is selected; CP-008007, CP-008008, CP-008009 or CP-008010 for a
      *         wrong PIN (with the tries left where the store tells them); CP-008006 or CP-008030 when the
      *         PIN is blocked
@@ -216,7 +218,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param newPin the new user PIN
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008012 for an empty PIN or one of a length the store refuses;
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008012 for an empty PIN or one of a length the store refuses;
      *         CP-008005 when no key store is selected; CP-008013 when the store needs its PIN first
      */
     public static native void changePin(String s, String newPin);
@@ -227,7 +229,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param password the key's password
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005 or CP-008016 when no key store or key is selected;
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005 or CP-008016 when no key store or key is selected;
      *         CP-008007 to CP-008010 for a wrong password; CP-008006 when the key is blocked
      */
     public static native void setKeyPassword(String s, String password);
@@ -237,7 +239,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param newPassword the new password
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005 or CP-008016 when no key store or key is selected;
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005 or CP-008016 when no key store or key is selected;
      *         CP-008001 when the key cannot be changed; CP-008014 when the current password was not given
      */
     public static native void changeKeyPassword(String s, String newPassword);
@@ -248,7 +250,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param externalId decimal digits only, from 1 to 18446744073709551615
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; the message "stoull" for a text that is not a decimal number or is
+     * @throws SignerException BS-001001 when {@code s} names no open session; the message "stoull" for a text that is not a decimal number or is
      *         out of range; CP-008023 for 0; CP-008005 or CP-008016 when no key store or key is selected;
      *         CP-008001 when the key cannot be changed; CP-008025 when the key already has an external id;
      *         CP-008024 when another key of the store has this id
@@ -260,7 +262,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param newAlias the new alias; blanks around it are ignored
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008019 for an empty alias; CP-008020 or CP-008064 for an alias
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008019 for an empty alias; CP-008020 or CP-008064 for an alias
      *         with a character that is not allowed; CP-008021 or CP-008022 when another key has this alias;
      *         CP-008005 or CP-008016 when no key store or key is selected; CP-008001 when the key cannot be
      *         changed
@@ -272,7 +274,7 @@ public final class Session {
      * as well; on other stores later key operations fail with CP-008017 until another key is selected.
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005 or CP-008016 when no key store or key is selected;
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005 or CP-008016 when no key store or key is selected;
      *         CP-008001 when the key cannot be changed; CP-008013 when the store needs its PIN first
      */
     public static native void deleteKey(String s);
@@ -287,7 +289,7 @@ public final class Session {
      *        (GOST R 34.10-2012, 256 bits)
      * @param algParamsOid the algorithm's parameter set, for example {@code "1.2.643.7.1.2.1.1.1"}
      * @param password the key's password for stores whose keys have one; null or "" for none
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected; the fixed text
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected; the fixed text
      *         "Требуется инициализация ПДСЧ" when the store's random generator must be seeded first
      *         ({@link #sendKeyPressEvent(String, int)}); X509-000001, X509-000002 or X509-0030xx for an
      *         unknown or unsupported algorithm or parameter set; CP-008019 to CP-008022 or CP-008064 for a
@@ -306,7 +308,7 @@ public final class Session {
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param key 0 to start, otherwise the code of the key pressed
      * @return the character asked for and its number in the sequence
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected
      */
     public static native KeyPressResult sendKeyPressEvent(String s, int key);
 
@@ -316,7 +318,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @return the public key bytes
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005, CP-008016 or CP-008017 when no key store or key is
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005, CP-008016 or CP-008017 when no key store or key is
      *         selected or the key is gone
      */
     public static native byte[] getPublicKey(String s);
@@ -326,7 +328,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @return the DER encoding
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005, CP-008016 or CP-008017 when no key store or key is
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005, CP-008016 or CP-008017 when no key store or key is
      *         selected or the key is gone
      */
     public static native byte[] getSubjectPublicKeyInfo(String s);
@@ -338,7 +340,7 @@ public final class Session {
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param data the data to sign; it is digested with the key's digest algorithm
      * @return the signature value
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005, CP-008016 or CP-008017 when no key store or key is
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005, CP-008016 or CP-008017 when no key store or key is
      *         selected or the key is gone; CP-008013 or CP-008014 when the PIN or the key's password was
      *         not given; device and token errors (CP-0170xx, CP-0200xx) as the store reports them
      */
@@ -352,7 +354,7 @@ public final class Session {
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param signData the document, how to treat it and the caller's own signed attributes
      * @return the DER-encoded CMS message
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; the errors of {@link #rawSign(String, byte[])}; PKCS-000001 for a
+     * @throws SignerException BS-001001 when {@code s} names no open session; the errors of {@link #rawSign(String, byte[])}; PKCS-000001 for a
      *         signed attribute that cannot be encoded
      */
     public static native byte[] cmsSign(String s, SignData signData);
@@ -364,7 +366,7 @@ public final class Session {
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param signDataArray the documents
      * @return one DER-encoded CMS message per document, in the same order
-     * @throws RuntimeException as {@link #cmsSign(String, SignData)}
+     * @throws SignerException as {@link #cmsSign(String, SignData)}
      */
     public static native byte[][] groupCmsSign(String s, SignData[] signDataArray);
 
@@ -382,7 +384,7 @@ public final class Session {
      * @param signAlgorithmOid the signature algorithm of a bare signature
      * @param algParamsOid the key's parameter set
      * @return true when the signature matches, false when it does not
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; BS-006004 for an empty signature or crypto type; CP-008002 or
+     * @throws SignerException BS-001001 when {@code s} names no open session; BS-006004 for an empty signature or crypto type; CP-008002 or
      *         CP-008053 for a crypto type that cannot verify; CP-008026 for an empty public key; X509-xxxxxx for a public key or algorithm that
      *         cannot be read; PKCS-001001 to PKCS-002003 for a CMS message that cannot be read
      */
@@ -397,7 +399,7 @@ public final class Session {
      * @param cryptoType the crypto type id that computes the digest, such as {@code "rutoken_2"}
      * @param digestAlgorithmOid the digest algorithm, for example {@code "1.2.643.7.1.1.2.2"}
      *        (GOST R 34.11-2012, 256 bits)
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; X509-000001 for an unknown digest algorithm; CP-008053 for a
+     * @throws SignerException BS-001001 when {@code s} names no open session; X509-000001 for an unknown digest algorithm; CP-008053 for a
      *         crypto type that cannot compute digests; device and token errors as the crypto means
      *         reports them
      */
@@ -408,7 +410,7 @@ public final class Session {
      * {@link #initDigest(String, String, String)} does.
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005, CP-008016 or CP-008017 when no key store or key is
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005, CP-008016 or CP-008017 when no key store or key is
      *         selected or the key is gone; the errors of {@link #initDigest(String, String, String)}
      */
     public static native void initDigestByCurrentKey(String s);
@@ -418,7 +420,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param data the next part of the data
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008052 when no digest was started
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008052 when no digest was started
      */
     public static native void updateDigest(String s, byte[] data);
 
@@ -428,7 +430,7 @@ public final class Session {
      *
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @return the digest value
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008052 when no digest was started
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008052 when no digest was started
      */
     public static native byte[] finalizeDigest(String s);
 
@@ -441,7 +443,7 @@ public final class Session {
      * @param data the digest to confirm
      * @param text the text the device shows
      * @return the DER-encoded CMS message
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005 when the selected key store is not a confirmation
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005 when the selected key store is not a confirmation
      *         token; CP-008011 when the user declines on the device; CP-008056 when the device must be
      *         reconnected; device errors (CP-0200xx) as the device reports them
      */
@@ -454,7 +456,7 @@ public final class Session {
      * @param certType the category: 0 unspecified, {@link #CERT_TYPE_USER} (1) the user's own,
      *        2 certification authorities, 3 other parties, 4 revocation lists
      * @return the certificates, never null
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; BS-006003 for another category; CP-008005 when no key store is
+     * @throws SignerException BS-001001 when {@code s} names no open session; BS-006003 for another category; CP-008005 when no key store is
      *         selected
      */
     public static native CertInfo[] listCertificates(String s, int certType);
@@ -465,7 +467,7 @@ public final class Session {
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param certificateId the certificate's id ({@link CertInfo#id})
      * @return the selected key
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected; CP-008018 when the store
+     * @throws SignerException BS-001001 when {@code s} names no open session; CP-008005 when no key store is selected; CP-008018 when the store
      *         has no user certificate with this id; CP-008017 when no key belongs to it
      */
     public static native KeyInfo setKeyByCertificate(String s, byte[] certificateId);
@@ -478,7 +480,7 @@ public final class Session {
      * @param certificate the certificate or revocation list, DER or PEM
      * @param certType the category, as for {@link #listCertificates(String, int)}
      * @return the id the store gave the certificate; empty for a revocation list
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; BS-006003 for an unknown category; CP-008005 when no key store is
+     * @throws SignerException BS-001001 when {@code s} names no open session; BS-006003 for an unknown category; CP-008005 when no key store is
      *         selected; for a user certificate CP-008016 when no key is selected, CP-008001 when the key
      *         cannot be changed and CP-008059 when the certificate belongs to another key; X509-002001 or
      *         X509-002002 for a certificate that cannot be read
@@ -492,7 +494,7 @@ public final class Session {
      * @param s the session identifier returned by {@link Signer#openSession(boolean)}
      * @param certificateId the certificate's id ({@link CertInfo#id})
      * @param certType the category, as for {@link #listCertificates(String, int)}
-     * @throws RuntimeException BS-001001 when {@code s} names no open session; BS-006003 for an unknown category; CP-008005 when no key store is
+     * @throws SignerException BS-001001 when {@code s} names no open session; BS-006003 for an unknown category; CP-008005 when no key store is
      *         selected; for a user certificate CP-008016 when no key is selected and CP-008001 when the key
      *         cannot be changed; CP-008018 when the store has no such certificate
      */

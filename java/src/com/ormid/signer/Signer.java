@@ -3,7 +3,7 @@ package com.ormid.signer;
 /**
  * Library-wide calls: the version, the language of error messages, the folder of the token
  * vendors' modules, and opening and closing sessions. Every failure is raised as a
- * {@link RuntimeException} whose message is the text of a catalogue code (see {@link Session}).
+ * {@link SignerException} whose message is the text of a catalogue code (see {@link Session}).
  */
 public final class Signer {
     static {
@@ -28,7 +28,7 @@ public final class Signer {
      * Sets the language of every later error message, for all sessions of the process.
      *
      * @param language {@link #LANGUAGE_RUSSIAN} or {@link #LANGUAGE_ENGLISH}
-     * @throws RuntimeException BS-006003 for another value; the language stays as it was
+     * @throws SignerException BS-006003 for another value; the language stays as it was
      */
     public static native void setLanguage(int language);
 
@@ -51,7 +51,7 @@ public final class Signer {
      *
      * @param kalvaMode true to start the session in legacy-bank mode (see {@link Session})
      * @return the session identifier, 32 upper-case hexadecimal characters
-     * @throws RuntimeException BS-0014 when the system gives no random data for the identifier
+     * @throws SignerException BS-0014 when the system gives no random data for the identifier
      */
     public static native String openSession(boolean kalvaMode);
 
@@ -60,7 +60,7 @@ public final class Signer {
      * keeps the session until it returns; later calls with the identifier fail.
      *
      * @param sessionId an identifier returned by {@link #openSession(boolean)}
-     * @throws RuntimeException BS-001001 when the identifier names no open session (unknown or already
+     * @throws SignerException BS-001001 when the identifier names no open session (unknown or already
      *         closed)
      */
     public static native void closeSession(String sessionId);

@@ -13,7 +13,7 @@ public final class Utils {
      *
      * @param count the number of bytes, 0 or more
      * @return {@code count} random bytes
-     * @throws RuntimeException BS-006003 for a negative count; BS-0014 when the system gives no random
+     * @throws SignerException BS-006003 for a negative count; BS-0014 when the system gives no random
      *         data
      */
     public static native byte[] getRandomBytes(int count);

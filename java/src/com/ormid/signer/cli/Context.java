@@ -93,7 +93,7 @@ public final class Context {
         try {
             Session.setPin(session, pin);
         } catch (RuntimeException e) {
-            if (ExitCode.ofLibraryMessage(e.getMessage()) == ExitCode.PIN_REQUIRED) {
+            if (ExitCode.of(e) == ExitCode.PIN_REQUIRED) {
                 throw new CliException(ExitCode.WRONG_PIN, e.getMessage());
             }
             throw e;

@@ -1,6 +1,7 @@
 package com.ormid.signer.cli;
 
 import com.ormid.signer.Signer;
+import com.ormid.signer.SignerException;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
@@ -104,11 +105,13 @@ public final class Main {
             Report.write(out, result.report(), json);
             return result.code().status();
         } catch (CliException e) {
-            return fail(e.code(), e.getMessage(), json, out, err);
+            return fail(e.code(), e.getMessage(), null, json, out, err);
         } catch (RuntimeException e) {
-            return fail(ExitCode.ofLibraryMessage(e.getMessage()), e.getMessage(), json, out, err);
+            SignerException failure = e instanceof SignerException ? (SignerException) e : null;
+            return fail(ExitCode.of(e), e.getMessage(), failure, json, out, err);
         } catch (LinkageError e) {
-            return fail(ExitCode.LIBRARY_ERROR, "the signing library cannot be loaded: " + e.getMessage(), json, out, err);
+            return fail(ExitCode.LIBRARY_ERROR, "the signing library cannot be loaded: " + e.getMessage(), null, json,
+                        out, err);
         }
     }
 
@@ -155,12 +158,21 @@ public final class Main {
         }
     }
 
-    private static int fail(ExitCode code, String message, boolean json, PrintStream out, PrintStream err) {
+    /**
+     * Reports a failure. In JSON the library's failures carry their catalogue code, kind, tries left and the crypto
+     * means' own value; the tool's own failures have null there (and -1 for the numbers).
+     */
+    private static int fail(ExitCode code, String message, SignerException failure, boolean json, PrintStream out,
+                            PrintStream err) {
         if (json) {
             Map<String, Object> error = new LinkedHashMap<>();
             error.put("exit", code.status());
             error.put("class", code.label());
             error.put("message", message);
+            error.put("code", failure != null ? failure.getCode() : null);
+            error.put("kind", failure != null ? failure.getKind().name() : null);
+            error.put("triesLeft", failure != null ? failure.getTriesLeft() : -1);
+            error.put("vendorCode", failure != null ? failure.getVendorCode() : -1L);
             Report.write(out, Map.of("error", error), true);
         } else {
             err.println("ormid-signer: " + message);

@@ -3,18 +3,27 @@ package com.ormid.signer.test;
 import static com.ormid.signer.test.Texts.errorOf;
 import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.ormid.signer.SignerException;
 import org.junit.jupiter.api.Test;
 
 /** How the common frame of the exports hands failures to Java. */
 class FrameTest {
     @Test
-    void standardExceptionBecomesRuntimeExceptionWithItsText() {
-        RuntimeException e = assertThrows(RuntimeException.class, () -> ConvProbe.throwStd("Неверный ПИН"));
-        assertEquals(RuntimeException.class, e.getClass());
+    void standardExceptionBecomesSignerExceptionWithItsTextAndTheInternalCode() {
+        RuntimeException raised = assertThrows(RuntimeException.class, () -> ConvProbe.throwStd("Неверный ПИН"));
+        assertEquals(SignerException.class, raised.getClass());
+        SignerException e = (SignerException) raised;
         assertEquals("Неверный ПИН", e.getMessage());
+        assertEquals(SignerException.INTERNAL_ERROR_CODE, e.getCode());
+        assertEquals(SignerException.Kind.INTERNAL, e.getKind());
+        assertEquals(-1, e.getTriesLeft());
+        assertEquals(-1, e.getVendorCode());
+        assertNull(e.getAlias());
+        assertNull(e.getSerial());
     }
 
     @Test

@@ -11,6 +11,7 @@ import static org.junit.jupiter.api.Assertions.fail;
 import com.ormid.signer.EnvInfo;
 import com.ormid.signer.Session;
 import com.ormid.signer.Signer;
+import com.ormid.signer.SignerException;
 import com.ormid.signer.Utils;
 import com.ormid.signer.entities.CryptoTypeInfo;
 import java.lang.reflect.InvocationTargetException;
@@ -104,8 +105,9 @@ class SignerSessionTest {
                     fail(method.getName() + " accepted " + id);
                 } catch (InvocationTargetException e) {
                     Throwable cause = e.getCause();
-                    assertEquals(RuntimeException.class, cause.getClass(), method.getName());
+                    assertEquals(SignerException.class, cause.getClass(), method.getName());
                     assertEquals(Texts.NOT_RECOGNIZED_RU, cause.getMessage(), method.getName());
+                    assertEquals("BS-001001", ((SignerException) cause).getCode(), method.getName());
                 }
             }
         }
@@ -121,7 +123,7 @@ class SignerSessionTest {
                     method.invoke(null, defaults(method, "not a session"));
                 } catch (InvocationTargetException e) {
                     // UnsatisfiedLinkError is an Error, not a RuntimeException.
-                    assertEquals(RuntimeException.class, e.getCause().getClass(),
+                    assertEquals(SignerException.class, e.getCause().getClass(),
                                  cls.getSimpleName() + "." + method.getName() + ": " + e.getCause());
                 }
             }

@@ -161,6 +161,9 @@ class CliTest {
         Cli.Run json = Cli.expect(3, wrong, "keys", "--store", RUTOKEN, "--lang", language, "--json");
         assertEquals("wrong-pin " + text.replace('9', '8'),
                      Cli.json(json, "d['error']['class'] + ' ' + d['error']['message']"));
+        assertEquals("CP-008007 WRONG_PIN 8 160",
+                     Cli.json(json, "f\"{d['error']['code']} {d['error']['kind']} {d['error']['triesLeft']} "
+                                    + "{d['error']['vendorCode']}\""));
     }
 
     @Test
@@ -193,7 +196,10 @@ class CliTest {
         Cli.expect(1, Map.of(), "frobnicate");
         Cli.expect(1, Map.of(), "sign");
         Cli.expect(1, Map.of(), "digest", "x", "--alg", "md5");
-        assertEquals("usage", Cli.json(Cli.expect(1, Map.of(), "sign", "--bogus", "--json"), "d['error']['class']"));
+        assertEquals("usage None None -1 -1",
+                     Cli.json(Cli.expect(1, Map.of(), "sign", "--bogus", "--json"),
+                              "f\"{d['error']['class']} {d['error']['code']} {d['error']['kind']} "
+                              + "{d['error']['triesLeft']} {d['error']['vendorCode']}\""));
         Cli.Run help = Cli.expect(0, Map.of(), "--help");
         assertTrue(help.out().contains("   3  wrong-pin"), help::all);
     }

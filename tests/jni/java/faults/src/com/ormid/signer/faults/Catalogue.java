@@ -66,7 +66,8 @@ public final class Catalogue {
         System.load(Tools.labEnv("ORMID_LAB_MODULES_PROBE"));
     }
 
-    private static native String pcscText(long code);
+    /** The platform's (pcsc-lite's) text of a PC/SC result. */
+    static native String pcscText(long code);
 
     private static List<String> pcscTexts;
 

@@ -37,14 +37,16 @@ class ConfirmationFaultTest {
     private static final String END_OF_SESSION = "2002";
     private static String s;
 
-    private static void lab(String... args) {
+    /** Runs the lab script (scripts/lab) with the arguments. */
+    static void lab(String... args) {
         List<String> command = new ArrayList<>(List.of(Tools.labEnv("ORMID_LAB_SCRIPT")));
         command.addAll(List.of(args));
         Tools.Result result = Tools.run(command, Map.of());
         assertTrue(result.ok(), () -> "lab " + String.join(" ", args) + ": " + result.text());
     }
 
-    private static void set(String... facts) {
+    /** Changes the state of the lab's confirmation token (scripts/lab set). */
+    static void set(String... facts) {
         List<String> args = new ArrayList<>(List.of("set", Tools.labDir().toString(), DEVICE));
         args.addAll(List.of(facts));
         lab(args.toArray(String[]::new));

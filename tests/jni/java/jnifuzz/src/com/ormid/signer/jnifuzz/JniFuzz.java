@@ -23,7 +23,7 @@ import java.util.concurrent.atomic.AtomicLong;
  * Calls every native method of the Java API with generated arguments from
  * several threads for a bounded time; the threads share sessions (half the
  * calls go to the oldest live one). Every call must return or raise a
- * RuntimeException whose message is a text of the library's catalogue;
+ * SignerException whose message is a text of the library's catalogue;
  * anything else is a finding (printed with the thread's seed and call number,
  * so a run repeats with -Dormid.fuzz.seed). The JVM runs under -Xcheck:jni:
  * the caller scans its output for JNI warnings.
@@ -182,7 +182,7 @@ public final class JniFuzz {
     }
 
     private void check(String where, Throwable error, boolean nulInArguments) {
-        if (error.getClass() != RuntimeException.class) {
+        if (error.getClass() != com.ormid.signer.SignerException.class) {
             finding(where, "raised " + error);
         } else if (!catalogue.contains(error.getMessage())
                    && !(nulInArguments && catalogue.containsCut(error.getMessage()))) {
