@@ -84,6 +84,14 @@ std::uint32_t codePointAt(std::wstring_view text, std::size_t& i)
     return c;
 }
 
+// A code point of a three-byte sequence as one unit: a surrogate (what a
+// sequence encoding half of a pair, or one read leniently, names) becomes
+// U+FFFD, so the result never holds half of a pair.
+wchar_t bmpUnit(std::uint32_t c) noexcept
+{
+    return isHighSurrogate(c) || isLowSurrogate(c) ? REPLACEMENT : static_cast<wchar_t>(c);
+}
+
 } // namespace
 
 std::string utf16_to_utf8(std::wstring_view text)
@@ -155,16 +163,16 @@ std::wstring utf8_to_utf16(std::string_view text)
         } else if ((b & 0xF0) == 0xE0) {
             std::uint32_t c = (b & 0x0Fu) << 12;
             if (i + 1 >= size) {
-                out.push_back(static_cast<wchar_t>(c));
+                out.push_back(bmpUnit(c));
                 break;
             }
             c |= (static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6;
             if (i + 2 >= size) {
-                out.push_back(static_cast<wchar_t>(c));
+                out.push_back(bmpUnit(c));
                 break;
             }
             c |= static_cast<unsigned char>(text[i + 2]) & 0x3Fu;
-            out.push_back(static_cast<wchar_t>(c));
+            out.push_back(bmpUnit(c));
             i += 3;
         } else if ((b & 0xF8) == 0xF0) {
             // Beyond U+FFFF: one code point when the sequence is whole and

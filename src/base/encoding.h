@@ -27,8 +27,9 @@ void replaceLoneSurrogates(std::wstring& text) noexcept;
 // Decodes one- to three-byte sequences; continuation bytes are not checked,
 // and a sequence cut off by the end yields the bits gathered so far. A whole
 // four-byte sequence gives its code point when that is U+10000..U+10FFFF.
-// A byte that cannot start a sequence, or any other four-byte sequence,
-// gives U+FFFD.
+// A byte that cannot start a sequence, any other four-byte sequence, or a
+// three-byte one naming a surrogate (U+D800..U+DFFF) gives U+FFFD: the
+// result holds no half of a surrogate pair.
 std::wstring utf8_to_utf16(std::string_view text);
 // The UTF-16 units of utf8_to_utf16 (as a Java string holds them): a code
 // point beyond U+FFFF becomes its surrogate pair.

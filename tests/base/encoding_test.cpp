@@ -184,6 +184,15 @@ TEST(Encoding, LoneSurrogatesAreNotText)
             EXPECT_NE(replaced.find(L'\uFFFD'), std::wstring::npos);
         }
     }
+    // Three-byte sequences naming a surrogate (half of a pair encoded on its
+    // own, or bytes read leniently) decode to U+FFFD, so what was decoded
+    // always converts back.
+    for (const std::string_view utf8 :
+         {"\xED\xA0\x80", "\xED\xB0\x80", "\xED\xA0\xBD\xED\xB8\x80", "\xED\xED\xED\xED\xE2\x05"}) {
+        const std::wstring decoded = encoding::utf8_to_utf16(utf8);
+        EXPECT_NE(decoded.find(L'\uFFFD'), std::wstring::npos);
+        EXPECT_EQ(encoding::utf8_to_utf16(encoding::utf16_to_utf8(decoded)), decoded);
+    }
     std::wstring mixed = L"\xD83D\xD83D\xDE00\xDE00";
     encoding::replaceLoneSurrogates(mixed);
     EXPECT_EQ(mixed, L"\uFFFD\xD83D\xDE00\uFFFD");
