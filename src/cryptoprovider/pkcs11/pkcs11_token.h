@@ -112,9 +112,6 @@ class Pkcs11Token : public HardwareDevice
     // parts that are not there are skipped, a failure to remove one that is
     // there is reported after the list is read again.
     void deleteKey(const std::shared_ptr<KeyRecord>& key) override;
-    // One login for the whole group of attribute sets.
-    std::vector<Pkcs7> cmsSign(const std::shared_ptr<KeyRecord>& key,
-                               const std::vector<pkcs9::Attributes>& attributesList, bool kalvaMode) override;
     // Stores the certificate under the key's CKA_ID; returns that id.
     bytes importUserCertificate(const std::shared_ptr<KeyRecord>& key, const bytes& der) override;
     void deleteUserCertificate(const std::shared_ptr<KeyRecord>& key) override;
@@ -179,12 +176,14 @@ class Pkcs11Token : public HardwareDevice
 
     bytes signHash(const TokenSession& session, const std::shared_ptr<KeyRecord>& key, const bytes& digest,
                    const AlgorithmId& algorithm);
-    std::vector<std::pair<pkcs9::Attributes, bytes>>
-    attributesWithDigest(const AlgorithmId& algorithm, const std::vector<pkcs9::Attributes>& attributesList,
-                         bool kalvaMode);
-    std::vector<Pkcs7> groupSign(const TokenSession& session, const std::shared_ptr<KeyRecord>& key,
-                                 const std::vector<std::pair<pkcs9::Attributes, bytes>>& pairs,
-                                 bool kalvaMode);
+    // The signatures of cmsSign, with one login for the whole group: every
+    // digest is taken first (Endian::Big), then each is signed within one
+    // TokenSession with the cached password present (RSA keys over a
+    // DigestInfo).
+    std::vector<bytes> signAttributes(const std::shared_ptr<KeyRecord>& key,
+                                      const std::vector<bytes>& encodings,
+                                      const std::vector<AlgorithmId>& digestAlgorithms,
+                                      bool kalvaMode) override;
 
     bytes getPublicKeyImpl(const TokenSession& session, const std::shared_ptr<KeyRecord>& key);
     RsaPublicKey getRsaPublicKeyImpl(const TokenSession& session, const std::shared_ptr<KeyRecord>& key);

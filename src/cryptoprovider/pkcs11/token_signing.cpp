@@ -1,10 +1,10 @@
-// The token key store: public keys, signatures and CMS messages.
+// The token key store: public keys, signatures and the signatures of CMS
+// messages.
 #include "cryptoprovider/pkcs11/pkcs11_token.h"
 
 #include <algorithm>
 
 #include "asn1/binary.h"
-#include "asn1/der.h"
 #include "base/logger.h"
 #include "cryptoprovider/pkcs11/token_engines.h"
 #include "cryptoprovider/pkcs11/token_secrets.h"
@@ -71,51 +71,31 @@ bytes Pkcs11Token::signHash(const TokenSession& session, const std::shared_ptr<K
     return session.helper().sign(privateKeyHandle(session, key), value, signAlgorithm(algorithm));
 }
 
-std::vector<std::pair<pkcs9::Attributes, bytes>>
-Pkcs11Token::attributesWithDigest(const AlgorithmId& algorithm,
-                                  const std::vector<pkcs9::Attributes>& attributesList, bool kalvaMode)
+std::vector<bytes> Pkcs11Token::signAttributes(const std::shared_ptr<KeyRecord>& key,
+                                               const std::vector<bytes>& encodings,
+                                               const std::vector<AlgorithmId>& digestAlgorithms,
+                                               bool kalvaMode)
 {
-    std::vector<std::pair<pkcs9::Attributes, bytes>> pairs;
-    pairs.reserve(attributesList.size());
-    for (const pkcs9::Attributes& attributes : attributesList) {
-        AlgorithmId digestAlgorithm = algorithm;
-        if (algorithm.isSha()) {
-            digestAlgorithm = getShaAlgorithmByDigest(
-                der::getOctetString(attributes.getSingleValue(pkcs9::oid::MESSAGE_DIGEST)));
-        }
-        pairs.emplace_back(attributes, digest(attributes.derEncoding(), digestAlgorithm, Endian::Big,
-                                              gost3411::paramSet(kalvaMode)));
+    bs::Logger log("Pkcs11Token::cmsSign");
+    std::vector<bytes> digests;
+    digests.reserve(encodings.size());
+    for (std::size_t i = 0; i < encodings.size(); ++i) {
+        digests.push_back(
+            digest(encodings[i], digestAlgorithms.at(i), Endian::Big, gost3411::paramSet(kalvaMode)));
     }
-    return pairs;
-}
-
-std::vector<Pkcs7> Pkcs11Token::groupSign(const TokenSession& session, const std::shared_ptr<KeyRecord>& key,
-                                          const std::vector<std::pair<pkcs9::Attributes, bytes>>& pairs,
-                                          bool kalvaMode)
-{
+    TokenSession session(this);
+    requirePassword(*this, *key);
     const pkcs11::Helper& helper = session.helper();
     const CK_MECHANISM_TYPE mechanism = signAlgorithm(key->signAlgorithm());
     const CK_OBJECT_HANDLE privateKey = privateKeyHandle(session, key);
     const bool rsa = key->signAlgorithm().isRsa();
-    std::vector<Pkcs7> messages;
-    messages.reserve(pairs.size());
-    for (const auto& [attributes, digest] : pairs) {
-        const AlgorithmId digestAlgorithm = rsa ? getShaAlgorithmByDigest(digest) : AlgorithmId();
+    std::vector<bytes> signatures;
+    signatures.reserve(digests.size());
+    for (std::size_t i = 0; i < digests.size(); ++i) {
         // PKCS#1 v1.5 covers the DigestInfo, not the bare hash.
-        const bytes signature =
-            helper.sign(privateKey, rsa ? pkcs11::rsaDigestInfo(digestAlgorithm, digest) : digest, mechanism);
-        messages.emplace_back(key->externalId(), key->signAlgorithm(), key->x509(), signature, attributes,
-                              kalvaMode, digestAlgorithm);
+        signatures.push_back(
+            helper.sign(privateKey, rsa ? pkcs11::rsaDigestInfo(digestAlgorithms[i], digests[i]) : digests[i],
+                        mechanism));
     }
-    return messages;
-}
-
-std::vector<Pkcs7> Pkcs11Token::cmsSign(const std::shared_ptr<KeyRecord>& key,
-                                        const std::vector<pkcs9::Attributes>& attributesList, bool kalvaMode)
-{
-    bs::Logger log("Pkcs11Token::cmsSign");
-    const auto pairs = attributesWithDigest(key->digestAlgorithm(), attributesList, kalvaMode);
-    TokenSession session(this);
-    requirePassword(*this, *key);
-    return groupSign(session, key, pairs, kalvaMode);
+    return signatures;
 }
