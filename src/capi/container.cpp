@@ -4,7 +4,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "asn1/der.h"
 #include "base/encoding.h"
 #include "base/log_and_throw.h"
 #include "base/logger.h"
@@ -328,32 +327,6 @@ std::vector<bytes> Container::rsaSign(const std::shared_ptr<KeyRecord>& key, con
         signatures.push_back(std::move(signature));
     }
     return signatures;
-}
-
-std::vector<Pkcs7> Container::cmsSign(const std::shared_ptr<KeyRecord>& key,
-                                      const std::vector<pkcs9::Attributes>& attributesList, bool kalvaMode)
-{
-    const bs::Logger log("capi::Container::cmsSign");
-    const auto record = cspKey(key);
-    const bool rsa = record->signAlgorithm().isRsa();
-    std::vector<Pkcs7> messages;
-    messages.reserve(attributesList.size());
-    for (const pkcs9::Attributes& attributes : attributesList) {
-        AlgorithmId digestAlgorithm = record->digestAlgorithm();
-        if (digestAlgorithm.isSha()) {
-            digestAlgorithm = getShaAlgorithmByDigest(
-                der::getOctetString(attributes.getSingleValue(pkcs9::oid::MESSAGE_DIGEST)));
-        }
-        bytes signature = rawSign(*record, attributes.derEncoding(), digestAlgorithm, kalvaMode);
-        if (rsa) {
-            std::reverse(signature.begin(), signature.end());
-        } else {
-            signature = reverseHalves(signature);
-        }
-        messages.emplace_back(record->externalId(), record->signAlgorithm(), record->x509(), signature,
-                              attributes, kalvaMode, digestAlgorithm);
-    }
-    return messages;
 }
 
 // ---- public keys and verification -------------------------------------------------

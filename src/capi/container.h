@@ -108,10 +108,6 @@ class Container : public KeyStore
     void changeKeyPass(const std::shared_ptr<KeyRecord>& key, std::wstring_view newPassword) override;
     // Deletes the container from the CSP, then drops the record.
     void deleteKey(const std::shared_ptr<KeyRecord>& key) override;
-    // One message per attribute set, each over the digest of the set's DER
-    // (for SHA keys the digest the message-digest attribute's length names).
-    std::vector<Pkcs7> cmsSign(const std::shared_ptr<KeyRecord>& key,
-                               const std::vector<pkcs9::Attributes>& attributesList, bool kalvaMode) override;
     // Stores the certificate with the key (KP_CERTIFICATE) and in the
     // current user's store "MY" bound to the container's key; returns
     // X509::DEFAULT_CERT_ID.
@@ -133,7 +129,8 @@ class Container : public KeyStore
     // otherwise; a container still to be made has no key.
     void updateKeysInfo() override;
     // One signature per item, s then r with each half big-endian: the CSP's
-    // halves (little-endian) reversed one by one.
+    // halves (little-endian) reversed one by one. KeyStore::cmsSign signs
+    // the attributes of a GOST key through it, of an RSA key through rsaSign.
     std::vector<bytes> sign(const std::shared_ptr<KeyRecord>& key, const std::vector<bytes>& data,
                             bool kalvaMode) override;
     // PKCS#1 v1.5 signatures (big-endian) over the digest of each item.

@@ -244,6 +244,15 @@ bool str_to_bool(std::string_view text)
 
 } // namespace conv
 
+AlgorithmId signerDigestAlgorithm(const AlgorithmId& keyDigest, const pkcs9::Attributes& attributes)
+{
+    if (!keyDigest.isSha()) {
+        return keyDigest;
+    }
+    return getShaAlgorithmByDigest(
+        der::getOctetString(attributes.getSingleValue(pkcs9::oid::MESSAGE_DIGEST)));
+}
+
 pkcs9::Attributes parseSignedAttributes(const std::vector<Pkcs9Attribute>& attributes)
 {
     pkcs9::Attributes parsed;

@@ -23,6 +23,14 @@ namespace conv
 bool str_to_bool(std::string_view text);
 } // namespace conv
 
+// The digest algorithm a signer of `attributes` names and signs them under,
+// for a key whose digest algorithm is `keyDigest`: that one, except that a
+// key with a SHA digest takes the SHA the length of the message-digest value
+// names (an item may have asked for another SHA than the key's).
+// UnknownAlgorithm for a length of no SHA, pkcs9::NoAttribute without the
+// value.
+AlgorithmId signerDigestAlgorithm(const AlgorithmId& keyDigest, const pkcs9::Attributes& attributes);
+
 // The caller's attributes encoded by their universal tag; values of one OID
 // are merged into one attribute. IncorrectPKCS9Attribute for contentType,
 // messageDigest, an empty OID or value encoding, or an unsupported tag.

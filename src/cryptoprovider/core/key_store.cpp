@@ -9,6 +9,7 @@
 #include "base/random.h"
 #include "base/secure.h"
 #include "base/strings.h"
+#include "cryptoprovider/core/cms_assembly.h"
 #include "cryptoprovider/core/digest_engine.h"
 #include "cryptoprovider/core/errors.h"
 #include "x509/errors.h"
@@ -482,19 +483,32 @@ std::vector<Pkcs7> KeyStore::cmsSign(const std::shared_ptr<KeyRecord>& key,
                                      const std::vector<pkcs9::Attributes>& attributesList, bool kalvaMode)
 {
     requireKey(key);
-    std::vector<bytes> items;
-    items.reserve(attributesList.size());
+    std::vector<bytes> encodings;
+    std::vector<AlgorithmId> digestAlgorithms;
+    encodings.reserve(attributesList.size());
+    digestAlgorithms.reserve(attributesList.size());
     for (const pkcs9::Attributes& attributes : attributesList) {
-        items.push_back(attributes.derEncoding());
+        encodings.push_back(attributes.derEncoding());
+        digestAlgorithms.push_back(signerDigestAlgorithm(key->digestAlgorithm(), attributes));
     }
-    const std::vector<bytes> signatures = sign(key, items, kalvaMode);
+    const std::vector<bytes> signatures = signAttributes(key, encodings, digestAlgorithms, kalvaMode);
     std::vector<Pkcs7> messages;
     messages.reserve(attributesList.size());
     for (std::size_t i = 0; i < attributesList.size(); ++i) {
         messages.emplace_back(key->externalId(), key->signAlgorithm(), key->x509(), signatures.at(i),
-                              attributesList[i], kalvaMode, key->digestAlgorithm());
+                              attributesList[i], kalvaMode, digestAlgorithms[i]);
     }
     return messages;
+}
+
+std::vector<bytes> KeyStore::signAttributes(const std::shared_ptr<KeyRecord>& key,
+                                            const std::vector<bytes>& encodings,
+                                            const std::vector<AlgorithmId>& digestAlgorithms, bool kalvaMode)
+{
+    if (key->signAlgorithm().isRsa()) {
+        return rsaSign(key, encodings, digestAlgorithms);
+    }
+    return sign(key, encodings, kalvaMode);
 }
 
 bytes KeyStore::createPkcs10(const std::shared_ptr<KeyRecord>& key, const SubjectDN& subject,

@@ -80,8 +80,10 @@ class KeyStore
     virtual bool needInitRND();
     virtual void initRND(InitRndCallback callback);
     virtual std::shared_ptr<DigestEngine> digestEngine() = 0;
-    // One Pkcs7 per attribute set, in order, each signed over the DER of its
-    // attributes.
+    // One Pkcs7 per attribute set, in order: the DER of each set signed by
+    // signAttributes under the digest algorithm signerDigestAlgorithm picks
+    // for it (cms_assembly.h), with the key's certificate and external id.
+    // KeyNotSelected without a key.
     virtual std::vector<Pkcs7> cmsSign(const std::shared_ptr<KeyRecord>& key,
                                        const std::vector<pkcs9::Attributes>& attributesList, bool kalvaMode);
     // Both return the identifier under which the store keeps the certificate.
@@ -174,6 +176,15 @@ class KeyStore
                  std::string_view paramSet);
 
   protected:
+    // The back end's part of cmsSign: one signature per DER encoding of a
+    // signed-attribute set, over its digest by the algorithm of the same
+    // position, in the form the SignerInfo carries. The base signs GOST keys
+    // through `sign` (which digests with the key's algorithm) and RSA keys
+    // through `rsaSign`.
+    virtual std::vector<bytes> signAttributes(const std::shared_ptr<KeyRecord>& key,
+                                              const std::vector<bytes>& encodings,
+                                              const std::vector<AlgorithmId>& digestAlgorithms,
+                                              bool kalvaMode);
     // Installs a freshly read key list in one step.
     void replaceKeysList(Keys keys);
     // Whether getCachedPin gives a PIN (the default one or a cached one)

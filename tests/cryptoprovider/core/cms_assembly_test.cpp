@@ -14,6 +14,7 @@
 #include "pkcs7/errors.h"
 #include "pkcs7/gost_fixture.h"
 #include "soft_store.h"
+#include "x509/errors.h"
 
 using namespace softstore;
 using cmstest::GostSigner;
@@ -532,6 +533,41 @@ TEST(SourcedContent, ExistingMessageComparedWithTheSource)
             EXPECT_THROW(secondPath.sign({addition}, false), std::invalid_argument);
         }
     }
+}
+
+// ---- the signer's digest algorithm ----
+
+TEST(SignerDigestAlgorithm, KeysOwnUnlessShaThenTheMessageDigestLengthNamesIt)
+{
+    const auto withDigestOf = [](std::size_t length) {
+        pkcs9::Attributes attributes;
+        attributes.insert(pkcs9::oid::MESSAGE_DIGEST, der::encode(bytes(length, 0x5a)));
+        return attributes;
+    };
+    const struct {
+        const AlgorithmId* key;
+        std::size_t length;
+        const AlgorithmId* expected;
+    } cases[] = {
+        {&GOST_R_3411_2012_256, 64, &GOST_R_3411_2012_256},
+        {&GOST_R_3411_2012_512, 32, &GOST_R_3411_2012_512},
+        {&GOST_R_3411_1994, 20, &GOST_R_3411_1994},
+        {&SHA_256, 20, &SHA_1},
+        {&SHA_1, 28, &SHA_224},
+        {&SHA_1, 32, &SHA_256},
+        {&SHA_256, 48, &SHA_384},
+        {&SHA_256, 64, &SHA_512},
+        {&SHA_512, 32, &SHA_256},
+    };
+    for (const auto& c : cases) {
+        const AlgorithmId chosen = signerDigestAlgorithm(*c.key, withDigestOf(c.length));
+        EXPECT_TRUE(chosen == *c.expected)
+            << c.key->nameRef() << " with " << c.length << " octets gave " << chosen.nameRef();
+    }
+    // A GOST key never looks at the attributes; a SHA key needs the value.
+    EXPECT_TRUE(signerDigestAlgorithm(GOST_R_3411_2012_256, pkcs9::Attributes()) == GOST_R_3411_2012_256);
+    EXPECT_THROW(signerDigestAlgorithm(SHA_256, withDigestOf(24)), UnknownAlgorithm);
+    EXPECT_THROW(signerDigestAlgorithm(SHA_256, pkcs9::Attributes()), pkcs9::NoAttribute);
 }
 
 TEST(StrToBool, TrueOnlyForTheWord)
