@@ -64,6 +64,9 @@ struct ModuleState {
 // have run at process exit.
 extern std::mutex& g_mutex;
 extern ModuleState& g;
+// The lock of the token in `slot` under the latency model (calls.h): held
+// around a call's delay and the call, before g_mutex, never after it.
+std::mutex& tokenMutex(CK_SLOT_ID slot);
 
 std::string family();
 // The lab state directory, empty when ORMID_LAB_DIR is not set.
