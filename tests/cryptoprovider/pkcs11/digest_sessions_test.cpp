@@ -24,8 +24,8 @@ constexpr CK_SLOT_ID FREE_SLOT = 2;
 
 // The double's state: a session handle is its slot times 100 plus a count.
 struct Double {
-    bool canLock = true;     // C_Initialize takes CKF_OS_LOCKING_OK
-    std::mutex mutex;        // guards the double, never held while a call waits
+    bool canLock = true; // C_Initialize takes CKF_OS_LOCKING_OK
+    std::mutex mutex;    // guards the double, never held while a call waits
     std::condition_variable changed;
     bool gateOpen = true;    // C_DigestUpdate on HELD_SLOT waits while closed
     bool heldInside = false; // such an update is waiting now
