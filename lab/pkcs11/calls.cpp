@@ -90,8 +90,8 @@ std::optional<CK_SLOT_ID> slotOfCall(const std::string& detail)
     if (end == start)
         return std::nullopt;
     const CK_ULONG number = std::stoul(detail.substr(start, end - start));
-    if (bySlot)
-        return number;
+    if (bySlot) // a slot without a token has no device to wait for
+        return familyDevices().contains(number) ? std::optional<CK_SLOT_ID>(number) : std::nullopt;
     std::lock_guard<std::mutex> lock(g_mutex);
     const auto it = g.sessions.find(number);
     if (it == g.sessions.end())
@@ -117,6 +117,37 @@ std::unique_lock<std::mutex> deviceLatency(const fs::path& dir, const char* func
     if (delay.count() > 0)
         std::this_thread::sleep_for(delay);
     return device;
+}
+
+namespace
+{
+thread_local std::unique_lock<std::mutex>* t_moduleLock = nullptr;
+} // namespace
+
+ModuleLockScope::ModuleLockScope(std::unique_lock<std::mutex>& lock) : m_previous(t_moduleLock)
+{
+    t_moduleLock = &lock;
+}
+
+ModuleLockScope::~ModuleLockScope()
+{
+    t_moduleLock = m_previous;
+}
+
+void outsideModuleLock(const std::function<void()>& work)
+{
+    std::unique_lock<std::mutex>* lock = t_moduleLock;
+    if (!lock || !lock->owns_lock()) {
+        work();
+        return;
+    }
+    struct Relock {
+        std::unique_lock<std::mutex>& lock;
+        ~Relock() { lock.lock(); }
+    };
+    lock->unlock();
+    const Relock relock{*lock};
+    work();
 }
 
 void logCall(const fs::path& dir, const char* function, const std::string& detail, CK_RV rv, bool injected)

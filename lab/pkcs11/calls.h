@@ -27,11 +27,31 @@ void logCall(const std::filesystem::path& dir, const char* function, const std::
 // token does one command at a time while calls for other tokens wait out
 // their delays at once. The token
 // is the slot or session `detail` names first ("slot=N", "session=N"); a
-// call for no token (C_Initialize, C_GetSlotList, ...) or for a session not
-// open takes no token lock. Takes the module lock only briefly, never while
+// call for no token (C_Initialize, C_GetSlotList, ...), for a slot without
+// one or for a session not open takes no token lock. Takes the module lock only briefly, never while
 // sleeping.
 std::unique_lock<std::mutex> deviceLatency(const std::filesystem::path& dir, const char* function,
                                            const std::string& detail);
+
+// Inside the body of a call: runs `work` with the module lock released and
+// takes it again afterwards (also when `work` throws). For work on data the
+// body took out of the module state (hashing a large part), so that calls
+// for other sessions go on meanwhile; the body looks up what it needs again
+// afterwards. Outside a body it just runs `work`.
+void outsideModuleLock(const std::function<void()>& work);
+
+// Makes the module lock of the running call known to outsideModuleLock.
+class ModuleLockScope
+{
+  public:
+    explicit ModuleLockScope(std::unique_lock<std::mutex>& lock);
+    ~ModuleLockScope();
+    ModuleLockScope(const ModuleLockScope&) = delete;
+    ModuleLockScope& operator=(const ModuleLockScope&) = delete;
+
+  private:
+    std::unique_lock<std::mutex>* m_previous;
+};
 
 std::string hexNumber(CK_ULONG v);
 std::string slotDetail(CK_SLOT_ID slot);
@@ -46,7 +66,8 @@ CK_RV call(const char* function, const std::string& detail, Body&& body, bool ne
 {
     const std::filesystem::path dir = stateDir();
     const std::unique_lock<std::mutex> device = deviceLatency(dir, function, detail);
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::unique_lock<std::mutex> lock(g_mutex);
+    const ModuleLockScope scope(lock);
     CK_RV rv = CKR_OK;
     bool injected = false;
     try {
