@@ -90,8 +90,8 @@ std::optional<CK_SLOT_ID> slotOfCall(const std::string& detail)
     if (end == start)
         return std::nullopt;
     const CK_ULONG number = std::stoul(detail.substr(start, end - start));
-    if (bySlot) // a slot without a token has no device to wait for
-        return familyDevices().contains(number) ? std::optional<CK_SLOT_ID>(number) : std::nullopt;
+    if (bySlot)
+        return number;
     std::lock_guard<std::mutex> lock(g_mutex);
     const auto it = g.sessions.find(number);
     if (it == g.sessions.end())

@@ -26,9 +26,9 @@ void logCall(const std::filesystem::path& dir, const char* function, const std::
 // for, held through the delay: the caller keeps it through the call, so one
 // token does one command at a time while calls for other tokens wait out
 // their delays at once. The token
-// is the slot or session `detail` names first ("slot=N", "session=N"); a
-// call for no token (C_Initialize, C_GetSlotList, ...), for a slot without
-// one or for a session not open takes no token lock. Takes the module lock only briefly, never while
+// is the slot or session `detail` names first ("slot=N", "session=N"), an
+// empty slot included; a call for no token (C_Initialize, C_GetSlotList, ...)
+// or for a session not open takes no token lock. Takes the module lock only briefly, never while
 // sleeping.
 std::unique_lock<std::mutex> deviceLatency(const std::filesystem::path& dir, const char* function,
                                            const std::string& detail);
