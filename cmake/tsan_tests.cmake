@@ -10,6 +10,8 @@ set(ORMID_TSAN_FILTER_pcsc_reader_tests "Transactions.*")
 set(ORMID_TSAN_FILTER_pcsc_timeout_tests "ConnectionTurns.*")
 set(ORMID_TSAN_FILTER_pkcs11_module_tests
     "ModuleTest.CacheIsSafeUnderConcurrentUse:ModuleTest.TwoTokensOfOneModuleSignFromTwoThreads:ModuleTest.OneTokenDigestEngineUsedFromSeveralThreads")
+set(ORMID_TSAN_FILTER_lab_token_tests
+    "LatencyTest.TokensWaitInParallelAndOneTokenOneCommandAtATime:OperationsTest.ALargeDigestPartHoldsUpNoCallForAnotherSession")
 set(ORMID_TSAN_FILTER_pkcs11_token_tests "StoreTest.ThreadsSharingATokenKeepItsRecordsWhole")
 set(ORMID_TSAN_FILTER_capi_lab_tests "CspLoaderDeathTest.*")
 set(ORMID_TSAN_FILTER_cp_provider_csp_tests "CspProvider.ThreadsSignAndListWithOneContainerAtOnce")

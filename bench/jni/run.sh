@@ -5,14 +5,19 @@
 # calls per request and signatures per second with N sessions on N tokens.
 # Needs the target bench_jni built (the lab runs without root too).
 # usage: bench/jni/run.sh [BUILD_DIR] [-- sections...]
-#   sections: time memory calls concurrent (default: all); REPEAT=3 runs each
-#   figure that many times (fresh JVM each), SIZES overrides the document sizes.
+#   sections: time memory calls stall concurrent (default: all); REPEAT=3 runs
+#   each figure that many times (fresh JVM each), SIZES overrides the document
+#   sizes, STALL_SIZE the document signed beside the stall's 1 KiB ones,
+#   LATENCY_PROFILE the lab latency profile of the concurrent table's second
+#   half (default usb-token; "none" skips it), LIBRARY another build of the
+#   signing library (e.g. a copy of the one before a change), TRACE=true
+#   lists the calls of each request of the calls section.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 shift $(( $# > 0 ? 1 : 0 ))
 [[ ${1:-} == -- ]] && shift
-sections=${*:-time memory calls concurrent}
+sections=${*:-time memory calls stall concurrent}
 repeat=${REPEAT:-3}
 sizes=${SIZES:-1024 1048576 67108864 268435456}
 pin=12345678
@@ -42,9 +47,10 @@ classpath=$build/bench/jni/ormid-sign-bench.jar:$build/java/ormid-signer.jar
 bench() { # bench <max heap MiB> args...
   local heap=$1
   shift
-  java -Xmx"${heap}m" -Dormid.signer.library="$build/src/jni/libORMIDSignerJni.so" \
+  java -Xmx"${heap}m" -Dormid.signer.library="${LIBRARY:-$build/src/jni/libORMIDSignerJni.so}" \
     -Dormid.bench.modules="$modules" -Dormid.bench.timing="$ORMID_TIMING_FILE" \
-    -Dormid.bench.calls="$dir/calls.log" -cp "$classpath" com.ormid.signer.bench.SignBench "$@"
+    -Dormid.bench.calls="$dir/calls.log" -Dormid.bench.trace="${TRACE:-false}" -cp "$classpath" \
+    com.ormid.signer.bench.SignBench "$@"
 }
 # pcscd may not have seen every card yet.
 for attempt in $(seq 20); do
@@ -96,17 +102,47 @@ if [[ $sections == *calls* ]]; then
   echo
   echo "## PKCS#11 calls per request (lab call log)"
   for n in 1 10 100; do
-    echo "documents=$n $(bench 512 calls "$store" "$pin" "$alias" "$n")"
+    out=$(bench 512 calls "$store" "$pin" "$alias" "$n")
+    grep '^#' <<<"$out" || true
+    echo "documents=$n $(grep -v '^#' <<<"$out")"
   done
 fi
-if [[ $sections == *concurrent* ]]; then
+if [[ $sections == *stall* ]]; then
   echo
-  echo "## N sessions on N tokens signing 1 KiB documents at once (cmsSign, detached)"
-  printf '%-4s %-28s\n' N "signatures per second"
-  for n in 1 2 4 8; do
-    stores=()
-    for serial in "${serials[@]:0:n}"; do stores+=("$(store_of "$serial")"); done
-    out=$(for r in $(seq "$repeat"); do bench 512 concurrent "$pin" "$alias" "${SECONDS_EACH:-5}" "${stores[@]}"; done)
-    printf '%-4s %-28s\n' "$n" "$(field per_second <<<"$out" | stats)"
+  stall_size=${STALL_SIZE:-134217728}
+  echo "## 1 KiB cmsSign on token B while token A signs $(human "$stall_size") (detached; milliseconds)"
+  printf '%-28s %-28s %-28s %-28s\n' "B idle" "B beside A" ratio "A's large signature"
+  out=$(for r in $(seq "$repeat"); do
+          bench "$(heap_for "$stall_size")" stall "$store" "$(store_of "${serials[1]}")" "$pin" "$alias" \
+            "$stall_size" "${STALL_RUNS:-10}"
+        done)
+  printf '%-28s %-28s %-28s %-28s\n' "$(field idle_ms <<<"$out" | stats)" "$(field busy_ms <<<"$out" | stats)" \
+    "$(field ratio <<<"$out" | stats)" "$(field large_ms <<<"$out" | stats)"
+fi
+if [[ $sections == *concurrent* ]]; then
+  profile=${LATENCY_PROFILE:-usb-token}
+  for latency in off "$profile"; do
+    [[ $latency == none ]] && continue
+    if [[ $latency == off ]]; then
+      "$root/scripts/lab" latency "$dir" off >/dev/null
+      seconds=${SECONDS_EACH:-5}
+    else
+      "$root/scripts/lab" latency "$dir" --profile "$latency" >/dev/null
+      seconds=${LATENCY_SECONDS:-10}
+    fi
+    echo
+    echo "## N sessions on N tokens signing 1 KiB documents at once (cmsSign, detached; latency model: $latency)"
+    printf '%-4s %-28s %-10s\n' N "signatures per second" "÷ N × one"
+    one=
+    for n in ${SESSIONS:-1 2 4 8}; do
+      stores=()
+      for serial in "${serials[@]:0:n}"; do stores+=("$(store_of "$serial")"); done
+      out=$(for r in $(seq "$repeat"); do bench 512 concurrent "$pin" "$alias" "$seconds" "${stores[@]}"; done)
+      rate=$(field per_second <<<"$out" | stats)
+      median=${rate%% *}
+      [[ -z $one ]] && one=$median
+      printf '%-4s %-28s %-10s\n' "$n" "$rate" "$(awk -v r="$median" -v o="$one" -v n="$n" 'BEGIN {printf "%.2f", r / (n * o)}')"
+    done
   done
+  "$root/scripts/lab" latency "$dir" off >/dev/null
 fi

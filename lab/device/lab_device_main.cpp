@@ -2,12 +2,14 @@
 // the lab state directory.
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "device/device.h"
+#include "device/latency.h"
 
 namespace
 {
@@ -22,6 +24,7 @@ int usage()
                  "  lab-device list DIR\n"
                  "  lab-device objects DIR SERIAL\n"
                  "  lab-device faults DIR [RULE...]   (replaces the fault rules; none clears them)\n"
+                 "  lab-device latency DIR [SPEC...|--file PROFILE|off]   (no argument: the model in force)\n"
                  "  lab-device models\n";
     return 2;
 }
@@ -63,6 +66,33 @@ int run(const std::vector<std::string>& args)
         // The modules update the rules' counters under the same lock.
         labdev::FileLock lock(std::filesystem::path(args[1]) / ".faults.lock", true);
         labdev::writeFileAtomically(std::filesystem::path(args[1]) / "faults", rules);
+        return 0;
+    }
+    if (cmd == "latency") {
+        const std::filesystem::path folder(args[1]);
+        if (args.size() == 2) {
+            const auto latency = labdev::readLatency(folder);
+            std::cout << (latency ? labdev::formatLatency(*latency) : std::string("off\n"));
+            return 0;
+        }
+        std::string specification;
+        if (args[2] == "--file") {
+            if (args.size() != 4)
+                return usage();
+            std::ifstream in(args[3]);
+            if (!in)
+                throw std::invalid_argument("cannot read the profile " + args[3]);
+            std::ostringstream text;
+            text << in.rdbuf();
+            specification = text.str();
+        } else if (args[2] != "off") {
+            for (std::size_t i = 2; i < args.size(); ++i)
+                specification += args[i] + "\n";
+        } else if (args.size() != 3) {
+            return usage();
+        }
+        std::filesystem::create_directories(folder);
+        labdev::writeLatency(folder, labdev::parseLatency(specification));
         return 0;
     }
     if (cmd == "add") {

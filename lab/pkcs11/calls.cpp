@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "device/faults.h"
+#include "device/latency.h"
 
 namespace labtoken
 {
@@ -72,6 +74,80 @@ std::optional<CK_RV> injectedFault(const fs::path& dir, const char* function)
         }
     }
     return static_cast<CK_RV>(hit->value);
+}
+
+namespace
+{
+// The slot a call is for: the number after "slot=" or the slot of the
+// session after "session=" at the start of `detail`.
+std::optional<CK_SLOT_ID> slotOfCall(const std::string& detail)
+{
+    const bool bySlot = detail.starts_with("slot=");
+    if (!bySlot && !detail.starts_with("session="))
+        return std::nullopt;
+    const std::size_t start = detail.find('=') + 1;
+    const std::size_t end = detail.find_first_not_of("0123456789", start);
+    if (end == start)
+        return std::nullopt;
+    const CK_ULONG number = std::stoul(detail.substr(start, end - start));
+    if (bySlot)
+        return number;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const auto it = g.sessions.find(number);
+    if (it == g.sessions.end())
+        return std::nullopt;
+    return it->second.slot;
+}
+} // namespace
+
+std::unique_lock<std::mutex> deviceLatency(const fs::path& dir, const char* function,
+                                           const std::string& detail)
+{
+    if (dir.empty())
+        return {};
+    const std::optional<labdev::Latency> latency = labdev::readLatency(dir);
+    if (!latency)
+        return {};
+    // With the model on, a call without a delay of its own still waits for
+    // its token to finish the command in hand.
+    std::unique_lock<std::mutex> device;
+    if (const std::optional<CK_SLOT_ID> slot = slotOfCall(detail))
+        device = std::unique_lock<std::mutex>(tokenMutex(*slot));
+    const std::chrono::microseconds delay = latency->delayOf(function);
+    if (delay.count() > 0)
+        std::this_thread::sleep_for(delay);
+    return device;
+}
+
+namespace
+{
+thread_local std::unique_lock<std::mutex>* t_moduleLock = nullptr;
+} // namespace
+
+ModuleLockScope::ModuleLockScope(std::unique_lock<std::mutex>& lock) : m_previous(t_moduleLock)
+{
+    t_moduleLock = &lock;
+}
+
+ModuleLockScope::~ModuleLockScope()
+{
+    t_moduleLock = m_previous;
+}
+
+void outsideModuleLock(const std::function<void()>& work)
+{
+    std::unique_lock<std::mutex>* lock = t_moduleLock;
+    if (!lock || !lock->owns_lock()) {
+        work();
+        return;
+    }
+    struct Relock {
+        std::unique_lock<std::mutex>& lock;
+        ~Relock() { lock.lock(); }
+    };
+    lock->unlock();
+    const Relock relock{*lock};
+    work();
 }
 
 void logCall(const fs::path& dir, const char* function, const std::string& detail, CK_RV rv, bool injected)

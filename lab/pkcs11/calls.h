@@ -1,5 +1,6 @@
-// How every exported call of a lab token module runs: under the module lock,
-// fault injection first (DIR/faults), then the call itself; every call is
+// How every exported call of a lab token module runs: the latency model's
+// delay first (DIR/latency, outside the module lock), then under the module
+// lock fault injection (DIR/faults) and the call itself; every call is
 // appended to DIR/calls.log.
 #pragma once
 
@@ -20,6 +21,38 @@ std::optional<CK_RV> injectedFault(const std::filesystem::path& dir, const char*
 void logCall(const std::filesystem::path& dir, const char* function, const std::string& detail, CK_RV rv,
              bool injected);
 
+// Sleeps the latency model's delay of `function` (nothing without a model)
+// and, while a model is in force, returns the lock of the token the call is
+// for, held through the delay: the caller keeps it through the call, so one
+// token does one command at a time while calls for other tokens wait out
+// their delays at once. The token
+// is the slot or session `detail` names first ("slot=N", "session=N"), an
+// empty slot included; a call for no token (C_Initialize, C_GetSlotList, ...)
+// or for a session not open takes no token lock. Takes the module lock only briefly, never while
+// sleeping.
+std::unique_lock<std::mutex> deviceLatency(const std::filesystem::path& dir, const char* function,
+                                           const std::string& detail);
+
+// Inside the body of a call: runs `work` with the module lock released and
+// takes it again afterwards (also when `work` throws). For work on data the
+// body took out of the module state (hashing a large part), so that calls
+// for other sessions go on meanwhile; the body looks up what it needs again
+// afterwards. Outside a body it just runs `work`.
+void outsideModuleLock(const std::function<void()>& work);
+
+// Makes the module lock of the running call known to outsideModuleLock.
+class ModuleLockScope
+{
+  public:
+    explicit ModuleLockScope(std::unique_lock<std::mutex>& lock);
+    ~ModuleLockScope();
+    ModuleLockScope(const ModuleLockScope&) = delete;
+    ModuleLockScope& operator=(const ModuleLockScope&) = delete;
+
+  private:
+    std::unique_lock<std::mutex>* m_previous;
+};
+
 std::string hexNumber(CK_ULONG v);
 std::string slotDetail(CK_SLOT_ID slot);
 std::string sessionDetail(CK_SESSION_HANDLE h);
@@ -31,8 +64,10 @@ template <class Body>
 CK_RV call(const char* function, const std::string& detail, Body&& body, bool needsInit = true,
            const std::function<void(CK_RV)>& finished = {})
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
     const std::filesystem::path dir = stateDir();
+    const std::unique_lock<std::mutex> device = deviceLatency(dir, function, detail);
+    std::unique_lock<std::mutex> lock(g_mutex);
+    const ModuleLockScope scope(lock);
     CK_RV rv = CKR_OK;
     bool injected = false;
     try {

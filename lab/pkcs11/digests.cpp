@@ -39,6 +39,8 @@ CK_RV finishDigest(Session& s, const CK_BYTE* last, CK_ULONG lastLength, CK_BYTE
 {
     if (!s.digest.active)
         fail(CKR_OPERATION_NOT_INITIALIZED);
+    if (s.digest.hashing)
+        fail(CKR_OPERATION_ACTIVE); // another thread's part is being hashed
     if (!pulDigestLen)
         fail(CKR_ARGUMENTS_BAD);
     const std::size_t length = s.digest.running.length();
@@ -78,9 +80,26 @@ LAB_EXPORT CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, C
         Session& s = session(hSession);
         if (!s.digest.active)
             fail(CKR_OPERATION_NOT_INITIALIZED);
+        // Another thread's part of this session is being hashed: one
+        // session is used by one thread at a time.
+        if (s.digest.hashing)
+            fail(CKR_OPERATION_ACTIVE);
         if (ulPartLen && !pPart)
             fail(CKR_ARGUMENTS_BAD);
-        s.digest.running.write(pPart, ulPartLen);
+        // The part is hashed outside the module lock, so that a large
+        // document on one token holds up no call for another.
+        RunningDigest running = std::move(s.digest.running);
+        s.digest.hashing = true;
+        outsideModuleLock([&] { running.write(pPart, ulPartLen); });
+        // The session may have been closed, or its operation ended, meanwhile.
+        auto it = g.sessions.find(hSession);
+        if (it == g.sessions.end())
+            fail(CKR_SESSION_HANDLE_INVALID);
+        Operation& digest = it->second.digest;
+        if (!digest.active || !digest.hashing)
+            fail(CKR_OPERATION_NOT_INITIALIZED);
+        digest.running = std::move(running);
+        digest.hashing = false;
         return CKR_OK;
     });
 }

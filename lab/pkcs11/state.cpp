@@ -25,6 +25,13 @@ template <class T> T& neverDestroyed()
 std::mutex& g_mutex = neverDestroyed<std::mutex>();
 ModuleState& g = neverDestroyed<ModuleState>();
 
+std::mutex& tokenMutex(CK_SLOT_ID slot)
+{
+    static std::map<CK_SLOT_ID, std::mutex>& mutexes = neverDestroyed<std::map<CK_SLOT_ID, std::mutex>>();
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return mutexes[slot]; // map nodes stay where they are
+}
+
 std::string family()
 {
     return moduleFamily();

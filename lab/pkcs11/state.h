@@ -24,13 +24,16 @@ using labdev::TokenObject;
 constexpr CK_OBJECT_HANDLE FIRST_SESSION_OBJECT = 0x40000000UL;
 
 // An active sign, verify or digest operation of a session. A digest one
-// hashes its parts as they come (`running`); the others keep none.
+// hashes its parts as they come (`running`); the others keep none. While a
+// part is hashed outside the module lock the context is out of the session
+// (`hashing`).
 struct Operation {
     bool active = false;
     CK_MECHANISM_TYPE mechanism = 0;
     CK_OBJECT_HANDLE key = 0;
     int md = 0;
     RunningDigest running;
+    bool hashing = false;
 };
 
 struct Session {
@@ -64,6 +67,9 @@ struct ModuleState {
 // have run at process exit.
 extern std::mutex& g_mutex;
 extern ModuleState& g;
+// The lock of the token in `slot` under the latency model (calls.h): held
+// around a call's delay and the call, before g_mutex, never after it.
+std::mutex& tokenMutex(CK_SLOT_ID slot);
 
 std::string family();
 // The lab state directory, empty when ORMID_LAB_DIR is not set.

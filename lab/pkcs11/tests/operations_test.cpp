@@ -1,6 +1,9 @@
 // How sign, verify and digest operations end, and the attributes keys answer
 // with when their template left them out: what standard clients rely on.
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "token_fixture.h"
 
@@ -185,6 +188,36 @@ TEST_F(OperationsTest, KeysAnswerTheStandardAttributesWithTheirDefaults)
     CK_ULONG other = CKM_RSA_PKCS_KEY_PAIR_GEN;
     CK_ATTRIBUTE change = attr(CKA_KEY_GEN_MECHANISM, other);
     EXPECT_EQ(m->C_SetAttributeValue(h, created, &change, 1), CKR_ATTRIBUTE_READ_ONLY);
+}
+
+// A large part is hashed outside the module lock: calls for another session
+// go on meanwhile, and the digest is that of every part.
+TEST_F(OperationsTest, ALargeDigestPartHoldsUpNoCallForAnotherSession)
+{
+    Module& m = open("rtpkcs11ecp");
+    const CK_SESSION_HANDLE hashing = session(m, 0);
+    const CK_SESSION_HANDLE other = session(m, 0);
+    CK_MECHANISM streebog{0xD4321012UL, nullptr, 0}; // GOST R 34.11-2012 256
+    ASSERT_EQ(m->C_DigestInit(hashing, &streebog), CKR_OK);
+    Bytes large(64u << 20, 0x5A); // most of a second of hashing
+    std::atomic<bool> done{false};
+    std::thread update([&] {
+        EXPECT_EQ(m->C_DigestUpdate(hashing, large.data(), large.size()), CKR_OK);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the update is hashing by now
+    CK_SESSION_INFO info{};
+    EXPECT_EQ(m->C_GetSessionInfo(other, &info), CKR_OK);
+    EXPECT_FALSE(done) << "the other session's call waited for the whole part";
+    update.join();
+
+    Bytes tail{1, 2, 3};
+    ASSERT_EQ(m->C_DigestUpdate(hashing, tail.data(), tail.size()), CKR_OK);
+    Bytes value(32);
+    CK_ULONG length = value.size();
+    ASSERT_EQ(m->C_DigestFinal(hashing, value.data(), &length), CKR_OK);
+    large.insert(large.end(), tail.begin(), tail.end());
+    EXPECT_EQ(value, gostsoft::streebog(large, 256));
 }
 
 } // namespace

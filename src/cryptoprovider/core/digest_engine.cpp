@@ -1,7 +1,5 @@
 #include "cryptoprovider/core/digest_engine.h"
 
-std::mutex DigestEngine::m_mutex;
-
 bytes DigestEngine::digest(const bytes& data, const AlgorithmId& algorithm, Endian endian,
                            std::string_view paramsOid)
 {

@@ -26,13 +26,17 @@ class DigestEngine
     // Big that order reversed.
     virtual bytes doFinal(Endian endian) = 0;
 
-    // init, update (skipped for empty data) and doFinal as one step, under
-    // the one mutex that serialises every digest of the process.
+    // init, update (skipped for empty data) and doFinal as one step. One
+    // engine runs one such digest at a time (its steps share one state: a
+    // token session, a CSP hash, a context), so threads sharing an engine
+    // get whole digests; digests of different engines run at once. An
+    // engine over a means that takes one call at a time serialises its own
+    // calls (a PKCS#11 module initialised without OS locking: TokenDigest).
     bytes digest(const bytes& data, const AlgorithmId& algorithm, Endian endian, std::string_view paramsOid);
     // The same over a content read in pieces: one update per piece.
     bytes digest(const ContentSource& content, const AlgorithmId& algorithm, Endian endian,
                  std::string_view paramsOid);
 
   private:
-    static std::mutex m_mutex;
+    std::mutex m_mutex; // one digest of this engine at a time
 };

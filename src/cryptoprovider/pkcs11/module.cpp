@@ -94,6 +94,8 @@ using pkcs11::ENSURE_SUCCESS;
 struct Initialisation {
     int users = 0;
     bool ours = false;
+    bool osLocking = false; // C_Initialize took CKF_OS_LOCKING_OK from us
+    std::mutex callLock;    // serialises the calls of a library without it
 };
 
 // The process-wide module state. It lives until the process ends and is
@@ -115,13 +117,15 @@ ModuleRegistry& registry()
     return *state;
 }
 
-CK_RV initialise(CK_FUNCTION_LIST* functions)
+CK_RV initialise(CK_FUNCTION_LIST* functions, bool& osLocking)
 {
     // Java calls in from any thread: the module is told to use OS locking;
-    // a module that cannot is initialised without arguments.
+    // a module that cannot is initialised without arguments (and then gets
+    // one call at a time, Pkcs11::serialiseCalls).
     CK_C_INITIALIZE_ARGS args{};
     args.flags = CKF_OS_LOCKING_OK;
     CK_RV rv = functions->C_Initialize(&args);
+    osLocking = rv == CKR_OK;
     if (rv == CKR_CANT_LOCK || rv == CKR_ARGUMENTS_BAD)
         rv = functions->C_Initialize(nullptr);
     return rv;
@@ -192,7 +196,7 @@ void Pkcs11::initialise()
     std::lock_guard lock(modules.initMutex);
     Initialisation& state = modules.initialisations[m_functions];
     if (state.users == 0) {
-        const CK_RV rv = ::initialise(m_functions);
+        const CK_RV rv = ::initialise(m_functions, state.osLocking);
         if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
             modules.initialisations.erase(m_functions);
             ENSURE_SUCCESS(rv);
@@ -201,6 +205,13 @@ void Pkcs11::initialise()
     }
     ++state.users;
     m_initialised = true;
+    if (!state.osLocking)
+        m_callLock = &state.callLock; // the entry lives while a module object uses it
+}
+
+std::unique_lock<std::mutex> Pkcs11::serialiseCalls() const
+{
+    return m_callLock ? std::unique_lock(*m_callLock) : std::unique_lock<std::mutex>();
 }
 
 void* Pkcs11::getFunction(std::string_view name) const

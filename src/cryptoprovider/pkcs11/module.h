@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -105,6 +106,15 @@ class Pkcs11
 
     // The module's function list (never null after construction).
     CK_FUNCTION_LIST* get() const noexcept { return m_functions; }
+    // Whether any thread may call the module at any time: it took
+    // CKF_OS_LOCKING_OK. A module initialised without it (it cannot lock, or
+    // another user of the process initialised it in a way not known here)
+    // takes one call at a time. Either way one session is used by one
+    // thread at a time.
+    bool threadSafe() const noexcept { return m_callLock == nullptr; }
+    // Held around calls into a module that is not thread safe (one lock for
+    // every module object of that library); owns nothing for one that is.
+    std::unique_lock<std::mutex> serialiseCalls() const;
     // A vendor entry point of the module; std::runtime_error "BS-0003" as
     // DynamicLibrary::getFunction when it has none of that name.
     void* getFunction(std::string_view name) const;
@@ -171,4 +181,5 @@ class Pkcs11
     std::function<void*(std::string_view)> m_vendorFunction;
     CK_FUNCTION_LIST* m_functions = nullptr;
     bool m_initialised = false; // counted in the process-wide initialisation registry
+    std::mutex* m_callLock = nullptr; // the library's call lock when it is not thread safe
 };

@@ -35,6 +35,7 @@ void TokenDigest::init(const AlgorithmId& digestAlgorithm, std::string_view para
 {
     bs::Logger log("DigestPkcs11::init");
     std::lock_guard lock(m_mutex);
+    const auto calls = m_module->serialiseCalls();
     m_active = nullptr;
     if (digestAlgorithm == GOST_R_3411_1994 && paramsOid == gost3411::paramSet(true)) {
         bs::logAndThrow(log, FunctionNotImplemented());
@@ -56,6 +57,7 @@ void TokenDigest::update(const bytes& data)
     if (!m_active) {
         throw DigestContextNotInitialized();
     }
+    const auto calls = m_module->serialiseCalls();
     log.debug("session.handle: " + std::to_string(m_active->handle()));
     // The module does not write through the pointer; the API lacks const.
     auto* input = const_cast<CK_BYTE*>(data.data());
@@ -73,6 +75,7 @@ bytes TokenDigest::doFinal(Endian endian)
     if (!m_active) {
         throw DigestContextNotInitialized();
     }
+    const auto calls = m_module->serialiseCalls();
     const CK_SESSION_HANDLE session = std::exchange(m_active, nullptr)->handle();
     // A buffer for the longest digest (64 octets) spares the size query; a
     // module that wants more says so and keeps the operation.
@@ -102,6 +105,12 @@ DigestPkcs11::DigestPkcs11(std::string modulePath, CK_SLOT_ID slot, SessionMode 
 {
 }
 
+DigestPkcs11::~DigestPkcs11()
+{
+    const auto calls = module()->serialiseCalls();
+    m_session.reset();
+}
+
 Session& DigestPkcs11::sessionForHash(bool)
 {
     if (m_mode == SessionMode::Rescan && !m_rescanned) {
@@ -118,8 +127,15 @@ Session& DigestPkcs11::sessionForHash(bool)
 
 DigestAngara::DigestAngara() : TokenDigest(Pkcs11::instance(pkcs11Mskey(), true), ANGARA_SLOT)
 {
+    const auto calls = module()->serialiseCalls();
     module()->slotList(false);
     m_session.emplace(module(), slot(), CKF_SERIAL_SESSION);
+}
+
+DigestAngara::~DigestAngara()
+{
+    const auto calls = module()->serialiseCalls();
+    m_session.reset();
 }
 
 Session& DigestAngara::sessionForHash(bool fresh)

@@ -35,7 +35,11 @@ namespace pkcs11
 //
 // Java threads sharing a session share its engine: each step runs under the
 // engine's own lock, so steps of several threads interleave (a piece may go
-// into another thread's hash) but never use a session another step closed.
+// into another thread's hash) but never use a session another step closed;
+// DigestEngine::digest gives each thread a whole digest. Engines on other
+// sessions run at once, but each call into a module that is not thread safe
+// holds the module's call lock (Pkcs11::serialiseCalls), and so does opening
+// and closing the engine's sessions.
 class TokenDigest : public DigestEngine
 {
   public:
@@ -73,6 +77,9 @@ class DigestPkcs11 : public TokenDigest
 {
   public:
     DigestPkcs11(std::string modulePath, CK_SLOT_ID slot, SessionMode mode);
+    ~DigestPkcs11() override;
+    DigestPkcs11(const DigestPkcs11&) = delete;
+    DigestPkcs11& operator=(const DigestPkcs11&) = delete;
 
   protected:
     Session& sessionForHash(bool fresh) override;
@@ -90,6 +97,9 @@ class DigestAngara : public TokenDigest
 {
   public:
     DigestAngara();
+    ~DigestAngara() override;
+    DigestAngara(const DigestAngara&) = delete;
+    DigestAngara& operator=(const DigestAngara&) = delete;
 
   protected:
     Session& sessionForHash(bool fresh) override;

@@ -1,10 +1,14 @@
-// The verification base over libgcrypt and a recording primitive, and the
-// process-wide serialisation of digests.
+// The verification base over libgcrypt and a recording primitive, and which
+// digests of the engine base run at once.
 #include "cryptoprovider/core/verify_sign_engine.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <thread>
 
 #include "asn1/der.h"
@@ -315,39 +319,60 @@ TEST(VerifyPrimitive, ChecksBeforeThePrimitive)
 
 // ---- digests ----
 
-class OverlapDetector : public DigestEngine
+// Counts the digests inside it; update waits while the gate is closed.
+class GatedEngine : public DigestEngine
 {
   public:
     void init(const AlgorithmId&, std::string_view) override
     {
-        if (m_active.fetch_add(1) != 0) {
+        std::lock_guard lock(m_state);
+        if (++m_inside > 1) {
             overlapped = true;
         }
+        m_changed.notify_all();
     }
     void update(const bytes&) override
     {
         ++updates;
-        std::this_thread::yield();
+        std::unique_lock lock(m_state);
+        m_changed.wait(lock, [this] { return m_open; });
     }
     bytes doFinal(Endian endian) override
     {
-        m_active.fetch_sub(1);
+        std::lock_guard lock(m_state);
+        --m_inside;
         return {static_cast<unsigned char>(endian)};
     }
 
-    static inline std::atomic<int> m_active{0};
-    static inline std::atomic<bool> overlapped{false};
+    void setOpen(bool open)
+    {
+        std::lock_guard lock(m_state);
+        m_open = open;
+        m_changed.notify_all();
+    }
+    void waitUntilInside()
+    {
+        std::unique_lock lock(m_state);
+        m_changed.wait(lock, [this] { return m_inside > 0; });
+    }
+
+    std::atomic<bool> overlapped{false};
     std::atomic<int> updates{0};
+
+  private:
+    std::mutex m_state;
+    std::condition_variable m_changed;
+    int m_inside = 0;
+    bool m_open = true;
 };
 
-TEST(DigestEngineBase, OneDigestAtATimeAcrossEngines)
+// Threads sharing one engine get whole digests, one at a time.
+TEST(DigestEngineBase, OneDigestAtATimeOnOneEngine)
 {
-    OverlapDetector first;
-    OverlapDetector second;
+    GatedEngine engine;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            OverlapDetector& engine = t % 2 ? first : second;
+        threads.emplace_back([&] {
             for (int i = 0; i < 300; ++i) {
                 engine.digest({1, 2, 3}, GOST_R_3411_2012_256, Endian::Little, "");
             }
@@ -356,12 +381,32 @@ TEST(DigestEngineBase, OneDigestAtATimeAcrossEngines)
     for (auto& thread : threads) {
         thread.join();
     }
-    EXPECT_FALSE(OverlapDetector::overlapped);
-    EXPECT_EQ(first.updates + second.updates, 1200);
+    EXPECT_FALSE(engine.overlapped);
+    EXPECT_EQ(engine.updates, 1200);
 
     // Empty data skips the update step; the byte order reaches doFinal.
-    EXPECT_EQ(first.digest({}, GOST_R_3411_2012_256, Endian::Big, ""), bytes{0});
-    EXPECT_EQ(first.updates, 600);
+    EXPECT_EQ(engine.digest({}, GOST_R_3411_2012_256, Endian::Big, ""), bytes{0});
+    EXPECT_EQ(engine.updates, 1200);
+}
+
+// A digest held inside one engine (a large document on one token) does not
+// hold up a digest of another engine (another session's token).
+TEST(DigestEngineBase, DigestsOfTwoEnginesRunAtOnce)
+{
+    GatedEngine held;
+    GatedEngine other;
+    held.setOpen(false);
+    std::thread holder([&] { held.digest({1}, GOST_R_3411_2012_256, Endian::Big, ""); });
+    held.waitUntilInside();
+
+    auto second = std::async(std::launch::async,
+                             [&] { return other.digest({2}, GOST_R_3411_2012_256, Endian::Little, ""); });
+    // Only a guard against hanging: the second digest does not wait for the first.
+    const bool finished = second.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    EXPECT_TRUE(finished) << "the second engine's digest waited for the first";
+    held.setOpen(true);
+    holder.join();
+    EXPECT_EQ(second.get(), bytes{1});
 }
 
 } // namespace

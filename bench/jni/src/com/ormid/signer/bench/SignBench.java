@@ -18,6 +18,7 @@ import java.util.List;
 import java.util.Map;
 import java.util.TreeMap;
 import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicLong;
 
 /**
@@ -31,9 +32,11 @@ import java.util.concurrent.atomic.AtomicLong;
  * memory STORE PIN ALIAS MODE BYTES   one cmsSign: peak resident growth after the document exists
  * calls STORE PIN ALIAS N             PKCS#11 calls of one cmsSign (N=1) or of groupCmsSign of N documents
  * concurrent PIN ALIAS SECONDS STORE...  one thread and session per store signing 1 KiB documents
+ * stall STORE_A STORE_B PIN ALIAS BYTES N  N 1 KiB cmsSign on B idle, then N while A signs BYTES over and over
  * </pre>
  * MODE is attached or detached. The module time comes from the timing module's counter file
- * (-Dormid.bench.timing), the call counts from the lab's call log (-Dormid.bench.calls).
+ * (-Dormid.bench.timing), the call counts from the lab's call log (-Dormid.bench.calls); with
+ * -Dormid.bench.trace=true calls also prints the calls themselves ("# " lines).
  */
 public final class SignBench {
     static final String GOST_2012_256 = "1.2.643.7.1.1.1.1";
@@ -52,6 +55,8 @@ public final class SignBench {
         case "calls" -> calls(args[1], args[2], args[3], Integer.parseInt(args[4]));
         case "concurrent" -> concurrent(args[1], args[2], Double.parseDouble(args[3]),
                                         Arrays.copyOfRange(args, 4, args.length));
+        case "stall" -> stall(args[1], args[2], args[3], args[4], Integer.parseInt(args[5]),
+                              Integer.parseInt(args[6]));
         default -> throw new IllegalArgumentException("unknown command " + args[0]);
         }
     }
@@ -196,10 +201,14 @@ public final class SignBench {
         List<String> lines = Files.readAllLines(log);
         String pid = Long.toString(ProcessHandle.current().pid());
         Map<String, Integer> counts = new TreeMap<>();
+        boolean trace = Boolean.getBoolean("ormid.bench.trace");
         for (String line : lines.subList(before, lines.size())) {
             String[] fields = line.split(" ");
             if (fields.length >= 3 && fields[0].equals(pid)) {
                 counts.merge(fields[2], 1, Integer::sum);
+                if (trace) {
+                    System.out.println("# " + line.substring(line.indexOf(' ') + 1));
+                }
             }
         }
         int total = counts.values().stream().mapToInt(Integer::intValue).sum();
@@ -247,5 +256,70 @@ public final class SignBench {
         for (String s : sessions) {
             Signer.closeSession(s);
         }
+    }
+
+    static double median(List<Double> values) {
+        List<Double> sorted = new ArrayList<>(values);
+        sorted.sort(null);
+        int n = sorted.size();
+        return n % 2 == 1 ? sorted.get(n / 2) : (sorted.get(n / 2 - 1) + sorted.get(n / 2)) / 2;
+    }
+
+    /**
+     * A 1 KiB detached signature on token B, first with B alone (idle), then while a thread signs a large
+     * detached document on token A over and over: one B signature starts 20 ms into each of A's requests.
+     */
+    static void stall(String storeA, String storeB, String pin, String alias, int size, int runs)
+        throws Exception {
+        String a = keySession(storeA, pin, alias);
+        String b = keySession(storeB, pin, alias);
+        byte[] small = document(1024);
+        Session.cmsSign(a, item(small, false));
+        Session.cmsSign(b, item(small, false));
+        List<Double> idle = new ArrayList<>();
+        for (int run = 0; run < runs; ++run) {
+            long start = System.nanoTime();
+            Session.cmsSign(b, item(small, false));
+            idle.add((System.nanoTime() - start) / 1e6);
+        }
+        byte[] large = document(size);
+        AtomicLong largeSigns = new AtomicLong(); // odd while A is inside cmsSign
+        List<Double> largeMs = new ArrayList<>();
+        AtomicBoolean stop = new AtomicBoolean();
+        Thread onA = new Thread(() -> {
+            while (!stop.get()) {
+                largeSigns.incrementAndGet();
+                long start = System.nanoTime();
+                Session.cmsSign(a, item(large, false));
+                long took = System.nanoTime() - start;
+                largeSigns.incrementAndGet();
+                synchronized (largeMs) {
+                    largeMs.add(took / 1e6);
+                }
+            }
+        });
+        onA.start();
+        List<Double> busy = new ArrayList<>();
+        long used = 0;
+        while (busy.size() < runs) {
+            long current = largeSigns.get();
+            if (current % 2 == 0 || current == used) {
+                Thread.sleep(1);
+                continue;
+            }
+            used = current;
+            Thread.sleep(20); // A is hashing its document by now
+            long start = System.nanoTime();
+            Session.cmsSign(b, item(small, false));
+            busy.add((System.nanoTime() - start) / 1e6);
+        }
+        stop.set(true);
+        onA.join();
+        double idleMs = median(idle);
+        double busyMs = median(busy);
+        System.out.printf("idle_ms=%.3f busy_ms=%.3f ratio=%.2f large_ms=%.1f%n", idleMs, busyMs, busyMs / idleMs,
+                          median(largeMs));
+        Signer.closeSession(a);
+        Signer.closeSession(b);
     }
 }
