@@ -225,6 +225,54 @@ bytes ObjectIdentifier::derEncoding() const
     return Tlv(0x06, content).data();
 }
 
+bool ObjectIdentifier::hasCanonicalText() const noexcept
+{
+    // Arcs of at most this many digits stay below MAX_ARC_BITS bits.
+    constexpr std::size_t MAX_DIGITS = 1000;
+    std::size_t arcCount = 0;
+    std::size_t first = 0;
+    std::string_view rest = m_text;
+    while (true) {
+        const auto dot = rest.find('.');
+        const std::string_view arc = rest.substr(0, dot);
+        if (arc.empty() || arc.size() > MAX_DIGITS || (arc.size() > 1 && arc[0] == '0')) {
+            return false;
+        }
+        for (const char c : arc) {
+            if (c < '0' || c > '9') {
+                return false;
+            }
+        }
+        if (arcCount == 0) {
+            if (arc.size() != 1 || arc[0] > '2') {
+                return false;
+            }
+            first = static_cast<std::size_t>(arc[0] - '0');
+        } else if (arcCount == 1 && first < 2 && (arc.size() > 2 || (arc.size() == 2 && arc[0] >= '4'))) {
+            return false;
+        }
+        ++arcCount;
+        if (dot == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(dot + 1);
+    }
+    return arcCount >= 2;
+}
+
+bool ObjectIdentifier::sameEncoding(const ObjectIdentifier& other) const
+{
+    if (m_text == other.m_text) {
+        return true;
+    }
+    // Distinct canonical texts name distinct arc lists, whose encodings
+    // differ; only other texts need encoding to compare.
+    if (hasCanonicalText() && other.hasCanonicalText()) {
+        return false;
+    }
+    return derEncoding() == other.derEncoding();
+}
+
 ObjectIdentifier ObjectIdentifier::fromDer(const bytes& der)
 {
     const Tlv tlv(der);

@@ -34,6 +34,16 @@ class ObjectIdentifier
     // is malformed or an arc is above MAX_ARC_BITS bits.
     static ObjectIdentifier fromDer(const bytes& der);
 
+    // True when both identifiers have the same DER encoding. Texts in the
+    // form the decoder writes (decimal arcs without leading zeros, a valid
+    // first pair) are compared as text; any other text is encoded, with the
+    // errors of derEncoding().
+    bool sameEncoding(const ObjectIdentifier& other) const;
+
+    // Decimal arcs without leading zeros, at least two, a first arc of 0, 1
+    // or 2 and a second arc below 40 under 0 and 1: the text fromDer() gives.
+    bool hasCanonicalText() const noexcept;
+
     friend bool operator==(const ObjectIdentifier& a, const ObjectIdentifier& b) noexcept
     {
         return a.m_text == b.m_text;

@@ -8,7 +8,7 @@
 bytes AlgorithmId::derEncoding(bool withNull) const
 {
     std::vector<bytes> elements{der::encode(m_oid)};
-    if (withNull || !(isSha() && !isRsa())) {
+    if (withNull || !omitsNull()) {
         elements.push_back(der::encode());
     }
     return der::encode(elements);

@@ -46,13 +46,18 @@ class AlgorithmId
     // for plain SHA digests when `withNull` is false.
     bytes derEncoding(bool withNull) const;
 
+    // Equal when derEncoding(false) is: the same identifier, and a NULL on
+    // both sides or on neither.
     friend bool operator==(const AlgorithmId& a, const AlgorithmId& b)
     {
-        return a.derEncoding(false) == b.derEncoding(false);
+        return a.omitsNull() == b.omitsNull() && a.m_oid.sameEncoding(b.m_oid);
     }
     friend bool operator!=(const AlgorithmId& a, const AlgorithmId& b) { return !(a == b); }
 
   private:
+    // Plain SHA digests leave the NULL out when allowed.
+    bool omitsNull() const noexcept { return isSha() && !isRsa(); }
+
     std::string m_name;
     ObjectIdentifier m_oid;
 };

@@ -142,4 +142,38 @@ TEST(ObjectIdentifier, OrdersDescendingByText)
     EXPECT_NE(ObjectIdentifier("1.2"), ObjectIdentifier("1.2.0"));
 }
 
+// Canonical texts are exactly those the decoder gives back, and comparing by
+// text agrees with comparing encodings, canonical or not.
+TEST(ObjectIdentifier, SameEncodingAgreesWithTheEncodings)
+{
+    const char* texts[] = {"1.2.3",
+                           "1.2.03",
+                           "1.2.840.113549",
+                           "01.2.840.113549",
+                           "2.999",
+                           "2.0999",
+                           "0.39",
+                           "0.039",
+                           "1.2",
+                           "1.2.0",
+                           "2.40.1",
+                           "1.39.7",
+                           "2.25.340282366920938463463374607431768211455"};
+    for (const char* text : texts) {
+        const ObjectIdentifier oid(text);
+        EXPECT_EQ(oid.hasCanonicalText(), ObjectIdentifier::fromDer(oid.derEncoding()).text() == text)
+            << text;
+        for (const char* other : texts) {
+            EXPECT_EQ(oid.sameEncoding(ObjectIdentifier(other)),
+                      oid.derEncoding() == ObjectIdentifier(other).derEncoding())
+                << text << " vs " << other;
+        }
+    }
+    const char* notCanonical[] = {"", "1", "3.1", "1.40", "1..2", "1.2.", "1.2.x", "-1.2"};
+    for (const char* text : notCanonical) {
+        EXPECT_FALSE(ObjectIdentifier(text).hasCanonicalText()) << text;
+    }
+    EXPECT_THROW(ObjectIdentifier("1.2.x").sameEncoding(ObjectIdentifier("1.2.3")), std::invalid_argument);
+}
+
 } // namespace
