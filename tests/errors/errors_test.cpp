@@ -15,6 +15,7 @@
 #include "base/errors.h"
 #include "capi/errors.h"
 #include "cryptoprovider/core/errors.h"
+#include "cryptoprovider/pkcs11/return_values.h"
 #include "icrypto/errors.h"
 #include "jni/errors.h"
 #include "pkcs7/errors.h"

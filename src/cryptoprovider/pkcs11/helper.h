@@ -7,6 +7,9 @@
 // A helper lives for one logical operation and is used by one thread at a
 // time (a PKCS#11 session is); helpers on different slots of one module may
 // run on different threads at once.
+//
+// The certificate operations are defined in helper_certificates.cpp, the
+// rest in helper.cpp.
 #pragma once
 
 #include <cstdint>

@@ -18,6 +18,7 @@
 #include "base/never_destroyed.h"
 #include "base/strings.h"
 #include "cryptoprovider/core/errors.h"
+#include "cryptoprovider/pkcs11/return_values.h"
 
 namespace pkcs11
 {

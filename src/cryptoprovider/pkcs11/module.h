@@ -52,7 +52,9 @@ void checkOutputLength(CK_ULONG length, std::size_t limit, std::string_view call
 //   CKR_TOKEN_NOT_PRESENT              -> DeviceNotFound (empty serial)
 //   0x1B6                              -> InvalidDevice
 //   anything else                      -> pkcs11::Exception(rv)
-// (the classes are in cryptoprovider/core/errors.h).
+// (pkcs11::Exception and the return values' names and texts are in
+// cryptoprovider/pkcs11/return_values.h, the other classes in
+// cryptoprovider/core/errors.h).
 void ENSURE_SUCCESS(CK_RV rv);
 
 // The token's serialNumber field as text: spaces trimmed, upper case.

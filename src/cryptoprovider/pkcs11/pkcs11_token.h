@@ -2,6 +2,14 @@
 // the token, a login for each operation with the cached PIN, signing,
 // certificates. What differs between token makes (module, PIN tries,
 // password bytes, parameter sets, mechanisms, RSA) comes from the models.
+// An operation that needs the login opens a TokenSession and hands it to
+// the steps it calls: the helper is reached only through a session.
+//
+// The definitions are kept by concern: pkcs11_token.cpp (construction, the
+// token session, login and PINs), token_key_list.cpp (key listing and the
+// record formats on the token), token_key_changes.cpp (key numbers,
+// passwords, new keys, key changes and deletion), token_signing.cpp (public
+// keys and signing), token_certificates.cpp (certificates).
 #pragma once
 
 #include <cstdint>
@@ -28,6 +36,8 @@ class Pkcs11Token : public HardwareDevice
     // token (module and serial) are serialised by these scopes, so two
     // threads never share a login or a helper; a scope opened inside another
     // on the same thread shares the outer login. The destructor logs out.
+    // The operations below that take a session work within it; it must be
+    // a session of the same store.
     class TokenSession
     {
       public:
@@ -37,8 +47,8 @@ class Pkcs11Token : public HardwareDevice
         TokenSession(const TokenSession&) = delete;
         TokenSession& operator=(const TokenSession&) = delete;
 
-        // The logged-in session of this scope.
-        pkcs11::Helper& helper() const;
+        // The logged-in session of this scope; valid while the scope lives.
+        pkcs11::Helper& helper() const noexcept { return *m_helper; }
 
       private:
         void open(std::wstring_view pin);
@@ -46,6 +56,7 @@ class Pkcs11Token : public HardwareDevice
         Pkcs11Token* m_token;
         std::unique_lock<std::recursive_mutex> m_lock;
         bool m_outer = false;
+        pkcs11::Helper* m_helper = nullptr;
     };
 
     // Loads the module at once, so a missing library fails here
@@ -59,10 +70,13 @@ class Pkcs11Token : public HardwareDevice
     virtual std::string pkcs11Serial() const;
     // Checks the key's password against the hash on the token, counting a
     // wrong one: InvalidPassword with the tries left, KeyBlocked when none.
-    virtual void verifyPassword(const std::shared_ptr<KeyRecord>& key, std::wstring_view password);
+    virtual void verifyPassword(const TokenSession& session, const std::shared_ptr<KeyRecord>& key,
+                                std::wstring_view password);
     // KeyNotFound when the key's objects are gone.
-    virtual CK_OBJECT_HANDLE publicKeyHandle(const std::shared_ptr<KeyRecord>& key);
-    virtual CK_OBJECT_HANDLE privateKeyHandle(const std::shared_ptr<KeyRecord>& key);
+    virtual CK_OBJECT_HANDLE publicKeyHandle(const TokenSession& session,
+                                             const std::shared_ptr<KeyRecord>& key);
+    virtual CK_OBJECT_HANDLE privateKeyHandle(const TokenSession& session,
+                                              const std::shared_ptr<KeyRecord>& key);
     // User PIN tries left (PinBlocked when the model finds none).
     virtual int pinTries() = 0;
     // The bytes a PIN or password becomes for the token and for hashing.
@@ -121,9 +135,6 @@ class Pkcs11Token : public HardwareDevice
     // The token information of the slot whose description holds the reader
     // name; DeviceNotFound when no slot does.
     CK_TOKEN_INFO tokenInfo();
-    // The helper of the token session this thread holds; std::logic_error
-    // outside a session.
-    pkcs11::Helper& pkcs11Helper();
     const std::string& modulePath() const noexcept { return m_modulePath; }
 
   protected:
@@ -131,45 +142,40 @@ class Pkcs11Token : public HardwareDevice
     // out fails with the reader errors.
     void connectReader() override;
 
-    // Opens the helper (used by TokenSession): PinLengthRange for an empty
-    // PIN where one is needed; a wrong PIN is PinRequired when the default
-    // PIN was tried (the flag is cleared), else handlePinError().
-    void login(std::wstring_view pin);
-    void logout();
-    // Logs the process out of the token through a session without login.
-    void endStaleLogin(const std::shared_ptr<Pkcs11>& module);
     // InvalidPassword with pinTries() when tries are left, else PinBlocked.
     [[noreturn]] void handlePinError(CK_RV rv);
 
     // 01 nn with nn the lowest number from 1 that no private or public key
     // object of the token uses.
-    bytes getNextKeyId();
+    bytes getNextKeyId(const TokenSession& session);
     // The lowest value >= start missing from `ids`.
     static std::uint8_t findMinFreeId(std::vector<std::uint8_t> ids, std::uint8_t start);
-    std::uint8_t findMinFreeId(CK_OBJECT_CLASS objectClass, std::uint8_t start);
+    std::uint8_t findMinFreeId(const TokenSession& session, CK_OBJECT_CLASS objectClass, std::uint8_t start);
     // Key numbers (getKeyIdByCertId of CKA_ID) of the token objects of a class.
-    std::vector<std::uint8_t> keyFilesIds(CK_OBJECT_CLASS objectClass);
+    std::vector<std::uint8_t> keyFilesIds(const TokenSession& session, CK_OBJECT_CLASS objectClass);
     // Finishes a new key pair: password hash, record, fresh key list, cached
     // password; returns the listed key. Any failure removes the pair again
     // before it propagates, so no key without record is left behind.
-    std::shared_ptr<KeyRecord> completeNewKey(const pkcs11::Helper::KeyPair& pair,
+    std::shared_ptr<KeyRecord> completeNewKey(const TokenSession& session,
+                                              const pkcs11::Helper::KeyPair& pair,
                                               const std::shared_ptr<pkcs11::KeyRecord>& record,
                                               std::wstring_view password);
     // Replaces the payload of the container in the private key's label with
     // the version-1 record; the password data stays.
-    void writeKeyRecord(const std::shared_ptr<pkcs11::KeyRecord>& record);
-    // Reads the key list from the token (within a session) and installs it
-    // in one step.
-    void updateKeysInfoImpl();
+    void writeKeyRecord(const TokenSession& session, const std::shared_ptr<pkcs11::KeyRecord>& record);
+    // Reads the key list from the token and installs it in one step.
+    void updateKeysInfoImpl(const TokenSession& session);
     // The password hash with 16 tries, failures reset, for a private key.
-    void changePassword(CK_OBJECT_HANDLE privateKey, std::wstring_view password);
-    void changePassword(const std::shared_ptr<KeyRecord>& key, std::wstring_view password);
+    void changePassword(const TokenSession& session, CK_OBJECT_HANDLE privateKey, std::wstring_view password);
+    void changePassword(const TokenSession& session, const std::shared_ptr<KeyRecord>& key,
+                        std::wstring_view password);
     // GOST R 34.11-94 of makePasswordHash(password).
     bytes passwordHash(std::wstring_view password);
-    // Within a session: the cached password must be there and right.
-    void checkCachedPassword(const std::shared_ptr<KeyRecord>& key);
+    // The cached password must be there and right.
+    void checkCachedPassword(const TokenSession& session, const std::shared_ptr<KeyRecord>& key);
 
-    bytes signHash(const std::shared_ptr<KeyRecord>& key, const bytes& digest, const AlgorithmId& algorithm);
+    bytes signHash(const TokenSession& session, const std::shared_ptr<KeyRecord>& key, const bytes& digest,
+                   const AlgorithmId& algorithm);
     // The signatures of cmsSign, with one login for the whole group: every
     // digest is taken first (Endian::Big), then each is signed within one
     // TokenSession with the cached password present (RSA keys over a
@@ -179,20 +185,29 @@ class Pkcs11Token : public HardwareDevice
                                       const std::vector<AlgorithmId>& digestAlgorithms,
                                       bool kalvaMode) override;
 
-    bytes getPublicKeyImpl(const std::shared_ptr<KeyRecord>& key);
-    RsaPublicKey getRsaPublicKeyImpl(const std::shared_ptr<KeyRecord>& key);
+    bytes getPublicKeyImpl(const TokenSession& session, const std::shared_ptr<KeyRecord>& key);
+    RsaPublicKey getRsaPublicKeyImpl(const TokenSession& session, const std::shared_ptr<KeyRecord>& key);
 
   private:
     struct ObjectFacts;
 
+    // Opens the helper of an outer TokenSession: PinLengthRange for an
+    // empty PIN where one is needed; a wrong PIN is PinRequired when the
+    // default PIN was tried (the flag is cleared), else handlePinError().
+    void login(std::wstring_view pin);
+    // Drops the helper of the outer TokenSession (it logs out).
+    void logout();
+    // Logs the process out of the token through a session without login.
+    void endStaleLogin(const std::shared_ptr<Pkcs11>& module);
+
     // The keys kinds a token holds; each returns false when the object is
     // not of its kind.
-    bool addFakturaKey(Keys& keys, const ObjectFacts& object);
-    bool addKalvaKey(Keys& keys, const ObjectFacts& object);
-    bool addCommonKey(Keys& keys, const ObjectFacts& object);
+    bool addFakturaKey(const TokenSession& session, Keys& keys, const ObjectFacts& object);
+    bool addKalvaKey(const TokenSession& session, Keys& keys, const ObjectFacts& object);
+    bool addCommonKey(const TokenSession& session, Keys& keys, const ObjectFacts& object);
     // A container from the older data object, copied into the private key's
     // label; throws when there is none.
-    MetaInfoContainer convertKeyMetaInfo(const ObjectFacts& object);
+    MetaInfoContainer convertKeyMetaInfo(const TokenSession& session, const ObjectFacts& object);
     // Builds the record and adds it to `keys`; a key without password gets
     // an empty cached password. Errors are logged and the key left out.
     void addKeyToList(Keys& keys, const bytes& keyId, const bytes& recordBytes, bool hasPassword,
@@ -203,7 +218,8 @@ class Pkcs11Token : public HardwareDevice
     std::recursive_mutex& tokenMutex();
 
     std::string m_modulePath;
-    // The helper of the current token session; guarded by tokenMutex().
+    // The helper of the outer token session; guarded by tokenMutex() and
+    // reached only through TokenSession.
     std::shared_ptr<pkcs11::Helper> m_helper;
     std::once_flag m_tokenMutexOnce;
     std::shared_ptr<std::recursive_mutex> m_tokenMutex;

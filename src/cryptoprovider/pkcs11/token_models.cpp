@@ -252,18 +252,19 @@ std::shared_ptr<KeyRecord> RuToken2::createNewRsaKey(std::string_view alias, std
         bs::logAndThrow(log, std::invalid_argument("Некорректные параметры модуля для RSA"));
     }
     TokenSession session(this);
-    const bytes keyId = getNextKeyId();
+    const bytes keyId = getNextKeyId(session);
     auto record = std::make_shared<pkcs11::KeyRecord>(alias, systemId, RSA_ENCRYPTION, RSA_PARAMS_OID,
                                                       getGost3410AlgParams(), cryptoType(), keyId);
-    return completeNewKey(session.helper().generateRSAKeyPair(keyId, RSA_ENCRYPTION, bits), record, password);
+    return completeNewKey(session, session.helper().generateRSAKeyPair(keyId, RSA_ENCRYPTION, bits), record,
+                          password);
 }
 
 RsaPublicKey RuToken2::getRsaPublicKey(const std::shared_ptr<KeyRecord>& key)
 {
     bs::Logger log("RuToken2::getRsaPublicKey");
     TokenSession session(this);
-    checkCachedPassword(key);
-    return getRsaPublicKeyImpl(key);
+    checkCachedPassword(session, key);
+    return getRsaPublicKeyImpl(session, key);
 }
 
 std::vector<bytes> RuToken2::rsaSign(const std::shared_ptr<KeyRecord>& key, const std::vector<bytes>& data,
@@ -278,8 +279,8 @@ std::vector<bytes> RuToken2::rsaSign(const std::shared_ptr<KeyRecord>& key, cons
             algorithm, digest(data[i], algorithm, Endian::Big, gost3411::paramSet(false))));
     }
     TokenSession session(this);
-    checkCachedPassword(key);
-    const CK_OBJECT_HANDLE privateKey = privateKeyHandle(key);
+    checkCachedPassword(session, key);
+    const CK_OBJECT_HANDLE privateKey = privateKeyHandle(session, key);
     std::vector<bytes> signatures;
     signatures.reserve(digestInfos.size());
     for (const bytes& digestInfo : digestInfos) {
@@ -365,14 +366,15 @@ bool MSKeyKAngara::verifySign(const bytes& data, const bytes& signature, const b
                          paramsOid, kalvaMode);
 }
 
-void MSKeyKAngara::verifyPassword(const std::shared_ptr<KeyRecord>& key, std::wstring_view password)
+void MSKeyKAngara::verifyPassword(const TokenSession& session, const std::shared_ptr<KeyRecord>& key,
+                                  std::wstring_view password)
 {
     bs::Logger log("MSKeyKAngara::verifyPassword");
-    const CK_OBJECT_HANDLE privateKey = privateKeyHandle(key);
+    const CK_OBJECT_HANDLE privateKey = privateKeyHandle(session, key);
     std::string systemText = encoding::utf16_to_sys(password);
     const bool cyrillic = bs::isContainCyrillic(systemText);
     bs::secureZero(&systemText);
-    const pkcs11::Helper& helper = pkcs11Helper();
+    const pkcs11::Helper& helper = session.helper();
     try {
         // A Cyrillic password may have been set in Windows-1251 by older
         // software: the UTF-8 attempt then does not count, the second does.

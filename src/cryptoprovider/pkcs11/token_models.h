@@ -138,7 +138,8 @@ class MSKeyKAngara : public Pkcs11Token
     // A password with Cyrillic letters is accepted in UTF-8 and in
     // Windows-1251 (keys set up by older software), counting one failure
     // per wrong attempt; InvalidPassword with the tries left, KeyBlocked.
-    void verifyPassword(const std::shared_ptr<KeyRecord>& key, std::wstring_view password) override;
+    void verifyPassword(const TokenSession& session, const std::shared_ptr<KeyRecord>& key,
+                        std::wstring_view password) override;
 
   private:
     std::string m_serial;

@@ -5,6 +5,7 @@
 
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pkcs11/key_formats.h"
+#include "cryptoprovider/pkcs11/return_values.h"
 #include "token_lab.h"
 #include "x509/errors.h"
 #include "x509/gost_signature.h"

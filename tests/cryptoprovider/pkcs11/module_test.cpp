@@ -15,6 +15,7 @@
 
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/pkcs11/module_paths.h"
+#include "cryptoprovider/pkcs11/return_values.h"
 #include "cryptoprovider/pkcs11/session.h"
 #include "cryptoprovider/pkcs11/token_engines.h"
 #include "token_lab.h"

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -66,7 +67,21 @@ class TokenLab : public ::testing::Test
     void TearDown() override
     {
         m_modules.clear();
+        keepCallLog();
         ::unsetenv(labdev::STATE_DIR_ENV);
+    }
+
+    // With ORMID_KEEP_CALL_LOGS naming a file, each test's call log is
+    // appended to it under the test's name, so that the calls two builds
+    // make can be compared.
+    void keepCallLog() const
+    {
+        const char* keep = std::getenv("ORMID_KEEP_CALL_LOGS");
+        if (keep == nullptr || *keep == '\0' || !std::ifstream(m_dir.file("calls.log")))
+            return;
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::ofstream(keep, std::ios::app) << "# " << test->test_suite_name() << '.' << test->name() << '\n'
+                                           << callLog();
     }
 
     labdev::DeviceDirectory devices() const { return labdev::DeviceDirectory(m_dir.path()); }

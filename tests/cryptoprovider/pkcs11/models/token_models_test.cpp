@@ -17,6 +17,7 @@
 #include "cryptoprovider/pkcs11/helper.h"
 #include "cryptoprovider/pkcs11/key_formats.h"
 #include "cryptoprovider/pkcs11/module_paths.h"
+#include "cryptoprovider/pkcs11/return_values.h"
 #include "cryptoprovider/pkcs11/token_models.h"
 #include "cryptoprovider/pkcs11/token_probes.h"
 #include "icrypto/gost3411.h"

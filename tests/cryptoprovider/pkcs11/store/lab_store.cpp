@@ -52,16 +52,17 @@ CK_MECHANISM_TYPE LabStore::signAlgorithm(const AlgorithmId& algorithm)
 std::shared_ptr<KeyRecord> LabStore::createRsaKey(std::string_view alias, CK_ULONG bits)
 {
     TokenSession session(this);
-    const bytes keyId = getNextKeyId();
+    const bytes keyId = getNextKeyId(session);
     auto record = std::make_shared<pkcs11::KeyRecord>(alias, 0, RSA_ENCRYPTION, "1.2.840.113549.1.1.1",
                                                       getGost3410AlgParams(), cryptoType(), keyId);
-    return completeNewKey(session.helper().generateRSAKeyPair(keyId, RSA_ENCRYPTION, bits), record, L"");
+    return completeNewKey(session, session.helper().generateRSAKeyPair(keyId, RSA_ENCRYPTION, bits), record,
+                          L"");
 }
 
 RsaPublicKey LabStore::rsaPublicKey(const std::shared_ptr<KeyRecord>& key)
 {
     TokenSession session(this);
-    return getRsaPublicKeyImpl(key);
+    return getRsaPublicKeyImpl(session, key);
 }
 
 std::shared_ptr<DigestEngine> LabStore::digestEngine()

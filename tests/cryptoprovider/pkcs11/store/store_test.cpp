@@ -7,7 +7,11 @@
 #include <gcrypt.h>
 
 #include <atomic>
+#include <chrono>
+#include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "asn1/der.h"
 #include "cryptoprovider/core/digest_engine.h"
@@ -431,6 +435,37 @@ TEST_F(StoreTest, CertificatesOfKeysAndAuthorities)
     ASSERT_EQ(store->certificateList(CERT_AUTHORITY).size(), 1u);
     store->deleteCertificate({0x05}, CERT_AUTHORITY);
     EXPECT_TRUE(store->certificateList(CERT_AUTHORITY).empty());
+}
+
+// An operation run inside a token session of its own thread shares that
+// session's login; another thread's operation waits until the session ends,
+// so the logins never overlap.
+TEST_F(StoreTest, ASessionIsSharedWithinItsThreadAndWaitedForByOthers)
+{
+    create("key");
+    const std::size_t start = callLog().size();
+    std::atomic<bool> otherDone{false};
+    std::thread other;
+    {
+        const Pkcs11Token::TokenSession session(store.get());
+        other = std::thread([&] {
+            store->updateKeysInfo();
+            otherDone = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(otherDone.load());
+        store->updateKeysInfo();
+        EXPECT_EQ(store->getKeysList().size(), 1u);
+    }
+    other.join();
+
+    std::istringstream calls(callLog().substr(start));
+    std::vector<std::string> logins;
+    for (std::string line; std::getline(calls, line);) {
+        if (line.find(" C_Login ") != std::string::npos || line.find(" C_Logout ") != std::string::npos)
+            logins.push_back(line.find(" C_Login ") != std::string::npos ? "in" : "out");
+    }
+    EXPECT_EQ(logins, (std::vector<std::string>{"in", "out", "in", "out"}));
 }
 
 // Two stores on one token and two threads on one store: every operation
