@@ -1,5 +1,6 @@
 #include "base/conv.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <exception>
@@ -8,6 +9,7 @@
 #include <thread>
 
 #include "base/errors.h"
+#include "base/strings.h"
 
 namespace conv
 {
@@ -263,6 +265,15 @@ std::string int_to_hex(unsigned long long value, unsigned char byteCount, bool k
         }
     }
     return out;
+}
+
+bool str_to_bool(std::string_view text)
+{
+    std::string value = bs::trim(text);
+    std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return value == "true";
 }
 
 } // namespace conv

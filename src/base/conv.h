@@ -1,4 +1,5 @@
-// Binary codecs: Base64 (standard and URL-safe alphabets) and hexadecimal.
+// Binary codecs: Base64 (standard and URL-safe alphabets) and hexadecimal;
+// and the reading of a boolean text.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +41,9 @@ std::vector<unsigned char> hex_to_bytes(std::string_view text);
 // first. Without `keepLeadingZeros` the leading zero digits are dropped
 // (so 0 gives an empty string); afterwards every byte gives two digits.
 std::string int_to_hex(unsigned long long value, unsigned char byteCount, bool keepLeadingZeros);
+
+// true exactly for "true" after trimming, in any case.
+bool str_to_bool(std::string_view text);
 
 // The bytes read as characters of type Char in the machine's byte order
 // (for wchar_t, four bytes a character); a trailing partial character is

@@ -211,6 +211,15 @@ TEST(Conv, BinaryToStr)
     EXPECT_EQ(conv::binary_to_str<wchar_t>(bs::getRandomBytes(128)).size(), 32u);
 }
 
+TEST(Conv, StrToBoolTrueOnlyForTheWord)
+{
+    EXPECT_TRUE(conv::str_to_bool("true"));
+    EXPECT_TRUE(conv::str_to_bool("  TRUE\t"));
+    EXPECT_FALSE(conv::str_to_bool("1"));
+    EXPECT_FALSE(conv::str_to_bool("truex"));
+    EXPECT_FALSE(conv::str_to_bool("t rue"));
+}
+
 TEST(ParallelHex, BlockSize)
 {
     EXPECT_EQ(parallel::blockSize(101, 0, true), 101u);

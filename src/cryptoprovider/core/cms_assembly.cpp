@@ -230,20 +230,6 @@ ContentCapture* AttachedContents::find(std::size_t index) const
     return found != m_captures.end() ? found->second.get() : nullptr;
 }
 
-namespace conv
-{
-
-bool str_to_bool(std::string_view text)
-{
-    std::string value = bs::trim(text);
-    std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return value == "true";
-}
-
-} // namespace conv
-
 AlgorithmId signerDigestAlgorithm(const AlgorithmId& keyDigest, const pkcs9::Attributes& attributes)
 {
     if (!keyDigest.isSha()) {

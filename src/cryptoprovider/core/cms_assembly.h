@@ -5,7 +5,6 @@
 
 #include <map>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 #include "asn1/bytes.h"
@@ -16,12 +15,6 @@
 #include "x509/x509.h"
 
 class KeyStore;
-
-namespace conv
-{
-// true exactly for "true" after trimming, in any case.
-bool str_to_bool(std::string_view text);
-} // namespace conv
 
 // The digest algorithm a signer of `attributes` names and signs them under,
 // for a key whose digest algorithm is `keyDigest`: that one, except that a

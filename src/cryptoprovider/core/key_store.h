@@ -1,8 +1,9 @@
 // The abstract key store: a PKCS#11 token, the confirmation token or a CSP
 // key container. Back ends supply the device primitives; the base keeps the
 // key list, the masked PIN and password caches, the public-key and
-// certificate caches, and builds raw, CMS and PKCS#10 signing on the back
-// end's `sign`.
+// certificate caches (key_store.cpp), and builds raw, CMS and PKCS#10
+// signing on the back end's primitives (key_store_signing.cpp): the CMS
+// messages of every back end are made here, over its signAttributes.
 #pragma once
 
 #include <cstdint>
@@ -176,6 +177,8 @@ class KeyStore
                  std::string_view paramSet);
 
   protected:
+    // The key itself; KeyNotSelected for none.
+    static const std::shared_ptr<KeyRecord>& requireKey(const std::shared_ptr<KeyRecord>& key);
     // The back end's part of cmsSign: one signature per DER encoding of a
     // signed-attribute set, over its digest by the algorithm of the same
     // position, in the form the SignerInfo carries. The base signs GOST keys

@@ -6,9 +6,9 @@
 #include "capi/crypto_pro_container.h"
 #include "capi/csp_engines.h"
 #include "capi/functions.h"
-#include "cryptoprovider/core/engine_factory.h"
 #include "cryptoprovider/core/errors.h"
 #include "cryptoprovider/core/hardware_device.h"
+#include "cryptoprovider/provider/engine_factory.h"
 #include "cryptoprovider/scard/vel_token.h"
 
 namespace provider

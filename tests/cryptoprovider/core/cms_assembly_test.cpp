@@ -570,13 +570,4 @@ TEST(SignerDigestAlgorithm, KeysOwnUnlessShaThenTheMessageDigestLengthNamesIt)
     EXPECT_THROW(signerDigestAlgorithm(SHA_256, pkcs9::Attributes()), pkcs9::NoAttribute);
 }
 
-TEST(StrToBool, TrueOnlyForTheWord)
-{
-    EXPECT_TRUE(conv::str_to_bool("true"));
-    EXPECT_TRUE(conv::str_to_bool("  TRUE\t"));
-    EXPECT_FALSE(conv::str_to_bool("1"));
-    EXPECT_FALSE(conv::str_to_bool("truex"));
-    EXPECT_FALSE(conv::str_to_bool("t rue"));
-}
-
 } // namespace

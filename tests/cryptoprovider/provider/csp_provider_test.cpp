@@ -19,7 +19,7 @@
 #include "capi/functions.h"
 #include "capi/wrapper.h"
 #include "container/container_lab.h"
-#include "cryptoprovider/core/engine_factory.h"
+#include "cryptoprovider/provider/engine_factory.h"
 #include "csp_lab.h"
 #include "provider_fixture.h"
 

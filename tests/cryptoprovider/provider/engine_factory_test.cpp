@@ -1,4 +1,4 @@
-#include "cryptoprovider/core/engine_factory.h"
+#include "cryptoprovider/provider/engine_factory.h"
 
 #include <gtest/gtest.h>
 

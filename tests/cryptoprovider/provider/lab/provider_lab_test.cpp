@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "cryptoprovider/core/digest_engine.h"
-#include "cryptoprovider/core/engine_factory.h"
 #include "cryptoprovider/pkcs11/module_paths.h"
 #include "cryptoprovider/provider/crypto_means.h"
+#include "cryptoprovider/provider/engine_factory.h"
 #include "pkcs7/gost_fixture.h"
 #include "provider_fixture.h"
 #include "support/lab_script.h"

@@ -1,6 +1,6 @@
 // Choice of the digest and verification engines of a crypto type. The
-// engines belong to the back ends, so the factories are defined in the
-// provider module above them.
+// engines belong to the back ends, so the factories live here in the
+// provider module, above them.
 #pragma once
 
 #include <memory>
