@@ -1,6 +1,7 @@
 #include "state.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <cstdlib>
@@ -27,9 +28,12 @@ ModuleState& g = neverDestroyed<ModuleState>();
 
 std::mutex& tokenMutex(CK_SLOT_ID slot)
 {
-    static std::map<CK_SLOT_ID, std::mutex>& mutexes = neverDestroyed<std::map<CK_SLOT_ID, std::mutex>>();
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return mutexes[slot]; // map nodes stay where they are
+    // A fixed table in the module's own storage, nothing on the heap: the
+    // module can be unloaded while the process goes on, and a heap map kept
+    // only from unloaded storage is a leak. The lab's slot numbers are small;
+    // two slots sharing a turn would only wait for each other.
+    static std::array<std::mutex, 64> mutexes;
+    return mutexes[slot % mutexes.size()];
 }
 
 std::string family()
