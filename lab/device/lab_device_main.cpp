@@ -75,7 +75,7 @@ int run(const std::vector<std::string>& args)
             std::cout << (latency ? labdev::formatLatency(*latency) : std::string("off\n"));
             return 0;
         }
-        std::string specification;
+        std::string modelText;
         if (args[2] == "--file") {
             if (args.size() != 4)
                 return usage();
@@ -84,15 +84,15 @@ int run(const std::vector<std::string>& args)
                 throw std::invalid_argument("cannot read the profile " + args[3]);
             std::ostringstream text;
             text << in.rdbuf();
-            specification = text.str();
+            modelText = text.str();
         } else if (args[2] != "off") {
             for (std::size_t i = 2; i < args.size(); ++i)
-                specification += args[i] + "\n";
+                modelText += args[i] + "\n";
         } else if (args.size() != 3) {
             return usage();
         }
         std::filesystem::create_directories(folder);
-        labdev::writeLatency(folder, labdev::parseLatency(specification));
+        labdev::writeLatency(folder, labdev::parseLatency(modelText));
         return 0;
     }
     if (cmd == "add") {

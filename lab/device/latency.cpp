@@ -73,10 +73,10 @@ microseconds Latency::delayOf(std::string_view function) const
     return fallback.value_or(microseconds{0});
 }
 
-Latency parseLatency(std::string_view specification)
+Latency parseLatency(std::string_view modelText)
 {
     Latency latency;
-    std::istringstream lines{std::string(specification)};
+    std::istringstream lines{std::string(modelText)};
     std::string line;
     while (std::getline(lines, line)) {
         line = line.substr(0, line.find('#'));

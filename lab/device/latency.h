@@ -2,9 +2,9 @@
 // PKCS#11 function, slept before the call runs, as a real token's round trip
 // through its module and reader would take. Off unless DIR/latency exists.
 //
-// A specification lists `<function>=<delay>` items separated by commas,
+// A model text lists `<function>=<delay>` items separated by commas,
 // spaces or line ends; `#` starts a comment that runs to the end of its line
-// (so a profile file with notes is a specification too). The function is a
+// (so a profile file with notes is a model text too). The function is a
 // PKCS#11 function name (C_Sign, C_Login, ..., the vendor's
 // C_EX_GetTokenInfoExtended) or `*`, the delay of every function not named.
 // A delay is a number (decimal fraction allowed) and a unit, `us`, `ms` or
@@ -36,7 +36,7 @@ struct Latency {
 // Throws std::invalid_argument naming the item at fault: an item without
 // `=`, an unknown function, a function given twice, a delay without a known
 // unit, one that is not a number or beyond 60 s.
-Latency parseLatency(std::string_view specification);
+Latency parseLatency(std::string_view modelText);
 // The canonical form: the named functions in order, then `*`, one item a
 // line, delays in microseconds (`C_Sign=150000us`). parseLatency reads it back.
 std::string formatLatency(const Latency& latency);

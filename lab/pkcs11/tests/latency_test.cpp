@@ -79,9 +79,9 @@ class LatencyTest : public TokenTest
         addDevice("rutoken-ecp-2", "0A1B2C3D", "Aktiv Rutoken ECP 00 00", {{"slot", "0"}});
         addDevice("rutoken-ecp-2", "0A1B2C3E", "Aktiv Rutoken ECP 00 01", {{"slot", "1"}});
     }
-    void model(const std::string& specification)
+    void model(const std::string& modelText)
     {
-        labdev::writeLatency(m_dir.path(), labdev::parseLatency(specification));
+        labdev::writeLatency(m_dir.path(), labdev::parseLatency(modelText));
     }
     static CK_RV tokenInfo(Module& m, CK_SLOT_ID slot)
     {
